@@ -1,0 +1,190 @@
+// Sending a request, waiting for the reply with the matching sequence number, re-sending on
+// time-out, and the acknowledged two-reply exchange.
+#include "engine.h"
+
+#include <cstring>
+
+#include "frame.h"
+#include "link.h"
+#include "state.h"
+#include "tunnel.h"
+
+namespace zeb {
+namespace {
+
+// A packet that cannot be a reply to the awaited request: a runt without a whole header, or
+// one whose sequence number is another's.
+bool is_stray(const uint8_t* packet, int32_t length, uint16_t awaited, bool check_sequence) {
+    if (length < frame::kHeaderSize) return true;
+    const uint16_t sequence = frame::get_u16(packet + frame::kSequenceAt);
+    return check_sequence && awaited != 0 && sequence != awaited;
+}
+
+uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t extra_timeout,
+                      bool wait, bool check_sequence) {
+    const uint16_t awaited = d.LastSequence;
+    const int32_t capacity = *length;
+    const uint32_t limit = static_cast<uint32_t>(d.Timeout) + extra_timeout;
+    const uint32_t start = ClockMs();
+    for (;;) {
+        *length = capacity;
+        const uint32_t received = ReceiveFrame(&d, reply, length);
+        if (received != 0 && received != ZEBERR_NO_PACKET) return received;
+        const bool arrived = received == 0 && *length != 0;
+        if (arrived && !is_stray(reply, *length, awaited, check_sequence)) {
+            if (!check_sequence) d.LastSequence = frame::get_u16(reply + frame::kSequenceAt);
+            if (!frame::reply_crc_ok(reply, *length)) {
+                ++d.CrcErrorCount;
+                return ZEBERR_BAD_CRC;
+            }
+            return 0;
+        }
+        if (arrived) {
+            if (ZEBAsyncHandler handler = state::async_handler()) handler(&d, reply, *length);
+            ++d.LateReplyCount;
+        }
+        // The deadline holds on every path, so a stream of stray packets cannot stall a call.
+        const uint32_t elapsed = ClockMs() - start;
+        if (!wait) {
+            if (arrived && elapsed < limit) continue;  // drain what is queued
+            *length = capacity;
+            return ZEBERR_NO_PACKET;
+        }
+        if (elapsed >= limit) {
+            *length = 0;
+            return ZEBERR_TIMEOUT;
+        }
+        if (!arrived) wait_for_frame(d, limit - elapsed);
+    }
+}
+
+uint32_t send_packet(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
+                     int32_t* reply_length, bool want_reply, bool warn) {
+    if (d.Tunnel == 1) return tunnel_exchange(&d, request, request_length, reply, reply_length);
+    if (request_length < frame::header_size(d)) {
+        *reply_length = 0;
+        return ZEBERR_BAD_PARAMETER;
+    }
+    frame::prepare(d, request, request_length);
+    const int32_t capacity = *reply_length;
+    for (uint32_t tries = 0;; ++tries) {
+        frame::stamp_sequence(d, request);
+        if (tries > 0) ++d.ResendCount;
+        if (uint32_t err = SendFrame(&d, request, request_length)) {
+            *reply_length = 0;
+            return err;
+        }
+        if (!want_reply) {
+            *reply_length = 0;
+            return ZEBERR_NO_PACKET;
+        }
+        *reply_length = capacity;
+        const uint32_t result = get_response(d, reply, reply_length, 0, true, true);
+        if (result == 0) return (tries > 0 && warn) ? ZEBWARN_RETRIED : 0;
+        if (result != ZEBERR_TIMEOUT || tries + 1 > d.Retries) {
+            *reply_length = 0;
+            return result;
+        }
+    }
+}
+
+// Whether the acknowledgement's body starts with the expected bytes; bytes that never arrived
+// do not match.
+bool echo_matches(const uint8_t* reply, int32_t length, const uint8_t* echo, uint16_t count) {
+    if (count == 0) return true;
+    if (!echo || length < frame::kHeaderSize + count) return false;
+    return std::memcmp(reply + frame::kHeaderSize, echo, count) == 0;
+}
+
+uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_length,
+                            uint8_t* reply, int32_t* reply_length, bool want_reply, bool warn,
+                            uint16_t echo_count, const uint8_t* echo, uint16_t extra_timeout,
+                            bool wait, bool check_sequence) {
+    const uint16_t start_count = d.ResendCount;
+    const uint16_t budget = d.Retries;
+    const int32_t capacity = *reply_length;
+    if (d.Tunnel == 1) return tunnel_exchange(&d, request, request_length, reply, reply_length);
+    struct RestoreRetries {
+        ZEBDevice& d;
+        uint16_t budget;
+        ~RestoreRetries() { d.Retries = budget; }
+    } restore{d, budget};
+    for (bool first = true;; first = false) {
+        if (!first && d.Transport && d.Transport->KeyMode == 1) {
+            // The frame was keyed in place by the last pass; undo it so that it is prepared
+            // from the clear body again.
+            frame::apply_key(d.Transport->Key, request + frame::kCrcAt,
+                             request_length - frame::kCrcAt);
+        }
+        uint32_t result =
+            send_packet(d, request, request_length, reply, reply_length, want_reply, warn);
+        if (failed(result)) return result;
+        if (first && !echo_matches(reply, *reply_length, echo, echo_count)) {
+            return ZEBERR_MISMATCHED_REPLY;
+        }
+        *reply_length = capacity;
+        result = get_response(d, reply, reply_length, extra_timeout, wait, check_sequence);
+        if (result != ZEBERR_TIMEOUT) {
+            if (result) return result;
+            return d.ResendCount != start_count ? ZEBWARN_RETRIED : 0;
+        }
+        ++d.ResendCount;
+        const uint16_t used = static_cast<uint16_t>(d.ResendCount - start_count);
+        if (used >= budget) return ZEBERR_TIMEOUT;
+        *reply_length = capacity;
+        d.Retries = static_cast<uint16_t>(budget - used);
+    }
+}
+
+}  // namespace
+}  // namespace zeb
+
+using namespace zeb;
+
+extern "C" {
+
+int32_t SetCRCMode(int32_t mode) { return state::exchange_crc_mode(mode); }
+
+uint32_t _SendPacket(ZEBDevice* device, uint8_t* request, uint16_t request_length, uint8_t* reply,
+                     int32_t* reply_length, int32_t want_reply, int32_t warn) {
+    if (!device) return ZEBERR_BAD_DEVICE;
+    if (!request || !reply_length || (want_reply && !reply)) return ZEBERR_BAD_PARAMETER;
+    return send_packet(*device, request, request_length, reply, reply_length, want_reply != 0,
+                       warn != 0);
+}
+
+uint32_t SendPacketTwoResponses(ZEBDevice* device, uint8_t* request, uint16_t request_length,
+                                uint8_t* reply, int32_t* reply_length, int32_t want_reply,
+                                int32_t warn, uint16_t echo_count, const uint8_t* echo,
+                                uint16_t extra_timeout, int32_t wait, int32_t check_sequence) {
+    if (!device) return ZEBERR_BAD_DEVICE;
+    if (!request || !reply_length || !reply) return ZEBERR_BAD_PARAMETER;
+    return send_two_responses(*device, request, request_length, reply, reply_length,
+                              want_reply != 0, warn != 0, echo_count, echo, extra_timeout,
+                              wait != 0, check_sequence != 0);
+}
+
+uint32_t GetResponse(ZEBDevice* device, uint8_t* reply, int32_t* reply_length,
+                     uint16_t extra_timeout, int32_t wait, int32_t check_sequence) {
+    if (!device) return ZEBERR_BAD_DEVICE;
+    if (!reply || !reply_length) return ZEBERR_BAD_PARAMETER;
+    return get_response(*device, reply, reply_length, extra_timeout, wait != 0,
+                        check_sequence != 0);
+}
+
+uint32_t ZEBGetResponse(ZEBDevice* device, uint8_t* buffer, int32_t* length,
+                        int32_t check_sequence) {
+    return GetResponse(device, buffer, length, 0, 0, check_sequence);
+}
+
+uint32_t ZEBSetAsyncHandler(ZEBAsyncHandler handler) {
+    state::set_async_handler(handler);
+    return 0;
+}
+
+uint32_t ZEBGetAsyncHandler(ZEBAsyncHandler* handler) {
+    if (handler) *handler = state::async_handler();
+    return 0;
+}
+
+}  // extern "C"

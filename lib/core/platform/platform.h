@@ -1,0 +1,81 @@
+// The operating system behind one small interface: datagram sockets, the serial port, the
+// millisecond clock and waiting. Everything above it is free of platform conditionals.
+//
+// Every call returns 0 or an error number in the Winsock / Windows numbering, whatever the
+// platform, so that callers of the library see the same results everywhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zeb::plat {
+
+// A socket or port handle as stored in a device record.
+using Handle = intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// Winsock numbers used by the layers above.
+inline constexpr uint32_t kWouldBlock = 10035;  // WSAEWOULDBLOCK: nothing waiting
+inline constexpr uint32_t kBrokenPipe = 109;    // ERROR_BROKEN_PIPE: serial reply cut short
+
+// Socket address families in the library's (Windows) numbering.
+inline constexpr uint16_t kFamilyInet = 2;
+inline constexpr uint16_t kFamilyIpx = 6;
+
+// Line settings of a serial port; parity and stop bits in the Windows codes.
+struct SerialSettings {
+    uint32_t baud_rate;
+    uint8_t data_bits;
+    uint8_t parity;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t stop_bits;  // 0 one, 1 one and a half, 2 two
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Milliseconds from an arbitrary origin; callers use the unsigned 32-bit difference.
+    virtual uint32_t clock_ms() = 0;
+
+    // Socket layer start-up and clean-up (no-ops where the platform has none).
+    virtual uint32_t sockets_start() = 0;
+    virtual void sockets_stop() = 0;
+
+    // Datagram sockets. Addresses are in the library's layout: u16 family (2 or 6) first,
+    // then the family's fields in network order. `family` picks UDP or IPX.
+    virtual uint32_t socket_open(uint16_t family, Handle* out) = 0;
+    virtual uint32_t socket_bind(Handle h, const uint8_t* addr, uint32_t len) = 0;
+    virtual uint32_t socket_allow_broadcast(Handle h) = 0;
+    virtual uint32_t socket_connect(Handle h, const uint8_t* addr, uint32_t len) = 0;
+    virtual uint32_t socket_set_nonblocking(Handle h) = 0;
+    virtual uint32_t socket_send(Handle h, const uint8_t* data, uint32_t len) = 0;
+    virtual uint32_t socket_send_to(Handle h, const uint8_t* data, uint32_t len,
+                                    const uint8_t* addr, uint32_t addr_len) = 0;
+    // Takes one waiting datagram without blocking; kWouldBlock when none is there. With `from`
+    // given, the sender's address is written there (at most 16 bytes) and its size to *from_len.
+    virtual uint32_t socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got,
+                                    uint8_t* from, uint32_t* from_len) = 0;
+    virtual uint32_t socket_close(Handle h) = 0;
+
+    // Sleeps until one of the sockets has a datagram waiting or `timeout_ms` has passed.
+    virtual void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) = 0;
+
+    // Serial port n (COMn). Reads obey the port time-outs: 1000 ms between bytes and
+    // 100 ms a byte plus 1000 ms in all; `got` may be short of `len` when they expire.
+    virtual uint32_t serial_open(uint32_t port, Handle* out) = 0;
+    virtual uint32_t serial_configure(Handle h, const SerialSettings& settings) = 0;
+    virtual uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got) = 0;
+    virtual uint32_t serial_write(Handle h, const uint8_t* data, uint32_t len) = 0;
+    virtual uint32_t serial_close(Handle h) = 0;
+};
+
+// The platform in force: the operating system's, unless a test has put another in its place.
+Platform& platform() noexcept;
+
+// Replaces the platform (tests only); null restores the operating system's. Returns the old one.
+Platform* set_platform(Platform* replacement) noexcept;
+
+// The operating system's own platform.
+Platform& system_platform() noexcept;
+
+}  // namespace zeb::plat

@@ -1,0 +1,358 @@
+// The platform on POSIX: BSD sockets, termios and poll.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <memory>
+#include <new>
+
+#include "../errors.h"
+#include "../platform.h"
+#include "serial_names.h"
+
+namespace zeb::plat {
+namespace {
+
+// How long a wait keeps polling without sleeping before it sleeps in poll(). Waking a
+// sleeping thread costs more than a loopback round trip, so a fast module's reply is taken
+// sooner by a short spin; a long wait pays only this much before it sleeps.
+constexpr std::chrono::microseconds kSpinBeforeSleep{50};
+
+// Port time-outs of a serial read.
+constexpr int kSerialIntervalMs = 1000;
+constexpr int kSerialPerByteMs = 100;
+constexpr int kSerialTotalMs = 1000;
+
+constexpr size_t kStackPollFds = 64;
+
+uint32_t last_socket_error() { return winsock_error(errno); }
+uint32_t last_system_error() { return system_error(errno); }
+
+int fd_of(Handle h) { return static_cast<int>(h); }
+
+// A library-layout IPv4 address (family 2, port and address in network order) as sockaddr_in.
+bool to_sockaddr(const uint8_t* addr, uint32_t len, sockaddr_in* out) {
+    if (len < 8 || (addr[0] | (addr[1] << 8)) != kFamilyInet) return false;
+    std::memset(out, 0, sizeof *out);
+    out->sin_family = AF_INET;
+    std::memcpy(&out->sin_port, addr + 2, 2);
+    std::memcpy(&out->sin_addr, addr + 4, 4);
+    return true;
+}
+
+void from_sockaddr(const sockaddr_in& in, uint8_t* out) {
+    std::memset(out, 0, 16);
+    out[0] = kFamilyInet;
+    std::memcpy(out + 2, &in.sin_port, 2);
+    std::memcpy(out + 4, &in.sin_addr, 4);
+}
+
+uint32_t elapsed_ms_since(std::chrono::steady_clock::time_point start) {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+}
+
+speed_t baud_constant(uint32_t baud) {
+    switch (baud) {
+        case 110: return B110;
+        case 300: return B300;
+        case 600: return B600;
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        case 460800: return B460800;
+        case 921600: return B921600;
+        default: return B0;
+    }
+}
+
+std::mutex g_serial_prefix_mutex;
+std::string g_serial_prefix = "/dev/ttyS";
+
+class PosixPlatform final : public Platform {
+public:
+    uint32_t clock_ms() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                            static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+        return static_cast<uint32_t>(ms);
+    }
+
+    uint32_t sockets_start() override { return 0; }
+    void sockets_stop() override {}
+
+    uint32_t socket_open(uint16_t family, Handle* out) override {
+        if (family != kFamilyInet) return winsock_error(EAFNOSUPPORT);  // no IPX here
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+        if (fd < 0) return last_socket_error();
+        *out = fd;
+        return 0;
+    }
+
+    uint32_t socket_bind(Handle h, const uint8_t* addr, uint32_t len) override {
+        sockaddr_in sa;
+        if (!to_sockaddr(addr, len, &sa)) return winsock_error(EAFNOSUPPORT);
+        if (::bind(fd_of(h), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+            return last_socket_error();
+        }
+        return 0;
+    }
+
+    uint32_t socket_allow_broadcast(Handle h) override {
+        const int on = 1;
+        if (setsockopt(fd_of(h), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+            return last_socket_error();
+        }
+        return 0;
+    }
+
+    uint32_t socket_connect(Handle h, const uint8_t* addr, uint32_t len) override {
+        sockaddr_in sa;
+        if (!to_sockaddr(addr, len, &sa)) return winsock_error(EAFNOSUPPORT);
+        if (::connect(fd_of(h), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+            return last_socket_error();
+        }
+        return 0;
+    }
+
+    uint32_t socket_set_nonblocking(Handle h) override {
+        const int flags = fcntl(fd_of(h), F_GETFL);
+        if (flags < 0 || fcntl(fd_of(h), F_SETFL, flags | O_NONBLOCK) != 0) {
+            return last_socket_error();
+        }
+        return 0;
+    }
+
+    uint32_t socket_send(Handle h, const uint8_t* data, uint32_t len) override {
+        if (::send(fd_of(h), data, len, MSG_NOSIGNAL) < 0) return last_socket_error();
+        return 0;
+    }
+
+    uint32_t socket_send_to(Handle h, const uint8_t* data, uint32_t len, const uint8_t* addr,
+                            uint32_t addr_len) override {
+        sockaddr_in sa;
+        if (!to_sockaddr(addr, addr_len, &sa)) return winsock_error(EAFNOSUPPORT);
+        if (::sendto(fd_of(h), data, len, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa),
+                     sizeof sa) < 0) {
+            return last_socket_error();
+        }
+        return 0;
+    }
+
+    uint32_t socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got, uint8_t* from,
+                            uint32_t* from_len) override {
+        sockaddr_in sa{};
+        iovec iov{buf, cap};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        if (from) {
+            msg.msg_name = &sa;
+            msg.msg_namelen = sizeof sa;
+        }
+        const ssize_t n = ::recvmsg(fd_of(h), &msg, MSG_DONTWAIT);
+        if (n < 0) return last_socket_error();
+        // A datagram larger than the buffer is an error, as Winsock reports it.
+        if (msg.msg_flags & MSG_TRUNC) return winsock_error(EMSGSIZE);
+        *got = static_cast<uint32_t>(n);
+        if (from) {
+            from_sockaddr(sa, from);
+            *from_len = 16;
+        }
+        return 0;
+    }
+
+    uint32_t socket_close(Handle h) override {
+        if (::close(fd_of(h)) != 0) return last_socket_error();
+        return 0;
+    }
+
+    void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) override {
+        if (count == 0) return;
+        pollfd stack_fds[kStackPollFds];
+        std::unique_ptr<pollfd[]> heap_fds;
+        pollfd* fds = stack_fds;
+        if (count > kStackPollFds) {
+            heap_fds.reset(new (std::nothrow) pollfd[count]);
+            if (heap_fds) {
+                fds = heap_fds.get();
+            } else {
+                // No memory for them all: watch the first ones and wake often for the rest.
+                count = kStackPollFds;
+                timeout_ms = std::min<uint32_t>(timeout_ms, 1);
+            }
+        }
+        for (size_t i = 0; i < count; ++i) fds[i] = {fd_of(handles[i]), POLLIN, 0};
+        const auto spin_until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+        do {
+            if (::poll(fds, count, 0) != 0) return;
+        } while (std::chrono::steady_clock::now() < spin_until);
+        ::poll(fds, count, static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX)));
+    }
+
+    uint32_t serial_open(uint32_t port, Handle* out) override {
+        *out = kNoHandle;
+        char name[kMaxDeviceName];
+        if (!serial_device_name(port, name, sizeof name)) return system_error(ENOENT);
+        const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return last_system_error();
+        // Not shared: a port held by another open is refused as busy.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const uint32_t err = last_system_error();
+            ::close(fd);
+            return err;
+        }
+        *out = fd;
+        return 0;
+    }
+
+    uint32_t serial_configure(Handle h, const SerialSettings& s) override {
+        termios tio{};
+        if (tcgetattr(fd_of(h), &tio) != 0) return last_system_error();
+        // Frames are binary: no echo, no line editing, no translation of any byte.
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        const speed_t speed = baud_constant(s.baud_rate);
+        if (speed == B0 || cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
+            return system_error(EINVAL);
+        }
+        tio.c_cflag &= ~CSIZE;
+        switch (s.data_bits) {
+            case 5: tio.c_cflag |= CS5; break;
+            case 6: tio.c_cflag |= CS6; break;
+            case 7: tio.c_cflag |= CS7; break;
+            case 8: tio.c_cflag |= CS8; break;
+            default: return system_error(EINVAL);
+        }
+        tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        switch (s.parity) {
+            case 0: break;
+            case 1: tio.c_cflag |= PARENB | PARODD; break;
+            case 2: tio.c_cflag |= PARENB; break;
+            case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+            case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+            default: return system_error(EINVAL);
+        }
+        switch (s.stop_bits) {
+            case 0: tio.c_cflag &= ~CSTOPB; break;
+            case 1:  // one and a half: the nearest a termios port offers is two
+            case 2: tio.c_cflag |= CSTOPB; break;
+            default: return system_error(EINVAL);
+        }
+        if (tcsetattr(fd_of(h), TCSANOW, &tio) != 0) return last_system_error();
+        return 0;
+    }
+
+    uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got) override {
+        *got = 0;
+        const auto start = std::chrono::steady_clock::now();
+        const uint64_t total_ms = uint64_t{kSerialPerByteMs} * len + kSerialTotalMs;
+        auto last_byte = start;
+        while (*got < len) {
+            const uint32_t spent = elapsed_ms_since(start);
+            if (spent >= total_ms) break;
+            uint64_t budget = total_ms - spent;
+            if (*got > 0) {
+                const uint32_t quiet = elapsed_ms_since(last_byte);
+                if (quiet >= kSerialIntervalMs) break;
+                budget = std::min<uint64_t>(budget, kSerialIntervalMs - quiet);
+            }
+            pollfd pfd{fd_of(h), POLLIN, 0};
+            const int ready = ::poll(&pfd, 1, static_cast<int>(budget));
+            if (ready < 0) {
+                if (errno == EINTR) continue;
+                return last_system_error();
+            }
+            if (ready == 0) continue;
+            const ssize_t n = ::read(fd_of(h), buf + *got, len - *got);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EINTR) continue;
+                return last_system_error();
+            }
+            if (n == 0) {
+                // Hang-up: nothing more will come; let the time-outs run without spinning.
+                if (pfd.revents & POLLHUP) break;
+                continue;
+            }
+            *got += static_cast<uint32_t>(n);
+            last_byte = std::chrono::steady_clock::now();
+        }
+        return 0;
+    }
+
+    uint32_t serial_write(Handle h, const uint8_t* data, uint32_t len) override {
+        uint32_t done = 0;
+        while (done < len) {
+            const ssize_t n = ::write(fd_of(h), data + done, len - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno == EAGAIN) {
+                    pollfd pfd{fd_of(h), POLLOUT, 0};
+                    if (::poll(&pfd, 1, kSerialTotalMs + kSerialPerByteMs * int(len)) <= 0) {
+                        return 1460;  // ERROR_TIMEOUT: the write time-out ran out
+                    }
+                    continue;
+                }
+                return last_system_error();
+            }
+            done += static_cast<uint32_t>(n);
+        }
+        return 0;
+    }
+
+    uint32_t serial_close(Handle h) override {
+        if (::close(fd_of(h)) != 0) return last_system_error();
+        return 0;
+    }
+};
+
+PosixPlatform g_system;
+std::atomic<Platform*> g_current{&g_system};
+
+}  // namespace
+
+bool serial_device_name(uint32_t port, char* out, size_t capacity) noexcept {
+    if (port == 0) return false;
+    std::lock_guard lock(g_serial_prefix_mutex);
+    const int n = std::snprintf(out, capacity, "%s%u", g_serial_prefix.c_str(), port - 1);
+    return n > 0 && static_cast<size_t>(n) < capacity;
+}
+
+void set_serial_device_prefix(const std::string& prefix) {
+    std::lock_guard lock(g_serial_prefix_mutex);
+    g_serial_prefix = prefix;
+}
+
+Platform& system_platform() noexcept { return g_system; }
+
+Platform& platform() noexcept { return *g_current.load(std::memory_order_acquire); }
+
+Platform* set_platform(Platform* replacement) noexcept {
+    return g_current.exchange(replacement ? replacement : &g_system);
+}
+
+}  // namespace zeb::plat

@@ -1,0 +1,246 @@
+/*
+ * zeb.h - host-side library for Ethernet-attached industrial I/O modules.
+ *
+ * Plain C functions over caller-owned, byte-packed records. Every function returns a 32-bit
+ * result: 0 for success, ZEBWARN_RETRIED (0x2000) for success after re-sends, ZEBERR_... for
+ * the library's own errors, a converted module status word, or a Winsock / Windows system
+ * error number passed through (the same numbers on every platform).
+ *
+ * A result counts as failure when it is nonzero and its 0x2000 bit is clear.
+ *
+ * Threads: the process-wide state (sequence counter, CRC mode, query time-out, asynchronous
+ * handler) may be used from several threads at once. One device record must never be used by
+ * two calls at the same time.
+ */
+#ifndef ZEB_H
+#define ZEB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define ZEB_CALL __cdecl
+#if defined(ZEB_BUILDING_LIBRARY)
+#define ZEB_API __declspec(dllexport)
+#else
+#define ZEB_API __declspec(dllimport)
+#endif
+#else
+#define ZEB_CALL
+#define ZEB_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Constants ------------------------------------------------------------------------- */
+
+#define ZEB_API_VERSION 3
+#define ZEB_TRANSPORT_WINSOCK 4
+#define ZEB_TRANSPORT_SERIAL 32
+#define ZEB_PROTOCOL_IPX 2
+#define ZEB_PROTOCOL_IP 3
+#define ZEB_MODULE_PORT 0x7070
+
+#define ZEBWARN_RETRIED 0x2000u
+#define ZEBERR_BAD_VERSION 0x8001u
+#define ZEBERR_BAD_TRANSPORT 0x8002u
+#define ZEBERR_BAD_DEVICE 0x8003u
+#define ZEBERR_BUFFER_TOO_SMALL 0x8004u
+#define ZEBERR_NO_DATA 0x8005u
+#define ZEBERR_TIMEOUT 0x8006u
+#define ZEBERR_BAD_PROTOCOL 0x8007u
+#define ZEBERR_NEEDS_BROADCAST 0x8008u
+#define ZEBERR_NULL_TRANSPORT 0x8009u
+#define ZEBERR_BAD_CRC 0x800Du
+#define ZEBERR_BAD_PARAMETER 0x8010u
+#define ZEBERR_NO_PACKET 0x8011u
+#define ZEBERR_MISMATCHED_REPLY 0x8012u
+#define ZEBERR_PACKET_TOO_LARGE 0x8013u
+
+/* ---- Records (byte-packed; the caller owns them and zeroes them before first use) ------- */
+
+#pragma pack(push, 1)
+
+/* One opened transport. */
+typedef struct ZEBTransport {
+    uint16_t Kind;     /* ZEB_TRANSPORT_WINSOCK or ZEB_TRANSPORT_SERIAL */
+    uint16_t Protocol; /* ZEB_PROTOCOL_IPX or ZEB_PROTOCOL_IP (Winsock) */
+    uint8_t KeyMode;   /* 1: outgoing frames are XOR-ed with Key */
+    uint8_t Reserved1[3];
+    char Key[60];        /* zero-terminated key text */
+    void* SourceAddress; /* local socket address to bind to, or NULL */
+    uint8_t Reserved2[48];
+} ZEBTransport;
+
+/* Address of a module reached over UDP/IP: an IPv4 socket address and the broadcast-only flag. */
+typedef struct ZEBIpAddress {
+    uint8_t SocketAddress[16]; /* family 2, port and address in network order, 8 zero bytes */
+    uint8_t Reserved[3];
+    uint8_t BroadcastOnly; /* 1: the module may only be reached by broadcast */
+} ZEBIpAddress;
+
+/* Serial settings of a module reached over a local COM port. */
+typedef struct ZEBSerialAddress {
+    uint8_t ComPort;  /* n of COMn */
+    uint8_t DataBits; /* 5 to 8 */
+    uint8_t Parity;   /* 0 none, 1 odd, 2 even, 3 mark, 4 space */
+    uint8_t StopBits; /* 0 one, 1 one and a half, 2 two */
+    uint32_t BaudRate;
+    void* PortHandle; /* written by ZEBOpenDevice; (void*)-1 when not open */
+} ZEBSerialAddress;
+
+typedef union ZEBAddress {
+    uint8_t Raw[20];
+    ZEBIpAddress Ip;
+    ZEBSerialAddress Serial;
+} ZEBAddress;
+
+/* One module, opened or merely found. An array of these is also the discovery list. */
+typedef struct ZEBDevice {
+    ZEBAddress Address;
+    uint8_t Reserved1[6];
+    uint16_t Timeout; /* ms to wait for one reply */
+    uint16_t Retries; /* re-sends after a time-out */
+    uint8_t NodeAddress[6];
+    uint16_t ResendCount;
+    uint16_t CrcErrorCount;
+    uint16_t LateReplyCount;
+    int32_t NoWait;
+    int32_t ExtendedHeader;
+    int32_t Broadcast;
+    uintptr_t Socket;
+    uint16_t DataOffset; /* 9, or 16 with the extended header */
+    ZEBTransport* Transport;
+    uint32_t FromAddressSize;
+    void* FromAddress;
+    uint8_t Reserved2[4];
+    uint16_t LastSequence;
+    uint8_t Tunnel;
+    uint8_t TunnelBase;
+    uint8_t TunnelSlot;
+    uint8_t TunnelNode;
+    uint8_t Reserved3[44];
+} ZEBDevice;
+
+#pragma pack(pop)
+
+#if defined(__cplusplus)
+#define ZEB_STATIC_ASSERT static_assert
+#else
+#define ZEB_STATIC_ASSERT _Static_assert
+#endif
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define ZEB_PTR_ 4
+#else
+#define ZEB_PTR_ 8
+#endif
+
+ZEB_STATIC_ASSERT(sizeof(ZEBTransport) == 116 + ZEB_PTR_, "ZEBTransport size");
+ZEB_STATIC_ASSERT(offsetof(ZEBTransport, KeyMode) == 4, "KeyMode offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBTransport, Key) == 8, "Key offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBTransport, SourceAddress) == 68, "SourceAddress offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBAddress) == 20, "ZEBAddress size");
+ZEB_STATIC_ASSERT(offsetof(ZEBIpAddress, BroadcastOnly) == 19, "BroadcastOnly offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBSerialAddress, BaudRate) == 4, "BaudRate offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBSerialAddress, PortHandle) == 8, "PortHandle offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBDevice) == 114 + 3 * ZEB_PTR_, "ZEBDevice size");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Timeout) == 26, "Timeout offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Retries) == 28, "Retries offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, NodeAddress) == 30, "NodeAddress offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, ResendCount) == 36, "ResendCount offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, CrcErrorCount) == 38, "CrcErrorCount offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, LateReplyCount) == 40, "LateReplyCount offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, NoWait) == 42, "NoWait offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, ExtendedHeader) == 46, "ExtendedHeader offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Broadcast) == 50, "Broadcast offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Socket) == 54, "Socket offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, DataOffset) == 54 + ZEB_PTR_, "DataOffset offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Transport) == 56 + ZEB_PTR_, "Transport offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, FromAddressSize) == 56 + 2 * ZEB_PTR_, "FromAddressSize");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, FromAddress) == 60 + 2 * ZEB_PTR_, "FromAddress offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, LastSequence) == 64 + 3 * ZEB_PTR_, "LastSequence");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Tunnel) == 66 + 3 * ZEB_PTR_, "Tunnel offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBDevice, TunnelNode) == 69 + 3 * ZEB_PTR_, "TunnelNode offset");
+
+/* Called for packets that arrive while another reply is awaited (on the caller's thread). */
+typedef void(ZEB_CALL* ZEBAsyncHandler)(ZEBDevice* device, uint8_t* packet, int32_t length);
+
+/* ---- Library, transports and devices -------------------------------------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBOpen(uint16_t version);
+ZEB_API uint32_t ZEB_CALL ZEBClose(void);
+ZEB_API uint32_t ZEB_CALL ZEBOpenTransport(ZEBTransport* transport, uint16_t version,
+                                           void* source_address);
+ZEB_API uint32_t ZEB_CALL ZEBCloseTransport(ZEBTransport* transport);
+ZEB_API uint32_t ZEB_CALL ZEBOpenDevice(ZEBTransport* transport, ZEBDevice* device,
+                                        uint16_t version, uint16_t timeout, uint16_t retries,
+                                        int32_t broadcast);
+ZEB_API uint32_t ZEB_CALL ZEBCloseDevice(ZEBDevice* device);
+
+/* ---- Request engine -------------------------------------------------------------------- */
+
+ZEB_API int32_t ZEB_CALL SetCRCMode(int32_t mode);
+ZEB_API uint32_t ZEB_CALL _SendPacket(ZEBDevice* device, uint8_t* request,
+                                      uint16_t request_length, uint8_t* reply,
+                                      int32_t* reply_length, int32_t want_reply, int32_t warn);
+ZEB_API uint32_t ZEB_CALL SendPacketTwoResponses(ZEBDevice* device, uint8_t* request,
+                                                 uint16_t request_length, uint8_t* reply,
+                                                 int32_t* reply_length, int32_t want_reply,
+                                                 int32_t warn, uint16_t echo_count,
+                                                 const uint8_t* echo, uint16_t extra_timeout,
+                                                 int32_t wait, int32_t check_sequence);
+ZEB_API uint32_t ZEB_CALL GetResponse(ZEBDevice* device, uint8_t* reply, int32_t* reply_length,
+                                      uint16_t extra_timeout, int32_t wait,
+                                      int32_t check_sequence);
+ZEB_API uint32_t ZEB_CALL ZEBGetResponse(ZEBDevice* device, uint8_t* buffer, int32_t* length,
+                                         int32_t check_sequence);
+ZEB_API uint32_t ZEB_CALL ZEBSetAsyncHandler(ZEBAsyncHandler handler);
+ZEB_API uint32_t ZEB_CALL ZEBGetAsyncHandler(ZEBAsyncHandler* handler);
+
+/* ---- Discovery ------------------------------------------------------------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBQueryDevices(ZEBTransport* transport, ZEBDevice* list,
+                                          uint16_t* count, uint16_t version);
+ZEB_API uint32_t ZEB_CALL ZEBQueryDeviceData(ZEBTransport* transport, ZEBDevice* list,
+                                             uint16_t* count, uint16_t version,
+                                             uint16_t data_type, const void* data,
+                                             uint16_t data_length);
+ZEB_API uint32_t ZEB_CALL ZEBSetQueryTimeout(uint32_t milliseconds);
+ZEB_API uint32_t ZEB_CALL ZEBGetQueryTimeout(void);
+
+/* ---- Identity and version (size: 16-bit capacity; the delivered count is not reported) -- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadVersionInfo(ZEBDevice* device, uint8_t* buffer, uint32_t size);
+ZEB_API uint32_t ZEB_CALL ZEBReadSupportInfo(ZEBDevice* device, uint8_t* buffer, uint32_t size);
+ZEB_API uint32_t ZEB_CALL ZEBReadDeviceDef(ZEBDevice* device, uint8_t* buffer, uint32_t size);
+
+/* ---- Base definition ------------------------------------------------------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadBaseDef(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBInitBaseDef(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBRescanBase(ZEBDevice* device, uint32_t value, uint8_t* buffer,
+                                        uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source,
+                                          uint32_t length, uint8_t* buffer, uint16_t* size);
+
+/* ---- I/O exchange ---------------------------------------------------------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadIO(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteIO(ZEBDevice* device, const uint8_t* source, uint32_t length,
+                                     uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteIONoRead(ZEBDevice* device, const uint8_t* source,
+                                           uint32_t length);
+ZEB_API uint32_t ZEB_CALL ZEBReadIOEx(ZEBDevice** devices, uint8_t** buffers, uint16_t* sizes,
+                                      uint32_t* results, int32_t count);
+ZEB_API uint32_t ZEB_CALL ZEBWriteIOEx(ZEBDevice** devices, const uint8_t* const* sources,
+                                       const uint16_t* lengths, uint8_t** buffers,
+                                       uint16_t* sizes, uint32_t* results, int32_t count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZEB_H */
