@@ -1,0 +1,42 @@
+// The module's version block, support block and device definition: one-byte requests whose
+// reply body is delivered as it comes.
+#include "core/request.h"
+
+namespace zeb {
+namespace {
+
+constexpr size_t kRequestCapacity = 32;
+constexpr size_t kReplyCapacity = 200;
+
+uint32_t read_block(ZEBDevice* device, uint8_t function, uint8_t* buffer, uint32_t size) noexcept {
+    if (!device) return ZEBERR_BAD_DEVICE;
+    Request<kRequestCapacity> request(*device);
+    request.u8(function);
+    if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
+    Reply<kReplyCapacity> reply;
+    const uint32_t result = exchange(*device, request, reply, Wait::always, Warn::no);
+    if (failed(result)) return result;
+    uint16_t capacity = static_cast<uint16_t>(size);
+    return deliver_body(reply, result, buffer, &capacity);
+}
+
+}  // namespace
+}  // namespace zeb
+
+using namespace zeb;
+
+extern "C" {
+
+uint32_t ZEBReadVersionInfo(ZEBDevice* device, uint8_t* buffer, uint32_t size) {
+    return read_block(device, 0x01, buffer, size);
+}
+
+uint32_t ZEBReadSupportInfo(ZEBDevice* device, uint8_t* buffer, uint32_t size) {
+    return read_block(device, 0x02, buffer, size);
+}
+
+uint32_t ZEBReadDeviceDef(ZEBDevice* device, uint8_t* buffer, uint32_t size) {
+    return read_block(device, 0x04, buffer, size);
+}
+
+}  // extern "C"
