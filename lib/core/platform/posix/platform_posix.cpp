@@ -30,7 +30,10 @@ namespace {
 // How long a wait keeps polling without sleeping before it sleeps in poll(). Waking a
 // sleeping thread costs more than a loopback round trip, so a fast module's reply is taken
 // sooner by a short spin; a long wait pays only this much before it sleeps.
-constexpr std::chrono::microseconds kSpinBeforeSleep{50};
+#ifndef ZEB_SPIN_BEFORE_SLEEP_US
+#define ZEB_SPIN_BEFORE_SLEEP_US 50
+#endif
+constexpr std::chrono::microseconds kSpinBeforeSleep{ZEB_SPIN_BEFORE_SLEEP_US};
 
 // Port time-outs of a serial read.
 constexpr int kSerialIntervalMs = 1000;
