@@ -1,0 +1,62 @@
+// The RackSim command line.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+namespace racksim {
+namespace {
+
+std::optional<Options> parse(std::vector<std::string> args, std::string* error = nullptr) {
+    std::string e;
+    auto o = parse_options(args, &e);
+    if (error) *error = e;
+    return o;
+}
+
+TEST(Options, Defaults) {
+    const auto o = parse({});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->port, 28784);
+    EXPECT_TRUE(o->rack_file.empty());
+    EXPECT_FALSE(o->verbose || o->allow_remote || o->help);
+}
+
+TEST(Options, ReadsEveryOptionInBothSpellings) {
+    const auto o = parse({"--rack", "r.json", "--port=3000", "-v", "--allow-remote"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->rack_file, "r.json");
+    EXPECT_EQ(o->port, 3000);
+    EXPECT_TRUE(o->verbose);
+    EXPECT_TRUE(o->allow_remote);
+    EXPECT_EQ(parse({"--rack=x.json", "--port", "65535"})->port, 65535);
+    EXPECT_TRUE(parse({"--help"})->help);
+}
+
+TEST(Options, RefusesBadInput) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--port", "0"}, "--port: \"0\" is not a port number (1 to 65535)"},
+        {{"--port", "65536"}, "--port: \"65536\" is not a port number (1 to 65535)"},
+        {{"--port", "12a"}, "--port: \"12a\" is not a port number (1 to 65535)"},
+        {{"--port"}, "--port needs a value"},
+        {{"--rack"}, "--rack needs a value"},
+        {{"--rack="}, "--rack needs a file name"},
+        {{"--verbose=yes"}, "--verbose takes no value"},
+        {{"--frobnicate"}, "unknown option \"--frobnicate\""},
+        {{"rack.json"}, "unknown option \"rack.json\""},
+    };
+    for (const auto& [args, expected] : cases) {
+        std::string error;
+        EXPECT_FALSE(parse(args, &error)) << expected;
+        EXPECT_EQ(error, expected);
+    }
+}
+
+TEST(Options, UsageMentionsEveryOption) {
+    const std::string u = usage_text();
+    for (const char* opt : {"--rack", "--port", "--verbose", "--allow-remote", "--help"}) {
+        EXPECT_NE(u.find(opt), std::string::npos) << opt;
+    }
+}
+
+}  // namespace
+}  // namespace racksim

@@ -1,0 +1,187 @@
+// The UDP server over real loopback sockets: replies leave from the module's own address.
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "test_util.h"
+
+namespace racksim {
+namespace {
+
+// A client socket on 127.0.0.1 that talks to the server's port.
+class Client {
+  public:
+    Client() {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    ~Client() { close(fd_); }
+
+    void allow_broadcast() {
+        const int on = 1;
+        ASSERT_EQ(setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
+    }
+
+    void send(uint32_t ip, uint16_t port, const Bytes& frame) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(ip);
+        to.sin_port = htons(port);
+        ASSERT_EQ(
+            sendto(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(frame.size()));
+    }
+
+    // Waits up to timeout_ms for one datagram; false if none came.
+    bool receive(Bytes* data, uint32_t* from_ip, int timeout_ms = 2000) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) != 1) return false;
+        uint8_t buf[2048];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n =
+            recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0) return false;
+        data->assign(buf, buf + n);
+        *from_ip = ntohl(from.sin_addr.s_addr);
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+ServerOptions any_port() {
+    ServerOptions o;
+    o.port = 0;  // a free port; never the module port, so a running RackSim is left alone
+    return o;
+}
+
+TEST(Server, AnswersFromTheAddressedModule) {
+    Server server(test::three_modules(), any_port());
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    ASSERT_NE(server.port(), 0);
+    ASSERT_NE(server.port(), kModulePort);
+
+    Client client;
+    for (uint32_t ip : {test::kModuleA, test::kModuleB}) {
+        client.send(ip, server.port(), make_request(21, {0x04}, true));
+        Bytes reply;
+        uint32_t from = 0;
+        ASSERT_TRUE(client.receive(&reply, &from));
+        EXPECT_EQ(from, ip);
+        const test::Reply r = test::decode({from, reply, 0});
+        EXPECT_EQ(r.sequence, 21);
+        EXPECT_TRUE(r.crc_right);
+    }
+    server.stop();
+    EXPECT_EQ(server.stats().sent, 2u);
+}
+
+TEST(Server, LoopbackBroadcastReachesEveryModule) {
+    Server server(test::three_modules(), any_port());
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    Client client;
+    client.allow_broadcast();
+    client.send(0x7FFFFFFF, server.port(), make_request(3, {0x05}, true));  // 127.255.255.255
+    std::vector<uint32_t> senders;
+    Bytes reply;
+    uint32_t from = 0;
+    while (senders.size() < 3 && client.receive(&reply, &from)) {
+        senders.push_back(from);
+        EXPECT_EQ(reply.at(9), 0x55);
+    }
+    std::sort(senders.begin(), senders.end());
+    EXPECT_EQ(senders, (std::vector<uint32_t>{test::kModuleA, test::kModuleB, test::kModuleC}));
+}
+
+TEST(Server, DelayedReplyWaitsItsTurn) {
+    Rack rack = test::three_modules();
+    rack.module(0).faults.delay_ms = 150;
+    Server server(std::move(rack), any_port());
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    Client client;
+    const auto start = std::chrono::steady_clock::now();
+    client.send(test::kModuleA, server.port(), make_request(5, {0x01}, true));
+    client.send(test::kModuleB, server.port(), make_request(6, {0x01}, true));
+    Bytes reply;
+    uint32_t from = 0;
+    ASSERT_TRUE(client.receive(&reply, &from));
+    EXPECT_EQ(from, test::kModuleB);  // the prompt module overtakes the late one
+    ASSERT_TRUE(client.receive(&reply, &from));
+    EXPECT_EQ(from, test::kModuleA);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(140));
+}
+
+TEST(Server, RackCanBeChangedWhileServing) {
+    Server server(test::three_modules(), any_port());
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    Client client;
+    client.send(test::kModuleA, server.port(),
+                make_request(5, {0x30, 0x03, 0x41, 0x09, 0xFF}, true));
+    Bytes reply;
+    uint32_t from = 0;
+    ASSERT_TRUE(client.receive(&reply, &from));
+    EXPECT_EQ(server.with_rack([](Rack& r) { return r.module(0).slot(3).io.bit_out; }),
+              Bytes{0x09});
+    server.with_rack([](Rack& r) { r.module(0).faults.drop_first = 1; });
+    client.send(test::kModuleA, server.port(), make_request(6, {0x01}, true));
+    EXPECT_FALSE(client.receive(&reply, &from, 200));
+    EXPECT_EQ(server.with_rack([](Rack& r) { return r.module(0).counters.dropped; }), 1u);
+}
+
+TEST(Server, BusyPortIsReportedClearly) {
+    Server first(test::three_modules(), any_port());
+    std::string error;
+    ASSERT_TRUE(first.open(&error)) << error;
+    ServerOptions same;
+    same.port = first.port();
+    Server second(test::three_modules(), same);
+    EXPECT_FALSE(second.open(&error));
+    EXPECT_EQ(error, "port " + std::to_string(first.port()) + " is already in use");
+}
+
+TEST(Server, StopsPromptlyAndLogsWithTheSender) {
+    std::vector<std::string> lines;
+    std::mutex mutex;
+    ServerOptions options = any_port();
+    options.log = [&](const std::string& l) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back(l);
+    };
+    Server server(test::three_modules(), options);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    Client client;
+    client.send(test::kModuleA, server.port(), make_request(5, {0x07}, true));
+    Bytes reply;
+    uint32_t from = 0;
+    ASSERT_TRUE(client.receive(&reply, &from));
+    const auto start = std::chrono::steady_clock::now();
+    server.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("127.0.0.1:", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("alpha (127.0.0.2) fn 0x07 read IO"), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace racksim

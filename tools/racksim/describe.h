@@ -1,0 +1,16 @@
+// Human-readable summary of a rack, printed when RackSim starts.
+#pragma once
+
+#include <string>
+
+#include "rack.h"
+
+namespace racksim {
+
+std::string describe_slot(int number, const Slot& slot);
+std::string describe_rack(const Rack& rack);
+
+// Names the first module whose address is outside 127.0.0.0/8 ("" if none).
+std::string first_remote_module(const Rack& rack);
+
+}  // namespace racksim

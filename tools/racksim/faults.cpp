@@ -1,0 +1,84 @@
+#include "faults.h"
+
+#include "core/crc16.h"
+#include "rack.h"
+
+namespace racksim {
+
+namespace {
+
+// splitmix64: small, fast and the same on every platform, so a seed replays exactly.
+uint64_t next_random(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// A CRC field that is wrong for the payload and nonzero (0 would mean "not computed").
+uint16_t wrong_crc(uint16_t right) {
+    const auto c = static_cast<uint16_t>(right ^ 0xFFFF);
+    return c != 0 ? c : 0x0001;
+}
+
+uint16_t other_sequence(uint16_t seq) {
+    // The number of the request before: what a late reply to an earlier try would carry.
+    return seq > 1 ? static_cast<uint16_t>(seq - 1) : 0xFFFF;
+}
+
+}  // namespace
+
+bool drop_request(Module& m, std::string* why) {
+    Faults& f = m.faults;
+    if (f.drop_first > 0) {
+        --f.drop_first;
+        *why = "dropped (drop_first, " + std::to_string(f.drop_first) + " more to drop)";
+        return true;
+    }
+    if (f.drop_fraction > 0) {
+        const double u = static_cast<double>(next_random(m.rng_state) >> 11) * 0x1.0p-53;
+        if (u < f.drop_fraction) {
+            *why = "dropped (drop_fraction)";
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Outgoing> reply_datagrams(const Module& m, uint16_t sequence,
+                                      const std::vector<Answer>& answers, bool crc) {
+    const Faults& f = m.faults;
+    std::vector<Outgoing> out;
+    uint32_t delay = f.delay_ms;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        delay += answers[i].extra_delay_ms;
+        Bytes frame = make_reply(sequence, answers[i].payload, crc);
+        if (f.magic_zqq) frame[2] = 'Q';
+        if (f.corrupt_crc) {
+            const Bytes& p = answers[i].payload;
+            set_u16(&frame[5], wrong_crc(zeb::crc16(p.data(), p.size())));
+        }
+        if (f.stray_before_reply && i == 0) {
+            Bytes stray = frame;
+            set_u16(&stray[3], other_sequence(sequence));
+            out.push_back({m.ip, std::move(stray), delay});
+        }
+        if (f.answer_twice) out.push_back({m.ip, frame, delay});
+        out.push_back({m.ip, std::move(frame), delay});
+    }
+    return out;
+}
+
+std::string fault_note(const Module& m) {
+    const Faults& f = m.faults;
+    std::string s;
+    auto add = [&](const std::string& what) { s += (s.empty() ? "" : ", ") + what; };
+    if (f.delay_ms) add("late " + std::to_string(f.delay_ms) + " ms");
+    if (f.corrupt_crc) add("bad CRC");
+    if (f.stray_before_reply) add("stray packet first");
+    if (f.answer_twice) add("twice");
+    if (f.magic_zqq) add("magic ZQQ");
+    return s.empty() ? s : " [" + s + "]";
+}
+
+}  // namespace racksim

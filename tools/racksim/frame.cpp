@@ -1,0 +1,79 @@
+#include "frame.h"
+
+#include <cstring>
+
+#include "core/crc16.h"
+
+namespace racksim {
+
+namespace {
+constexpr uint8_t kMagic[3] = {'Z', 'Q', 'K'};
+}
+
+void apply_key(uint8_t* frame, size_t len, const std::string& key) {
+    if (key.empty()) return;
+    size_t k = 0;
+    for (size_t i = 5; i < len; ++i) {
+        frame[i] ^= static_cast<uint8_t>(key[k]);
+        if (++k == key.size()) k = 0;
+    }
+}
+
+std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
+                                     std::string* why) {
+    auto fail = [&](const char* reason) -> std::optional<Request> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    if (len < kHeaderSize) return fail("shorter than a header");
+    if (std::memcmp(data, kMagic, 3) != 0) return fail("wrong magic");
+
+    Bytes frame(data, data + len);
+    apply_key(frame.data(), frame.size(), key);
+
+    const uint16_t crc_field = get_u16(&frame[5]);
+    const uint16_t length = get_u16(&frame[7]);
+    if (length != len - kHeaderSize) return fail("length field disagrees with datagram");
+    if (crc_field != 0 && zeb::crc16(&frame[kHeaderSize], len - kHeaderSize) != crc_field) {
+        return fail("bad CRC");
+    }
+
+    Request req;
+    req.sequence = get_u16(&frame[3]);
+    size_t start = kHeaderSize;
+    if (len > kHeaderSize && frame[kHeaderSize] == kExtendedMarker) {
+        if (len < kExtendedHeaderSize) return fail("extended header cut short");
+        req.extended = true;
+        std::memcpy(req.node.data(), &frame[kHeaderSize + 1], req.node.size());
+        start = kExtendedHeaderSize;
+    }
+    if (start >= len) return fail("no function code");
+    req.payload.assign(frame.begin() + static_cast<std::ptrdiff_t>(start), frame.end());
+    return req;
+}
+
+Bytes make_reply(uint16_t sequence, const Bytes& payload, bool crc) {
+    Bytes out;
+    out.reserve(kHeaderSize + payload.size());
+    out.insert(out.end(), kMagic, kMagic + 3);
+    put_u16(out, sequence);
+    put_u16(out, crc ? zeb::crc16(payload.data(), payload.size()) : 0);
+    put_u16(out, static_cast<uint16_t>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes make_request(uint16_t sequence, const Bytes& payload, bool crc, const std::string& key,
+                   const HwAddress* node) {
+    Bytes body;
+    if (node) {
+        body.push_back(kExtendedMarker);
+        body.insert(body.end(), node->begin(), node->end());
+    }
+    body.insert(body.end(), payload.begin(), payload.end());
+    Bytes out = make_reply(sequence, body, crc);
+    apply_key(out.data(), out.size(), key);
+    return out;
+}
+
+}  // namespace racksim

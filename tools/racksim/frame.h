@@ -1,0 +1,47 @@
+// Request and reply frames: the 9-byte header ("ZQK", sequence, CRC-16, length), the optional
+// extended header naming a module by hardware address, and the request XOR key.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "bytes.h"
+
+namespace racksim {
+
+using HwAddress = std::array<uint8_t, 6>;
+
+inline constexpr size_t kHeaderSize = 9;
+inline constexpr uint8_t kExtendedMarker = 0x15;
+inline constexpr size_t kExtendedHeaderSize = 16;
+// Largest payload a reply may carry: the length field is 16 bits.
+inline constexpr size_t kMaxReplyPayload = 0xFFFF;
+
+struct Request {
+    uint16_t sequence = 0;
+    bool extended = false;  // carried the extended header
+    HwAddress node{};       // the addressed hardware address when extended
+    Bytes payload;          // function code first
+};
+
+// Undoes (or applies: XOR is its own inverse) the key on bytes 5 onward of a frame.
+void apply_key(uint8_t* frame, size_t len, const std::string& key);
+
+// Checks and decodes one request datagram. Returns nullopt for anything that must be dropped
+// (too short, wrong magic, length field disagreeing with the datagram, bad CRC, no function
+// code) and says why in *why.
+std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
+                                     std::string* why);
+
+// Builds a reply frame; crc=false leaves the CRC field 0. The payload must not exceed
+// kMaxReplyPayload.
+Bytes make_reply(uint16_t sequence, const Bytes& payload, bool crc);
+
+// Builds a request frame the way a host does (for tests and tools).
+Bytes make_request(uint16_t sequence, const Bytes& payload, bool crc, const std::string& key = {},
+                   const HwAddress* node = nullptr);
+
+}  // namespace racksim

@@ -1,0 +1,59 @@
+#include "functions.h"
+
+#include <cstdio>
+
+#include "handlers.h"
+
+namespace racksim {
+
+namespace {
+
+using Handler = Execution (*)(Module&, const Request&);
+
+struct Entry {
+    uint8_t code;
+    Handler handler;
+};
+
+constexpr Entry kTable[] = {
+    {fn::kVersionInfo, on_identity},
+    {fn::kSupportInfo, on_identity},
+    {fn::kDeviceDef, on_identity},
+    {fn::kQuery, on_query},
+    {fn::kWriteIo, on_write_io},
+    {fn::kReadIo, on_read_io},
+    {fn::kReadBaseDef, on_read_base_def},
+    {fn::kQueryData, on_query_data},
+    {fn::kWriteBaseDef, on_write_base_def},
+    {fn::kInitBaseDef, on_init_base_def},
+    {fn::kWriteIoNoRead, on_write_io},
+};
+
+}  // namespace
+
+Bytes status_only(uint16_t status) {
+    Bytes b;
+    put_u16(b, status);
+    return b;
+}
+
+Execution execute(Module& m, const Request& req) {
+    const uint8_t code = req.payload.at(0);
+    for (const Entry& e : kTable) {
+        if (e.code == code) return e.handler(m, req);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "unknown function: status 0x%04X", kStatusUnknownFunction);
+    return {{{status_only(kStatusUnknownFunction)}}, text};
+}
+
+const std::vector<uint8_t>& served_functions() {
+    static const std::vector<uint8_t> codes = [] {
+        std::vector<uint8_t> v;
+        for (const Entry& e : kTable) v.push_back(e.code);
+        return v;
+    }();
+    return codes;
+}
+
+}  // namespace racksim

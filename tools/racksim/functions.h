@@ -1,0 +1,53 @@
+// What a module does with one request: the function codes it serves and their replies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "frame.h"
+#include "module.h"
+
+namespace racksim {
+
+namespace fn {
+inline constexpr uint8_t kVersionInfo = 0x01;
+inline constexpr uint8_t kSupportInfo = 0x02;
+inline constexpr uint8_t kDeviceDef = 0x04;
+inline constexpr uint8_t kQuery = 0x05;
+inline constexpr uint8_t kWriteIo = 0x06;
+inline constexpr uint8_t kReadIo = 0x07;
+inline constexpr uint8_t kReadBaseDef = 0x08;
+inline constexpr uint8_t kQueryData = 0x09;
+inline constexpr uint8_t kWriteBaseDef = 0x0F;
+inline constexpr uint8_t kInitBaseDef = 0x18;
+inline constexpr uint8_t kWriteIoNoRead = 0x30;
+}  // namespace fn
+
+// Status words at the start of the replies that carry one.
+enum Status : uint16_t {
+    kStatusOk = 0,
+    kStatusUnknownFunction = 0x0001,
+    kStatusMalformed = 0x0002,
+    kStatusBadBaseDef = 0x0003,
+};
+
+// One reply payload and how much later than the request's other replies it leaves.
+struct Answer {
+    Bytes payload;
+    uint32_t extra_delay_ms = 0;
+};
+
+struct Execution {
+    std::vector<Answer> answers;  // empty: the module stays silent
+    std::string log;              // what was read or written
+};
+
+// Carries out a request on the module.
+Execution execute(Module& m, const Request& req);
+
+// The function codes that `execute` serves.
+const std::vector<uint8_t>& served_functions();
+
+}  // namespace racksim

@@ -1,0 +1,46 @@
+// Discovery and the identity blocks.
+#include <string>
+
+#include "handlers.h"
+#include "identity.h"
+
+namespace racksim {
+
+Execution on_query(Module& m, const Request&) {
+    return {{{discovery_answer(m)}}, "discovery"};
+}
+
+Execution on_query_data(Module& m, const Request& req) {
+    // 9, 0, u16 data type, u16 data length, data.
+    Reader in(req.payload);
+    uint16_t type = 0, length = 0;
+    if (!in.skip(2) || !in.u16(&type) || !in.u16(&length) || in.left() < length) {
+        return {{}, "discovery with a malformed data item: silent"};
+    }
+    if (!query_applies(m, type, in.here(), length)) return {{}, ""};
+    std::string what =
+        type == kQueryByNumber ? "number " + std::to_string(m.number) : "name \"" + m.name + "\"";
+    return {{{discovery_answer(m)}}, "discovery by " + what};
+}
+
+Execution on_identity(Module& m, const Request& req) {
+    switch (req.payload[0]) {
+        case fn::kVersionInfo: {
+            Bytes b = version_block(m);
+            return {{{b}}, "version block, " + std::to_string(b.size()) + " bytes"};
+        }
+        case fn::kSupportInfo: {
+            Bytes b = support_block(m);
+            return {{{b}}, "support block, " + std::to_string(b.size()) + " bytes"};
+        }
+        default: {
+            Bytes b = device_definition(m);
+            const int kind = b.size() > 2 ? b[2] : -1;
+            return {{{b}},
+                    "device definition, " + std::to_string(b.size()) + " bytes, kind " +
+                        std::to_string(kind)};
+        }
+    }
+}
+
+}  // namespace racksim

@@ -1,0 +1,56 @@
+// Reading inputs and writing outputs.
+#include <string>
+#include <vector>
+
+#include "handlers.h"
+#include "io_image.h"
+#include "item_stream.h"
+
+namespace racksim {
+
+namespace {
+
+Bytes status_and_inputs(Module& m, bool extended) {
+    refresh_inputs(m);
+    Bytes b = status_only(kStatusOk);
+    const Bytes stream = encode_inputs(m, extended);
+    b.insert(b.end(), stream.begin(), stream.end());
+    return b;
+}
+
+const char* format_name(bool extended) {
+    return extended ? "extended" : "compact";
+}
+
+}  // namespace
+
+Execution on_read_io(Module& m, const Request& req) {
+    const bool extended = req.payload.size() >= 2 && req.payload[1] == kSwitchByte;
+    Bytes reply = status_and_inputs(m, extended);
+    return {{{std::move(reply)}},
+            std::string("read IO (") + format_name(extended) + "): " + describe_inputs(m)};
+}
+
+Execution on_write_io(Module& m, const Request& req) {
+    const bool with_read = req.payload[0] == fn::kWriteIo;
+    const std::string what = with_read ? "write IO" : "write IO without read";
+    const uint8_t* stream = req.payload.data() + 1;
+    const size_t len = req.payload.size() - 1;
+
+    std::vector<StreamItem> items;
+    std::string why;
+    if (!parse_io_stream(stream, len, &items, &why)) {
+        return {{{status_only(kStatusMalformed)}},
+                what + ": malformed output stream (" + why + "), status 2"};
+    }
+    const std::string stored = store_outputs(m, items);
+    if (!with_read) return {{{status_only(kStatusOk)}}, what + ": " + stored};
+
+    const bool extended = starts_extended(stream, len);
+    Bytes reply = status_and_inputs(m, extended);
+    return {
+        {{std::move(reply)}},
+        what + " (" + format_name(extended) + "): " + stored + " | inputs: " + describe_inputs(m)};
+}
+
+}  // namespace racksim

@@ -1,0 +1,33 @@
+// What a module says about itself: discovery answers and the version, support and
+// device-definition blocks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bytes.h"
+#include "module.h"
+
+namespace racksim {
+
+// Discovery data item types.
+inline constexpr uint16_t kQueryByName = 0x16;
+inline constexpr uint16_t kQueryByNumber = 0x20;
+
+// Largest block a host reads (a 200-byte reply).
+inline constexpr size_t kMaxIdentityBlock = 191;
+// Hosts read the device definition into 42 bytes and treat a longer one as an error.
+inline constexpr size_t kDeviceDefSize = 42;
+
+// 0x55 0xAA, hardware address, broadcast-only byte, then kind and module number.
+Bytes discovery_answer(const Module& m);
+
+// Whether a discovery data item (type, data) applies to the module. Unknown types apply to
+// nobody.
+bool query_applies(const Module& m, uint16_t type, const uint8_t* data, size_t len);
+
+Bytes version_block(const Module& m);
+Bytes support_block(const Module& m);
+Bytes device_definition(const Module& m);
+
+}  // namespace racksim

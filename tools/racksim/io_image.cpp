@@ -1,0 +1,156 @@
+#include "io_image.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace racksim {
+
+namespace {
+
+template <class T>
+void copy_prefix(const std::vector<T>& from, std::vector<T>& to) {
+    std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
+}
+
+// Copies bit outputs to bit inputs as far as both exist; spare bits of the last byte stay 0.
+void copy_bits(const Bytes& from, size_t from_count, Bytes& to, size_t to_count) {
+    const size_t n = std::min(from_count, to_count);
+    for (size_t i = 0; i < n; ++i) SlotImage::set_bit(to, i, SlotImage::bit(from, i));
+}
+
+std::string hex(const uint8_t* p, size_t n) {
+    std::string s;
+    char buf[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", p[i]);
+        s += buf;
+    }
+    return s;
+}
+
+template <class T>
+std::string list(const std::vector<T>& v, size_t from, size_t n) {
+    std::string s;
+    for (size_t i = from; i < from + n; ++i) {
+        if (!s.empty()) s += ',';
+        s += std::to_string(v[i]);
+    }
+    return s;
+}
+
+}  // namespace
+
+void refresh_inputs(Module& m) {
+    for (auto& [n, slot] : m.slots) {
+        const SlotBehaviour& b = slot.behaviour;
+        if (b.wired_from >= 0) {
+            auto src = m.slots.find(b.wired_from);
+            if (src != m.slots.end()) {
+                const Slot& s = src->second;
+                copy_bits(s.io.bit_out, s.counts().bit_out, slot.io.bit_in, slot.counts().bit_in);
+                copy_prefix(s.io.word_out, slot.io.word_in);
+                copy_prefix(s.io.dword_out, slot.io.dword_in);
+            }
+        }
+        if (b.counter) {
+            if (!slot.io.word_in.empty()) {
+                ++slot.io.word_in[0];
+            } else if (!slot.io.dword_in.empty()) {
+                ++slot.io.dword_in[0];
+            }
+        }
+    }
+}
+
+Bytes encode_inputs(const Module& m, bool extended) {
+    StreamWriter w(extended);
+    for (const auto& [n, slot] : m.slots) {
+        const IoCounts& c = slot.counts();
+        if (!c.any_inputs()) continue;
+        w.select_slot(n);
+        if (c.bit_in) w.data_items(kBitIn, slot.io.bit_in.data(), slot.io.bit_in.size(), 1);
+        if (c.word_in) {
+            Bytes words;
+            for (uint16_t v : slot.io.word_in) put_u16(words, v);
+            w.data_items(kWordIn, words.data(), slot.io.word_in.size(), 2);
+        }
+        if (c.dword_in) {
+            Bytes dwords;
+            for (uint32_t v : slot.io.dword_in) put_u32(dwords, v);
+            w.data_items(kDwordIn, dwords.data(), slot.io.dword_in.size(), 4);
+        }
+    }
+    w.put(kEndIo);
+    return w.take();
+}
+
+std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
+    std::string log;
+    auto note = [&](int slot, const char* what, const std::string& value) {
+        if (!log.empty()) log += "; ";
+        log += "slot " + std::to_string(slot) + " " + what + " " + value;
+    };
+    for (const StreamItem& item : items) {
+        auto it = m.slots.find(item.slot);
+        if (it == m.slots.end()) continue;
+        Slot& slot = it->second;
+        const size_t esize = element_size(item.type);
+        const size_t first = item.offset / esize;
+        const uint8_t* p = item.data.data();
+        switch (item.type) {
+            case kBitOut: {
+                const size_t count = slot.counts().bit_out;
+                size_t stored = 0;
+                for (size_t i = 0; i < item.data.size(); ++i) {
+                    for (size_t bit = 0; bit < 8; ++bit) {
+                        const size_t n = (first + i) * 8 + bit;
+                        if (n >= count) break;
+                        SlotImage::set_bit(slot.io.bit_out, n, (p[i] >> bit) & 1);
+                    }
+                    if ((first + i) * 8 < count) ++stored;
+                }
+                if (stored) note(item.slot, "bit outputs", hex(&slot.io.bit_out[first], stored));
+                break;
+            }
+            case kWordOut: {
+                auto& out = slot.io.word_out;
+                const size_t n =
+                    first < out.size() ? std::min(item.data.size() / 2, out.size() - first) : 0;
+                for (size_t i = 0; i < n; ++i) out[first + i] = get_u16(p + 2 * i);
+                if (n) note(item.slot, "word outputs", list(out, first, n));
+                break;
+            }
+            case kDwordOut: {
+                auto& out = slot.io.dword_out;
+                const size_t n =
+                    first < out.size() ? std::min(item.data.size() / 4, out.size() - first) : 0;
+                for (size_t i = 0; i < n; ++i) out[first + i] = get_u32(p + 4 * i);
+                if (n) note(item.slot, "32-bit outputs", list(out, first, n));
+                break;
+            }
+            default:
+                break;  // a host does not write inputs
+        }
+    }
+    return log.empty() ? "nothing stored" : log;
+}
+
+std::string describe_inputs(const Module& m) {
+    std::string log;
+    for (const auto& [n, slot] : m.slots) {
+        const SlotImage& io = slot.io;
+        std::string parts;
+        auto add = [&](const char* what, const std::string& v) {
+            parts += std::string(parts.empty() ? "" : " ") + what + " " + v;
+        };
+        if (!io.bit_in.empty()) add("bits", hex(io.bit_in.data(), io.bit_in.size()));
+        if (!io.word_in.empty()) add("words", list(io.word_in, 0, io.word_in.size()));
+        if (!io.dword_in.empty()) add("32-bit", list(io.dword_in, 0, io.dword_in.size()));
+        if (parts.empty()) continue;
+        if (!log.empty()) log += "; ";
+        log += "slot " + std::to_string(n) + " " + parts;
+    }
+    return log.empty() ? "no inputs" : log;
+}
+
+}  // namespace racksim

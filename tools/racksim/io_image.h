@@ -1,0 +1,33 @@
+// Moving a module's I/O image in and out of item streams.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "item_stream.h"
+#include "module.h"
+
+namespace racksim {
+
+// Brings the inputs that behaviour drives up to date before a read: wired inputs take their
+// source slot's outputs, counters count one up.
+void refresh_inputs(Module& m);
+
+// The input stream: for each slot with inputs, its selection, then bit, word and 32-bit
+// inputs, and the end byte.
+Bytes encode_inputs(const Module& m, bool extended);
+
+// Stores the output items of a parsed stream. Items for slots the module does not have, and
+// input items, are dropped; data past a slot's image is cut. Returns a short description of
+// what was written, for the log.
+std::string store_outputs(Module& m, const std::vector<StreamItem>& items);
+
+}  // namespace racksim
+
+namespace racksim {
+
+// A short description of the module's inputs, for the log.
+std::string describe_inputs(const Module& m);
+
+}  // namespace racksim

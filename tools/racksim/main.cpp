@@ -1,0 +1,79 @@
+// RackSim: plays a rack of I/O modules on UDP until SIGINT or SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "builtin_rack.h"
+#include "describe.h"
+#include "options.h"
+#include "rack.h"
+#include "server.h"
+
+namespace {
+
+racksim::Server* g_server = nullptr;
+
+extern "C" void on_signal(int) {
+    if (g_server) g_server->request_stop();
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "RackSim: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string error;
+    const std::optional<racksim::Options> options =
+        racksim::parse_options(std::vector<std::string>(argv + 1, argv + argc), &error);
+    if (!options) {
+        std::fprintf(stderr, "RackSim: %s\nTry RackSim --help.\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(racksim::usage_text().c_str(), stdout);
+        return 0;
+    }
+
+    std::optional<racksim::Rack> rack = options->rack_file.empty()
+                                            ? racksim::Rack::parse(racksim::kBuiltinRack, &error)
+                                            : racksim::Rack::load(options->rack_file, &error);
+    if (!rack) return fail(error);
+    if (const std::string remote = racksim::first_remote_module(*rack);
+        !remote.empty() && !options->allow_remote) {
+        return fail("module " + remote + " is outside 127.0.0.0/8; use --allow-remote");
+    }
+
+    racksim::ServerOptions server_options;
+    server_options.port = options->port;
+    server_options.allow_remote = options->allow_remote;
+    if (options->verbose) {
+        server_options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    }
+    const std::string summary = racksim::describe_rack(*rack);
+    const size_t count = rack->modules().size();
+    racksim::Server server(std::move(*rack), server_options);
+    if (!server.open(&error)) return fail(error);
+
+    std::printf("RackSim: %zu module%s on UDP port %u%s\n%s", count, count == 1 ? "" : "s",
+                server.port(), options->allow_remote ? " (remote senders allowed)" : "",
+                summary.c_str());
+    std::printf("RackSim: serving; Ctrl-C to stop\n");
+
+    g_server = &server;
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    server.run();
+    g_server = nullptr;
+    std::printf("RackSim: stopped\n");
+    return 0;
+}

@@ -1,0 +1,151 @@
+// A simulated module: identity, its base of slots with module records and I/O images,
+// the behaviour of its inputs, its misbehaviour knobs and its counters.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bytes.h"
+#include "frame.h"
+
+namespace racksim {
+
+// Device-definition kinds (byte 2 of the device definition).
+inline constexpr uint8_t kKindQxRio = 0;
+inline constexpr uint8_t kKindNode = 6;
+
+inline constexpr int kDefaultBaseSlots = 8;
+inline constexpr int kMaxBaseSlots = 32;
+// Largest kind-7 pair list: the record must still fit a compact item (at most 17 bytes).
+inline constexpr size_t kMaxRecordPairs = 7;
+
+// I/O item types as they appear in records of kind 7 and in the I/O stream.
+enum ItemType : uint8_t {
+    kSelectSlot = 0,
+    kModuleRecord = 1,
+    kBitIn = 3,
+    kBitOut = 4,
+    kWordIn = 5,
+    kWordOut = 6,
+    kMarker = 7,
+    kDwordIn = 8,
+    kDwordOut = 9,
+    kSwitchExtended = 11,
+    kEnd = 15,
+};
+
+struct IoCounts {
+    uint8_t bit_in = 0, bit_out = 0, word_in = 0, word_out = 0, dword_in = 0, dword_out = 0;
+    bool operator==(const IoCounts&) const = default;
+    bool any_inputs() const { return bit_in || word_in || dword_in; }
+    bool any_outputs() const { return bit_out || word_out || dword_out; }
+};
+
+// A module record of the base definition (kinds 1, 3, 5, 7, 255).
+struct SlotRecord {
+    uint8_t kind = 255;
+    uint8_t ident = 0;
+    IoCounts counts;  // kinds 1, 3, 5: the record's own fields; kind 7: derived from pairs
+    std::vector<std::pair<uint8_t, uint8_t>> pairs;  // kind 7 only, as written
+
+    bool operator==(const SlotRecord&) const = default;
+
+    static bool known_kind(uint8_t kind);
+    static SlotRecord basic(uint8_t ident, uint8_t bit_in, uint8_t bit_out, uint8_t word_in,
+                            uint8_t word_out);  // kind 1
+    static SlotRecord wide(uint8_t ident, uint8_t bit_in, uint8_t bit_out, uint8_t dword_in,
+                           uint8_t dword_out);                      // kind 3
+    static SlotRecord full(uint8_t ident, const IoCounts& counts);  // kind 5
+    static SlotRecord paired(uint8_t ident, std::vector<std::pair<uint8_t, uint8_t>> pairs);  // 7
+    static SlotRecord no_io(uint8_t ident);  // kind 255
+
+    // Counts a kind-7 pair list sets: known types only, a later pair of a type wins.
+    static IoCounts counts_from_pairs(const std::vector<std::pair<uint8_t, uint8_t>>& pairs);
+    // The record's bytes as carried in a module-record item (kind byte first).
+    Bytes encode() const;
+};
+
+// The I/O image of one slot, sized by its record's counts. Bits are packed eight to a byte,
+// bit n in bit n % 8 of byte n / 8.
+struct SlotImage {
+    Bytes bit_in, bit_out;
+    std::vector<uint16_t> word_in, word_out;
+    std::vector<uint32_t> dword_in, dword_out;
+
+    void resize(const IoCounts& c);
+    static bool bit(const Bytes& bits, size_t n) { return (bits.at(n / 8) >> (n % 8)) & 1; }
+    static void set_bit(Bytes& bits, size_t n, bool v);
+};
+
+// What drives a slot's inputs besides the values set from outside.
+struct SlotBehaviour {
+    bool counter = false;  // word input 0 (else 32-bit input 0) counts up on every read
+    int wired_from = -1;   // inputs mirror this slot's outputs (bit, word and 32-bit alike)
+    bool operator==(const SlotBehaviour&) const = default;
+};
+
+struct Slot {
+    SlotRecord record;
+    SlotImage io;
+    SlotBehaviour behaviour;
+
+    Slot() = default;
+    explicit Slot(SlotRecord r) : record(std::move(r)) { io.resize(record.counts); }
+    const IoCounts& counts() const { return record.counts; }
+};
+
+// Misbehaviour, applied to every request addressed to the module.
+struct Faults {
+    uint32_t drop_first = 0;     // drop this many requests, then answer
+    double drop_fraction = 0.0;  // drop this share of requests (0..1), decided by `seed`
+    uint64_t seed = 1;
+    uint32_t delay_ms = 0;            // every reply leaves this late
+    uint32_t final_delay_ms = 0;      // extra delay of the final reply of a two-reply request
+    bool corrupt_crc = false;         // replies carry a wrong, nonzero CRC
+    bool stray_before_reply = false;  // a copy with another sequence number goes first
+    bool answer_twice = false;        // every reply is sent twice
+    bool magic_zqq = false;           // replies carry the magic "ZQQ"
+    bool broadcast_only = false;      // the discovery answer says "reach me by broadcast only"
+    bool operator==(const Faults&) const = default;
+};
+
+struct Counters {
+    uint64_t requests = 0;  // requests addressed to this module (after address filtering)
+    uint64_t dropped = 0;   // of those, dropped by a fault
+    uint64_t answered = 0;  // requests that got a reply
+    std::map<uint8_t, uint64_t> by_function;  // answered requests per function code
+};
+
+struct Module {
+    std::string name;
+    uint32_t number = 0;
+    uint8_t kind = kKindQxRio;
+    uint32_t ip = 0;  // host byte order; 0 = assigned by the rack
+    HwAddress hw{};   // all zero = derived by the rack
+    int base_slots = kDefaultBaseSlots;
+
+    std::map<int, Slot> slots;      // the current base definition with the I/O images
+    std::map<int, Slot> installed;  // what init/rescan restores; set when added to a rack
+
+    Bytes version_block;  // empty = the default block
+    Bytes support_block;  // empty = the default block
+    Bytes device_def;     // empty = the default block (byte 2 = kind)
+
+    Faults faults;
+    Counters counters;
+    uint64_t rng_state = 0;  // drop_fraction's generator, seeded when added to a rack
+
+    Module() = default;
+    Module(std::string name, uint32_t number, uint8_t kind = kKindQxRio)
+        : name(std::move(name)), number(number), kind(kind) {}
+
+    // Puts a module record in a slot with a zeroed image.
+    Slot& add_slot(int slot, SlotRecord record);
+    Slot& slot(int n) { return slots.at(n); }
+    const Slot& slot(int n) const { return slots.at(n); }
+};
+
+}  // namespace racksim

@@ -1,0 +1,86 @@
+#include "options.h"
+
+namespace racksim {
+
+namespace {
+
+bool parse_port(const std::string& text, uint16_t* port) {
+    if (text.empty() || text.size() > 5) return false;
+    unsigned v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (v == 0 || v > 65535) return false;
+    *port = static_cast<uint16_t>(v);
+    return true;
+}
+
+}  // namespace
+
+std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool has_value = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            has_value = true;
+        }
+        auto take_value = [&]() -> bool {
+            if (has_value) return true;
+            if (i + 1 >= args.size()) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            o.verbose = true;
+        } else if (arg == "--allow-remote") {
+            o.allow_remote = true;
+        } else if (arg == "--rack") {
+            if (!take_value()) return std::nullopt;
+            if (value.empty()) {
+                *error = "--rack needs a file name";
+                return std::nullopt;
+            }
+            o.rack_file = value;
+        } else if (arg == "--port") {
+            if (!take_value()) return std::nullopt;
+            if (!parse_port(value, &o.port)) {
+                *error = "--port: \"" + value + "\" is not a port number (1 to 65535)";
+                return std::nullopt;
+            }
+        } else {
+            *error = "unknown option \"" + args[i] + "\"";
+            return std::nullopt;
+        }
+        if (has_value && (arg == "--help" || arg == "--verbose" || arg == "--allow-remote")) {
+            *error = arg + " takes no value";
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+std::string usage_text() {
+    return "Usage: RackSim [options]\n"
+           "Plays a rack of I/O modules on UDP, for host programs to talk to.\n"
+           "\n"
+           "Options:\n"
+           "  --rack FILE      rack description (JSON); default: one built-in Qx-RIO module\n"
+           "  --port N         UDP port to serve (default 28784)\n"
+           "  --verbose, -v    print a line for every request served\n"
+           "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
+           "  --help, -h       print this text\n"
+           "\n"
+           "Stops cleanly on Ctrl-C (SIGINT) or SIGTERM.\n";
+}
+
+}  // namespace racksim

@@ -1,0 +1,180 @@
+#include "rack.h"
+
+#include <cstdio>
+
+#include "faults.h"
+#include "frame.h"
+#include "functions.h"
+
+namespace racksim {
+
+Module& Rack::add_module(Module m) {
+    if (m.ip == 0) {
+        uint32_t ip = kFirstModuleIp + static_cast<uint32_t>(modules_.size());
+        while (find_ip(ip)) ++ip;
+        m.ip = ip;
+    }
+    if (m.hw == HwAddress{}) {
+        auto serial = static_cast<uint16_t>(modules_.size() + 1);
+        do {
+            m.hw = derived_hw(serial++);
+        } while (find_hw(m.hw));
+    }
+    m.installed = m.slots;
+    m.rng_state = m.faults.seed;
+    modules_.push_back(std::move(m));
+    return modules_.back();
+}
+
+Module* Rack::find(const std::string& name) {
+    for (Module& m : modules_) {
+        if (m.name == name) return &m;
+    }
+    return nullptr;
+}
+
+Module* Rack::find_hw(const HwAddress& hw) {
+    for (Module& m : modules_) {
+        if (m.hw == hw) return &m;
+    }
+    return nullptr;
+}
+
+HwAddress derived_hw(uint16_t serial) {
+    // Locally administered (02), then "RS", then the serial number.
+    return {0x02,
+            0x52,
+            0x53,
+            0x00,
+            static_cast<uint8_t>(serial >> 8),
+            static_cast<uint8_t>(serial & 0xFF)};
+}
+
+Module* Rack::find_ip(uint32_t ip) {
+    for (Module& m : modules_) {
+        if (m.ip == ip) return &m;
+    }
+    return nullptr;
+}
+
+bool Rack::is_broadcast(uint32_t ip) const {
+    if (ip == kBroadcastIp) return true;
+    if ((ip & 0xFF) != 0xFF) return false;
+    for (const Module& m : modules_) {
+        if (m.ip == ip) return false;
+    }
+    return true;
+}
+
+std::vector<Outgoing> Rack::handle(uint32_t to_ip, const uint8_t* data, size_t len) {
+    std::string why;
+    const std::optional<Request> req = parse_request(data, len, settings_.key, &why);
+    if (!req) {
+        ++bad_frames_;
+        log("request to " + ip_text(to_ip) + " dropped: " + why);
+        return {};
+    }
+    const bool broadcast = is_broadcast(to_ip);
+    std::vector<Outgoing> out;
+    for (Module& m : modules_) {
+        if (!broadcast && m.ip != to_ip) continue;
+        if (req->extended && req->node != m.hw) continue;
+        std::vector<Outgoing> replies = serve(m, *req);
+        out.insert(out.end(), replies.begin(), replies.end());
+    }
+    return out;
+}
+
+std::vector<Outgoing> Rack::serve(Module& m, const Request& req) {
+    const uint8_t code = req.payload[0];
+    char code_text[16];
+    std::snprintf(code_text, sizeof code_text, " fn 0x%02X ", code);
+    const std::string head = m.name + " (" + ip_text(m.ip) + ")" + code_text;
+    ++m.counters.requests;
+    std::string why;
+    if (drop_request(m, &why)) {
+        ++m.counters.dropped;
+        log(head + why);
+        return {};
+    }
+    Execution ex = execute(m, req);
+    if (ex.answers.empty()) {
+        if (!ex.log.empty()) log(head + ex.log);
+        return {};
+    }
+    for (const Answer& a : ex.answers) {
+        if (a.payload.size() > kMaxReplyPayload) {
+            log(head + "reply too large for a frame, not sent");
+            return {};
+        }
+    }
+    ++m.counters.answered;
+    ++m.counters.by_function[code];
+    log(head + ex.log + fault_note(m));
+    return reply_datagrams(m, req.sequence, ex.answers, settings_.crc);
+}
+
+std::string ip_text(uint32_t ip) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", ip >> 24, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF,
+                  ip & 0xFF);
+    return buf;
+}
+
+bool parse_ip(const std::string& text, uint32_t* ip) {
+    uint32_t v = 0;
+    size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (i >= text.size() || text[i] != '.') return false;
+            ++i;
+        }
+        unsigned n = 0;
+        size_t digits = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 3) {
+            n = n * 10 + static_cast<unsigned>(text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || n > 255) return false;
+        v = (v << 8) | n;
+    }
+    if (i != text.size()) return false;
+    *ip = v;
+    return true;
+}
+
+std::string hw_text(const HwAddress& hw) {
+    char buf[18];
+    std::snprintf(buf, sizeof buf, "%02X:%02X:%02X:%02X:%02X:%02X", hw[0], hw[1], hw[2], hw[3],
+                  hw[4], hw[5]);
+    return buf;
+}
+
+bool parse_hw(const std::string& text, HwAddress* hw) {
+    if (text.size() != 17) return false;
+    HwAddress out{};
+    for (size_t i = 0; i < 6; ++i) {
+        if (i > 0 && text[3 * i - 1] != ':' && text[3 * i - 1] != '-') return false;
+        unsigned v = 0;
+        for (size_t j = 0; j < 2; ++j) {
+            const char c = text[3 * i + j];
+            unsigned d;
+            if (c >= '0' && c <= '9') {
+                d = static_cast<unsigned>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                d = static_cast<unsigned>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                d = static_cast<unsigned>(c - 'A' + 10);
+            } else {
+                return false;
+            }
+            v = v * 16 + d;
+        }
+        out[i] = static_cast<uint8_t>(v);
+    }
+    *hw = out;
+    return true;
+}
+
+}  // namespace racksim

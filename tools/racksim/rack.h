@@ -1,0 +1,90 @@
+// A rack of simulated modules behind one network endpoint. Knows nothing of sockets: it takes
+// request datagrams and gives back the reply datagrams to send.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "module.h"
+
+namespace racksim {
+
+inline constexpr uint32_t kBroadcastIp = 0xFFFFFFFF;
+inline constexpr uint32_t kFirstModuleIp = 0x7F000002;  // 127.0.0.2
+
+// One reply datagram to send back to the requester.
+struct Outgoing {
+    uint32_t from_ip;  // the answering module's IPv4 address, host byte order
+    Bytes bytes;
+    uint32_t delay_ms;  // send this long after the request arrived (0 = at once)
+};
+
+using LogSink = std::function<void(const std::string&)>;
+
+struct RackSettings {
+    std::string key;  // XOR key of requests; empty = none
+    bool crc = true;  // replies carry a CRC (else the field is 0)
+};
+
+class Rack {
+  public:
+    Rack() = default;
+
+    // Parses a rack description; on error returns nullopt and sets *error to a message naming
+    // the place (e.g. "modules[1].slots[0]: unknown record kind 9").
+    static std::optional<Rack> parse(const std::string& text, std::string* error);
+    static std::optional<Rack> load(const std::string& path, std::string* error);
+
+    // Adds a module. An address of 0 becomes the next free one from 127.0.0.2, an all-zero
+    // hardware address a free derived one; its current base becomes the installed base that
+    // init restores, and its fault seed starts its drop generator.
+    Module& add_module(Module m);
+
+    // One request datagram arrived for `to_ip` (a module's own address, or a broadcast
+    // address). Returns the replies: none, or several modules' for a broadcast.
+    std::vector<Outgoing> handle(uint32_t to_ip, const uint8_t* data, size_t len);
+
+    // Called with one line per request served, dropped or refused.
+    void set_log(LogSink sink) { log_ = std::move(sink); }
+
+    RackSettings& settings() { return settings_; }
+    const RackSettings& settings() const { return settings_; }
+    std::deque<Module>& modules() { return modules_; }
+    const std::deque<Module>& modules() const { return modules_; }
+    Module& module(size_t i) { return modules_.at(i); }
+    Module* find(const std::string& name);
+    Module* find_ip(uint32_t ip);
+    Module* find_hw(const HwAddress& hw);
+
+    // Datagrams dropped before reaching any module (bad frame, bad CRC, wrong key).
+    uint64_t bad_frames() const { return bad_frames_; }
+
+    // 255.255.255.255, or an address ending in .255 that no module owns.
+    bool is_broadcast(uint32_t ip) const;
+
+  private:
+    void log(const std::string& line) const {
+        if (log_) log_(line);
+    }
+    std::vector<Outgoing> serve(Module& m, const Request& req);
+
+    RackSettings settings_;
+    std::deque<Module> modules_;
+    LogSink log_;
+    uint64_t bad_frames_ = 0;
+};
+
+// Dotted-quad text of a host-order address, and back (false if malformed).
+std::string ip_text(uint32_t ip);
+bool parse_ip(const std::string& text, uint32_t* ip);
+std::string hw_text(const HwAddress& hw);
+// The default hardware address number `serial` (02:52:53:00:hi:lo).
+HwAddress derived_hw(uint16_t serial);
+bool parse_hw(const std::string& text, HwAddress* hw);
+
+}  // namespace racksim

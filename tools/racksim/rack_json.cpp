@@ -1,0 +1,406 @@
+// Reading a rack description (JSON). Every error names its place in the document.
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "identity.h"
+#include "rack.h"
+
+namespace racksim {
+
+namespace {
+
+using json = nlohmann::json;
+
+// Carries a located message out of the nested readers.
+struct DescriptionError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void fail(const std::string& path, const std::string& message) {
+    throw DescriptionError(path + ": " + message);
+}
+
+std::string at(const std::string& path, const char* key) {
+    return path.empty() ? key : path + "." + key;
+}
+
+std::string at(const std::string& path, size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
+
+const json& object(const json& j, const std::string& path) {
+    if (!j.is_object()) fail(path, "expected an object");
+    return j;
+}
+
+const json& array(const json& j, const std::string& path) {
+    if (!j.is_array()) fail(path, "expected a list");
+    return j;
+}
+
+void only_keys(const json& obj, const std::string& path, std::initializer_list<const char*> keys,
+               const std::string& context = "") {
+    for (const auto& [key, value] : obj.items()) {
+        bool known = false;
+        for (const char* k : keys) known = known || key == k;
+        if (!known) fail(path, "unknown key \"" + key + "\"" + context);
+    }
+}
+
+int64_t integer(const json& j, const std::string& path, int64_t lo, int64_t hi) {
+    if (!j.is_number_integer()) fail(path, "expected a whole number");
+    const bool too_big = j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(hi);
+    if (too_big || j.get<int64_t>() < lo || j.get<int64_t>() > hi) {
+        fail(path, "must be from " + std::to_string(lo) + " to " + std::to_string(hi));
+    }
+    return j.get<int64_t>();
+}
+
+int64_t integer_or(const json& obj, const char* key, const std::string& path, int64_t lo,
+                   int64_t hi, int64_t fallback) {
+    return obj.contains(key) ? integer(obj[key], at(path, key), lo, hi) : fallback;
+}
+
+uint8_t count_or_zero(const json& obj, const char* key, const std::string& path) {
+    return static_cast<uint8_t>(integer_or(obj, key, path, 0, 255, 0));
+}
+
+bool boolean_or(const json& obj, const char* key, const std::string& path, bool fallback) {
+    if (!obj.contains(key)) return fallback;
+    if (!obj[key].is_boolean()) fail(at(path, key), "expected true or false");
+    return obj[key].get<bool>();
+}
+
+std::string text_or(const json& obj, const char* key, const std::string& path,
+                    const std::string& fallback) {
+    if (!obj.contains(key)) return fallback;
+    if (!obj[key].is_string()) fail(at(path, key), "expected text");
+    return obj[key].get<std::string>();
+}
+
+Bytes byte_block(const json& j, const std::string& path, size_t min, size_t max) {
+    array(j, path);
+    if (j.size() < min || j.size() > max) {
+        fail(path, "must hold " + std::to_string(min) + " to " + std::to_string(max) + " bytes");
+    }
+    Bytes b;
+    for (size_t i = 0; i < j.size(); ++i) {
+        b.push_back(static_cast<uint8_t>(integer(j[i], at(path, i), 0, 255)));
+    }
+    return b;
+}
+
+SlotRecord read_record(const json& j, const std::string& path) {
+    object(j, path);
+    if (!j.contains("kind")) fail(path, "missing \"kind\"");
+    const auto kind = integer(j["kind"], at(path, "kind"), 0, 255);
+    const auto ident = static_cast<uint8_t>(integer_or(j, "id", path, 0, 255, 0));
+    const std::string context = " for a record of kind " + std::to_string(kind);
+    auto c = [&](const char* key) { return count_or_zero(j, key, path); };
+    switch (kind) {
+        case 1:
+            only_keys(j, path, {"kind", "id", "bit_in", "bit_out", "word_in", "word_out"}, context);
+            return SlotRecord::basic(ident, c("bit_in"), c("bit_out"), c("word_in"), c("word_out"));
+        case 3:
+            only_keys(j, path, {"kind", "id", "bit_in", "bit_out", "dword_in", "dword_out"},
+                      context);
+            return SlotRecord::wide(ident, c("bit_in"), c("bit_out"), c("dword_in"),
+                                    c("dword_out"));
+        case 5:
+            only_keys(
+                j, path,
+                {"kind", "id", "bit_in", "bit_out", "word_in", "word_out", "dword_in", "dword_out"},
+                context);
+            return SlotRecord::full(ident, {c("bit_in"), c("bit_out"), c("word_in"), c("word_out"),
+                                            c("dword_in"), c("dword_out")});
+        case 7: {
+            only_keys(j, path, {"kind", "id", "pairs"}, context);
+            std::vector<std::pair<uint8_t, uint8_t>> pairs;
+            if (j.contains("pairs")) {
+                const std::string p = at(path, "pairs");
+                const json& list = array(j["pairs"], p);
+                if (list.size() > kMaxRecordPairs) {
+                    fail(p, "at most " + std::to_string(kMaxRecordPairs) + " pairs");
+                }
+                for (size_t i = 0; i < list.size(); ++i) {
+                    const std::string pi = at(p, i);
+                    if (!list[i].is_array() || list[i].size() != 2) {
+                        fail(pi, "expected [item type, count]");
+                    }
+                    pairs.emplace_back(static_cast<uint8_t>(integer(list[i][0], pi, 0, 255)),
+                                       static_cast<uint8_t>(integer(list[i][1], pi, 0, 255)));
+                }
+            }
+            return SlotRecord::paired(ident, std::move(pairs));
+        }
+        case 255:
+            only_keys(j, path, {"kind", "id"}, context);
+            return SlotRecord::no_io(ident);
+        default:
+            fail(path, "unknown record kind " + std::to_string(kind));
+    }
+}
+
+// Fills bits from a list of 0/1 values or from a whole number used as a mask.
+void read_bits(const json& j, const std::string& path, size_t count, Bytes& bits) {
+    if (j.is_array()) {
+        if (j.size() > count) {
+            fail(path, std::to_string(j.size()) + " values for " + std::to_string(count) + " bits");
+        }
+        for (size_t i = 0; i < j.size(); ++i) {
+            SlotImage::set_bit(bits, i, integer(j[i], at(path, i), 0, 1) != 0);
+        }
+        return;
+    }
+    if (!j.is_number_unsigned()) fail(path, "expected a list of 0 and 1 or a bit mask");
+    const auto mask = j.get<uint64_t>();
+    for (size_t i = 0; i < 64; ++i) {
+        if (!((mask >> i) & 1)) continue;
+        if (i >= count)
+            fail(path,
+                 "mask sets bit " + std::to_string(i) + " of " + std::to_string(count) + " bits");
+        SlotImage::set_bit(bits, i, true);
+    }
+}
+
+template <class T>
+void read_values(const json& j, const std::string& path, std::vector<T>& values) {
+    array(j, path);
+    if (j.size() > values.size()) {
+        fail(path,
+             std::to_string(j.size()) + " values for " + std::to_string(values.size()) + " points");
+    }
+    for (size_t i = 0; i < j.size(); ++i) {
+        values[i] = static_cast<T>(integer(j[i], at(path, i), 0, std::numeric_limits<T>::max()));
+    }
+}
+
+void read_image(const json& j, const std::string& path, size_t bit_count, Bytes& bits,
+                std::vector<uint16_t>& words, std::vector<uint32_t>& dwords) {
+    object(j, path);
+    only_keys(j, path, {"bits", "words", "dwords"});
+    if (j.contains("bits")) read_bits(j["bits"], at(path, "bits"), bit_count, bits);
+    if (j.contains("words")) read_values(j["words"], at(path, "words"), words);
+    if (j.contains("dwords")) read_values(j["dwords"], at(path, "dwords"), dwords);
+}
+
+void read_slots(const json& list, const std::string& path, Module& m) {
+    array(list, path);
+    std::map<int, std::string> wired;  // slot -> path of its wired_from
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string p = at(path, i);
+        const json& j = object(list[i], p);
+        only_keys(j, p, {"slot", "record", "inputs", "outputs", "counter", "wired_from"});
+        if (!j.contains("slot")) fail(p, "missing \"slot\"");
+        if (!j.contains("record")) fail(p, "missing \"record\"");
+        const int n = static_cast<int>(integer(j["slot"], at(p, "slot"), 0, m.base_slots - 1));
+        if (m.slots.count(n)) fail(at(p, "slot"), "slot " + std::to_string(n) + " given twice");
+        Slot& slot = m.add_slot(n, read_record(j["record"], at(p, "record")));
+        const IoCounts& c = slot.counts();
+        if (j.contains("inputs")) {
+            read_image(j["inputs"], at(p, "inputs"), c.bit_in, slot.io.bit_in, slot.io.word_in,
+                       slot.io.dword_in);
+        }
+        if (j.contains("outputs")) {
+            read_image(j["outputs"], at(p, "outputs"), c.bit_out, slot.io.bit_out, slot.io.word_out,
+                       slot.io.dword_out);
+        }
+        slot.behaviour.counter = boolean_or(j, "counter", p, false);
+        if (slot.behaviour.counter && c.word_in == 0 && c.dword_in == 0) {
+            fail(at(p, "counter"), "needs a word or 32-bit input");
+        }
+        if (j.contains("wired_from")) {
+            slot.behaviour.wired_from =
+                static_cast<int>(integer(j["wired_from"], at(p, "wired_from"), 0, 255));
+            wired[n] = at(p, "wired_from");
+        }
+    }
+    for (const auto& [n, p] : wired) {
+        const int from = m.slots.at(n).behaviour.wired_from;
+        auto src = m.slots.find(from);
+        if (src == m.slots.end()) fail(p, "no slot " + std::to_string(from) + " in this module");
+        if (!src->second.counts().any_outputs()) {
+            fail(p, "slot " + std::to_string(from) + " has no outputs");
+        }
+    }
+}
+
+Faults read_faults(const json& j, const std::string& path) {
+    object(j, path);
+    only_keys(j, path,
+              {"drop_first", "drop_fraction", "seed", "delay_ms", "final_delay_ms", "corrupt_crc",
+               "stray_before_reply", "answer_twice", "magic_zqq", "broadcast_only"});
+    Faults f;
+    const int64_t kMaxDelay = 600000;
+    f.drop_first = static_cast<uint32_t>(integer_or(j, "drop_first", path, 0, UINT32_MAX, 0));
+    if (j.contains("drop_fraction")) {
+        const json& d = j["drop_fraction"];
+        if (!d.is_number() || d.get<double>() < 0 || d.get<double>() > 1) {
+            fail(at(path, "drop_fraction"), "must be a number from 0 to 1");
+        }
+        f.drop_fraction = d.get<double>();
+    }
+    f.seed = static_cast<uint64_t>(integer_or(j, "seed", path, 0, INT64_MAX, 1));
+    f.delay_ms = static_cast<uint32_t>(integer_or(j, "delay_ms", path, 0, kMaxDelay, 0));
+    f.final_delay_ms =
+        static_cast<uint32_t>(integer_or(j, "final_delay_ms", path, 0, kMaxDelay, 0));
+    f.corrupt_crc = boolean_or(j, "corrupt_crc", path, false);
+    f.stray_before_reply = boolean_or(j, "stray_before_reply", path, false);
+    f.answer_twice = boolean_or(j, "answer_twice", path, false);
+    f.magic_zqq = boolean_or(j, "magic_zqq", path, false);
+    f.broadcast_only = boolean_or(j, "broadcast_only", path, false);
+    return f;
+}
+
+uint8_t read_kind(const json& j, const std::string& path) {
+    if (j.is_string()) {
+        const auto s = j.get<std::string>();
+        if (s == "Qx-RIO") return kKindQxRio;
+        if (s == "node") return kKindNode;
+        fail(path, "unknown kind \"" + s + "\" (Qx-RIO, node or a number)");
+    }
+    return static_cast<uint8_t>(integer(j, path, 0, 255));
+}
+
+Module read_module(const json& j, const std::string& path, size_t index) {
+    object(j, path);
+    only_keys(j, path,
+              {"name", "number", "kind", "address", "hardware_address", "base_slots", "slots",
+               "version_block", "support_block", "device_def", "faults"});
+    Module m;
+    m.name = text_or(j, "name", path, "module" + std::to_string(index + 1));
+    if (m.name.size() > 255 || m.name.find('\0') != std::string::npos) {
+        fail(at(path, "name"), "must be at most 255 characters without a zero byte");
+    }
+    m.number = static_cast<uint32_t>(
+        integer_or(j, "number", path, INT32_MIN, UINT32_MAX, static_cast<int64_t>(index + 1)));
+    if (j.contains("kind")) m.kind = read_kind(j["kind"], at(path, "kind"));
+    if (j.contains("address")) {
+        const std::string p = at(path, "address");
+        if (!j["address"].is_string() || !parse_ip(j["address"].get<std::string>(), &m.ip)) {
+            fail(p, "expected an IPv4 address such as \"127.0.0.2\"");
+        }
+        if (m.ip == 0 || (m.ip & 0xFF) == 0xFF || (m.ip >> 28) >= 0xE) {
+            fail(p, ip_text(m.ip) + " cannot be a module's address");
+        }
+    }
+    if (j.contains("hardware_address")) {
+        const std::string p = at(path, "hardware_address");
+        if (!j["hardware_address"].is_string() ||
+            !parse_hw(j["hardware_address"].get<std::string>(), &m.hw) || m.hw == HwAddress{}) {
+            fail(p, "expected a nonzero address such as \"02:52:53:00:00:01\"");
+        }
+    }
+    m.base_slots =
+        static_cast<int>(integer_or(j, "base_slots", path, 1, kMaxBaseSlots, kDefaultBaseSlots));
+    if (j.contains("slots")) read_slots(j["slots"], at(path, "slots"), m);
+    if (j.contains("version_block")) {
+        m.version_block =
+            byte_block(j["version_block"], at(path, "version_block"), 1, kMaxIdentityBlock);
+    }
+    if (j.contains("support_block")) {
+        m.support_block =
+            byte_block(j["support_block"], at(path, "support_block"), 1, kMaxIdentityBlock);
+    }
+    if (j.contains("device_def")) {
+        m.device_def = byte_block(j["device_def"], at(path, "device_def"), 3, kMaxIdentityBlock);
+    }
+    if (j.contains("faults")) m.faults = read_faults(j["faults"], at(path, "faults"));
+    return m;
+}
+
+Rack read_rack(const json& root) {
+    object(root, "rack");
+    only_keys(root, "rack", {"key", "crc", "modules"});
+    Rack rack;
+    rack.settings().key = text_or(root, "key", "", "");
+    if (rack.settings().key.size() > 59 || rack.settings().key.find('\0') != std::string::npos) {
+        fail("key", "must be at most 59 characters without a zero byte");
+    }
+    rack.settings().crc = boolean_or(root, "crc", "", true);
+    if (!root.contains("modules")) fail("rack", "missing \"modules\"");
+    const json& list = array(root["modules"], "modules");
+    if (list.empty()) fail("modules", "no modules");
+
+    std::vector<Module> modules;
+    std::map<uint32_t, size_t> ips;  // explicit addresses first, so defaults avoid them
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string p = at("modules", i);
+        modules.push_back(read_module(list[i], p, i));
+        const uint32_t ip = modules.back().ip;
+        if (ip == 0) continue;
+        if (auto [it, fresh] = ips.emplace(ip, i); !fresh) {
+            fail(at(p, "address"),
+                 ip_text(ip) + " is already used by " + at("modules", it->second));
+        }
+    }
+    uint32_t next = kFirstModuleIp;
+    for (Module& m : modules) {
+        if (m.ip != 0) continue;
+        while (ips.count(next)) ++next;
+        m.ip = next;
+        ips.emplace(next, 0);
+    }
+    std::map<HwAddress, size_t> hws;
+    for (size_t i = 0; i < modules.size(); ++i) {
+        const HwAddress hw = modules[i].hw;
+        if (hw == HwAddress{}) continue;
+        if (auto [it, fresh] = hws.emplace(hw, i); !fresh) {
+            fail(at(at("modules", i), "hardware_address"),
+                 hw_text(hw) + " is already used by " + at("modules", it->second));
+        }
+    }
+    uint16_t serial = 1;
+    for (Module& m : modules) {
+        if (m.hw != HwAddress{}) continue;
+        do {
+            m.hw = derived_hw(serial++);
+        } while (hws.count(m.hw));
+        hws.emplace(m.hw, 0);
+    }
+    for (Module& m : modules) rack.add_module(std::move(m));
+    return rack;
+}
+
+}  // namespace
+
+std::optional<Rack> Rack::parse(const std::string& text, std::string* error) {
+    try {
+        const json root = json::parse(text, nullptr, true, /*ignore_comments=*/true);
+        return read_rack(root);
+    } catch (const json::parse_error& e) {
+        // e.what() starts with the library's own tag; keep the readable part.
+        std::string what = e.what();
+        const auto pos = what.find("] ");
+        if (error)
+            *error = "not valid JSON: " + what.substr(pos == std::string::npos ? 0 : pos + 2);
+    } catch (const DescriptionError& e) {
+        if (error) *error = e.what();
+    } catch (const json::exception& e) {
+        if (error) *error = e.what();
+    }
+    return std::nullopt;
+}
+
+std::optional<Rack> Rack::load(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) *error = "cannot read " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string why;
+    std::optional<Rack> rack = parse(text.str(), &why);
+    if (!rack && error) *error = path + ": " + why;
+    return rack;
+}
+
+}  // namespace racksim

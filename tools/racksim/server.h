@@ -1,0 +1,79 @@
+// Serves a rack over UDP: one socket on the module port answers for every module, each reply
+// leaving from the answering module's own address.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "rack.h"
+#include "reply_queue.h"
+
+namespace racksim {
+
+inline constexpr uint16_t kModulePort = 28784;
+
+struct ServerOptions {
+    uint16_t port = kModulePort;  // 0: any free port (see Server::port())
+    bool allow_remote = false;    // serve senders outside 127.0.0.0/8
+    LogSink log;                  // one line per request, prefixed with the sender
+};
+
+struct ServerStats {
+    uint64_t received = 0;        // datagrams read from the socket
+    uint64_t refused_remote = 0;  // from senders outside loopback, not served
+    uint64_t sent = 0;            // reply datagrams sent
+    uint64_t send_errors = 0;
+};
+
+class Server {
+  public:
+    Server(Rack rack, ServerOptions options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Binds the socket. On failure returns false with a message such as
+    // "port 28784 is already in use".
+    bool open(std::string* error);
+    // Opens if needed and serves on a background thread.
+    bool start(std::string* error);
+    // Serves on the caller's thread until stop is requested. The socket must be open.
+    void run();
+    // Asks the loop to end; safe from a signal handler.
+    void request_stop();
+    // Requests the stop and waits for a background thread to end.
+    void stop();
+
+    // The bound port (useful with port 0).
+    uint16_t port() const { return port_; }
+    ServerStats stats() const;
+
+    // Runs f(rack) under the lock that the serving loop holds while it handles a request.
+    template <class F>
+    auto with_rack(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(rack_);
+    }
+
+  private:
+    bool receive_one();
+    void send_due();
+    void send(const Pending& p);
+
+    Rack rack_;
+    ServerOptions options_;
+    mutable std::mutex mutex_;
+    int fd_ = -1;
+    int wake_[2] = {-1, -1};  // self-pipe: request_stop writes, the loop polls
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    ReplyQueue queue_;
+    ServerStats stats_;
+    std::string sender_;  // the sender being served, for the log prefix
+};
+
+}  // namespace racksim
