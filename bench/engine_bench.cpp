@@ -24,7 +24,7 @@ constexpr uint16_t kSilentPort = 28912;
 
 // A loopback peer that answers every frame at once with an empty reply of the same sequence.
 class EchoPeer {
-public:
+  public:
     explicit EchoPeer(uint16_t port, bool answer) : answer_(answer) {
         fd_ = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in sa{};
@@ -40,7 +40,7 @@ public:
         close(fd_);
     }
 
-private:
+  private:
     void serve() {
         uint8_t buf[1500];
         while (!stop_) {
@@ -48,7 +48,8 @@ private:
             if (poll(&pfd, 1, 50) <= 0) continue;
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            const ssize_t n =
+                recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 9 || !answer_) continue;
             uint8_t reply[11] = {'Z', 'Q', 'K', buf[3], buf[4], 0, 0, 2, 0, 0, 0};
             sendto(fd_, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), len);

@@ -183,9 +183,9 @@ ZEB_API uint32_t ZEB_CALL ZEBCloseDevice(ZEBDevice* device);
 /* ---- Request engine -------------------------------------------------------------------- */
 
 ZEB_API int32_t ZEB_CALL SetCRCMode(int32_t mode);
-ZEB_API uint32_t ZEB_CALL _SendPacket(ZEBDevice* device, uint8_t* request,
-                                      uint16_t request_length, uint8_t* reply,
-                                      int32_t* reply_length, int32_t want_reply, int32_t warn);
+ZEB_API uint32_t ZEB_CALL _SendPacket(ZEBDevice* device, uint8_t* request, uint16_t request_length,
+                                      uint8_t* reply, int32_t* reply_length, int32_t want_reply,
+                                      int32_t warn);
 ZEB_API uint32_t ZEB_CALL SendPacketTwoResponses(ZEBDevice* device, uint8_t* request,
                                                  uint16_t request_length, uint8_t* reply,
                                                  int32_t* reply_length, int32_t want_reply,
@@ -193,8 +193,7 @@ ZEB_API uint32_t ZEB_CALL SendPacketTwoResponses(ZEBDevice* device, uint8_t* req
                                                  const uint8_t* echo, uint16_t extra_timeout,
                                                  int32_t wait, int32_t check_sequence);
 ZEB_API uint32_t ZEB_CALL GetResponse(ZEBDevice* device, uint8_t* reply, int32_t* reply_length,
-                                      uint16_t extra_timeout, int32_t wait,
-                                      int32_t check_sequence);
+                                      uint16_t extra_timeout, int32_t wait, int32_t check_sequence);
 ZEB_API uint32_t ZEB_CALL ZEBGetResponse(ZEBDevice* device, uint8_t* buffer, int32_t* length,
                                          int32_t check_sequence);
 ZEB_API uint32_t ZEB_CALL ZEBSetAsyncHandler(ZEBAsyncHandler handler);
@@ -202,12 +201,11 @@ ZEB_API uint32_t ZEB_CALL ZEBGetAsyncHandler(ZEBAsyncHandler* handler);
 
 /* ---- Discovery ------------------------------------------------------------------------- */
 
-ZEB_API uint32_t ZEB_CALL ZEBQueryDevices(ZEBTransport* transport, ZEBDevice* list,
-                                          uint16_t* count, uint16_t version);
+ZEB_API uint32_t ZEB_CALL ZEBQueryDevices(ZEBTransport* transport, ZEBDevice* list, uint16_t* count,
+                                          uint16_t version);
 ZEB_API uint32_t ZEB_CALL ZEBQueryDeviceData(ZEBTransport* transport, ZEBDevice* list,
-                                             uint16_t* count, uint16_t version,
-                                             uint16_t data_type, const void* data,
-                                             uint16_t data_length);
+                                             uint16_t* count, uint16_t version, uint16_t data_type,
+                                             const void* data, uint16_t data_length);
 ZEB_API uint32_t ZEB_CALL ZEBSetQueryTimeout(uint32_t milliseconds);
 ZEB_API uint32_t ZEB_CALL ZEBGetQueryTimeout(void);
 
@@ -223,8 +221,8 @@ ZEB_API uint32_t ZEB_CALL ZEBReadBaseDef(ZEBDevice* device, uint8_t* buffer, uin
 ZEB_API uint32_t ZEB_CALL ZEBInitBaseDef(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
 ZEB_API uint32_t ZEB_CALL ZEBRescanBase(ZEBDevice* device, uint32_t value, uint8_t* buffer,
                                         uint16_t* size);
-ZEB_API uint32_t ZEB_CALL ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source,
-                                          uint32_t length, uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source, uint32_t length,
+                                          uint8_t* buffer, uint16_t* size);
 
 /* ---- I/O exchange ---------------------------------------------------------------------- */
 
@@ -236,8 +234,8 @@ ZEB_API uint32_t ZEB_CALL ZEBWriteIONoRead(ZEBDevice* device, const uint8_t* sou
 ZEB_API uint32_t ZEB_CALL ZEBReadIOEx(ZEBDevice** devices, uint8_t** buffers, uint16_t* sizes,
                                       uint32_t* results, int32_t count);
 ZEB_API uint32_t ZEB_CALL ZEBWriteIOEx(ZEBDevice** devices, const uint8_t* const* sources,
-                                       const uint16_t* lengths, uint8_t** buffers,
-                                       uint16_t* sizes, uint32_t* results, int32_t count);
+                                       const uint16_t* lengths, uint8_t** buffers, uint16_t* sizes,
+                                       uint32_t* results, int32_t count);
 
 #ifdef __cplusplus
 }

@@ -49,8 +49,9 @@ uint32_t open_socket(ZEBDevice& d, const ZEBTransport& t) {
     if (uint32_t err = p.socket_open(ip ? plat::kFamilyInet : plat::kFamilyIpx, &h)) return err;
     uint32_t err = p.socket_bind(h, local, addr_len);
     if (!err) {
-        err = d.Broadcast ? p.socket_allow_broadcast(h)
-                          : p.socket_connect(h, d.Address.Raw, ip ? kIpAddressSize : kIpxAddressSize);
+        err = d.Broadcast
+                  ? p.socket_allow_broadcast(h)
+                  : p.socket_connect(h, d.Address.Raw, ip ? kIpAddressSize : kIpxAddressSize);
     }
     if (!err) err = p.socket_set_nonblocking(h);
     if (err) {
@@ -84,7 +85,9 @@ uint32_t ZEBOpen(uint16_t version) {
     return version == ZEB_API_VERSION ? 0 : ZEBERR_BAD_VERSION;
 }
 
-uint32_t ZEBClose(void) { return 0; }
+uint32_t ZEBClose(void) {
+    return 0;
+}
 
 uint32_t ZEBOpenTransport(ZEBTransport* transport, uint16_t version, void* source_address) {
     if (version != ZEB_API_VERSION) return ZEBERR_BAD_VERSION;

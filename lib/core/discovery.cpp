@@ -125,6 +125,8 @@ uint32_t ZEBSetQueryTimeout(uint32_t milliseconds) {
     return state::exchange_query_timeout_ms(milliseconds);
 }
 
-uint32_t ZEBGetQueryTimeout(void) { return state::query_timeout_ms(); }
+uint32_t ZEBGetQueryTimeout(void) {
+    return state::query_timeout_ms();
+}
 
 }  // extern "C"

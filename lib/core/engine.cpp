@@ -96,10 +96,10 @@ bool echo_matches(const uint8_t* reply, int32_t length, const uint8_t* echo, uin
     return std::memcmp(reply + frame::kHeaderSize, echo, count) == 0;
 }
 
-uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_length,
-                            uint8_t* reply, int32_t* reply_length, bool want_reply, bool warn,
-                            uint16_t echo_count, const uint8_t* echo, uint16_t extra_timeout,
-                            bool wait, bool check_sequence) {
+uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
+                            int32_t* reply_length, bool want_reply, bool warn, uint16_t echo_count,
+                            const uint8_t* echo, uint16_t extra_timeout, bool wait,
+                            bool check_sequence) {
     const uint16_t start_count = d.ResendCount;
     const uint16_t budget = d.Retries;
     const int32_t capacity = *reply_length;
@@ -143,7 +143,9 @@ using namespace zeb;
 
 extern "C" {
 
-int32_t SetCRCMode(int32_t mode) { return state::exchange_crc_mode(mode); }
+int32_t SetCRCMode(int32_t mode) {
+    return state::exchange_crc_mode(mode);
+}
 
 uint32_t _SendPacket(ZEBDevice* device, uint8_t* request, uint16_t request_length, uint8_t* reply,
                      int32_t* reply_length, int32_t want_reply, int32_t warn) {

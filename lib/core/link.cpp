@@ -102,9 +102,10 @@ uint32_t receive_socket(ZEBDevice& d, uint8_t* buffer, int32_t* length) {
     }
     *length = static_cast<int32_t>(got);
     if (broadcast && d.FromAddress) {
-        const uint32_t copied = std::min(from_len, d.FromAddressSize);
-        std::memcpy(d.FromAddress, from, copied);
-        if (from_len > d.FromAddressSize) return ZEBERR_BUFFER_TOO_SMALL;
+        // Read by value: the record is packed, and may sit at any address.
+        const uint32_t room = d.FromAddressSize;
+        std::memcpy(d.FromAddress, from, std::min(from_len, room));
+        if (from_len > room) return ZEBERR_BUFFER_TOO_SMALL;
     }
     return 0;
 }
@@ -129,7 +130,9 @@ uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length) noexc
     return receive_socket(d, buffer, length);
 }
 
-uint32_t ClockMs() noexcept { return platform().clock_ms(); }
+uint32_t ClockMs() noexcept {
+    return platform().clock_ms();
+}
 
 plat::Handle wait_handle(const ZEBDevice& device) noexcept {
     if (!is_winsock(device) || !own::owns(device, own::kSocket)) return plat::kNoHandle;

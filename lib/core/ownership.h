@@ -13,8 +13,12 @@ namespace zeb::own {
 inline constexpr uint8_t kSocket = 0x01;
 inline constexpr uint8_t kPort = 0x02;
 
-inline uint8_t& flags(ZEBDevice& d) noexcept { return d.Reserved3[0]; }
-inline bool owns(const ZEBDevice& d, uint8_t what) noexcept { return (d.Reserved3[0] & what) != 0; }
+inline uint8_t& flags(ZEBDevice& d) noexcept {
+    return d.Reserved3[0];
+}
+inline bool owns(const ZEBDevice& d, uint8_t what) noexcept {
+    return (d.Reserved3[0] & what) != 0;
+}
 
 inline plat::Handle socket_of(const ZEBDevice& d) noexcept {
     return static_cast<plat::Handle>(d.Socket);

@@ -17,7 +17,7 @@ namespace zeb {
 // so an operation checks once, before sending, with fits().
 template <size_t Capacity>
 class Request {
-public:
+  public:
     explicit Request(const ZEBDevice& device) noexcept
         : at_(device.DataOffset), fits_(device.DataOffset <= Capacity) {}
 
@@ -44,7 +44,7 @@ public:
     uint8_t* data() noexcept { return buf_; }
     uint16_t length() const noexcept { return static_cast<uint16_t>(at_); }
 
-private:
+  private:
     uint8_t buf_[Capacity];
     size_t at_;
     bool fits_;
@@ -54,7 +54,7 @@ private:
 // the request used; reads never go past the bytes that arrived.
 template <size_t Capacity>
 class Reply {
-public:
+  public:
     uint8_t* data() noexcept { return buf_; }
     int32_t* length_slot() noexcept { return &length_; }
     void set_capacity() noexcept { length_ = static_cast<int32_t>(Capacity); }
@@ -78,7 +78,7 @@ public:
         return has(offset, 2) ? frame::get_u16(body(offset)) : 0;
     }
 
-private:
+  private:
     uint8_t buf_[Capacity];
     int32_t length_ = 0;
 };
@@ -88,12 +88,12 @@ enum class Warn { no, yes };
 
 // Runs one request/reply exchange with the engine.
 template <size_t RequestCapacity, size_t ReplyCapacity>
-uint32_t exchange(ZEBDevice& device, Request<RequestCapacity>& request,
-                  Reply<ReplyCapacity>& reply, Wait wait, Warn warn) noexcept {
+uint32_t exchange(ZEBDevice& device, Request<RequestCapacity>& request, Reply<ReplyCapacity>& reply,
+                  Wait wait, Warn warn) noexcept {
     reply.set_capacity();
     const bool want_reply = wait == Wait::always || device.NoWait == 0;
-    return _SendPacket(&device, request.data(), request.length(), reply.data(),
-                       reply.length_slot(), want_reply, warn == Warn::yes);
+    return _SendPacket(&device, request.data(), request.length(), reply.data(), reply.length_slot(),
+                       want_reply, warn == Warn::yes);
 }
 
 // The acknowledged exchange: an acknowledgement, then the final reply `extra_ms` later at most.
@@ -136,7 +136,9 @@ inline uint32_t status_signed(uint16_t status) noexcept {
 
 // An I/O status word as a result: sign-extended, then bit 15 set (0x0005 -> 0x8005,
 // 0x8012 -> 0xFFFF8012).
-inline uint32_t status_io(uint16_t status) noexcept { return status_signed(status) | 0x8000u; }
+inline uint32_t status_io(uint16_t status) noexcept {
+    return status_signed(status) | 0x8000u;
+}
 
 // Offsets in a reply body that starts with a status word.
 inline constexpr size_t kStatusSize = 2;

@@ -32,17 +32,29 @@ void set_next_sequence(uint16_t next) noexcept {
     g_next_sequence.store(next == 0 ? 1 : next, std::memory_order_relaxed);
 }
 
-bool crc_enabled() noexcept { return g_crc_mode.load(std::memory_order_relaxed) != 0; }
+bool crc_enabled() noexcept {
+    return g_crc_mode.load(std::memory_order_relaxed) != 0;
+}
 
-int32_t exchange_crc_mode(int32_t mode) noexcept { return g_crc_mode.exchange(mode); }
+int32_t exchange_crc_mode(int32_t mode) noexcept {
+    return g_crc_mode.exchange(mode);
+}
 
-ZEBAsyncHandler async_handler() noexcept { return g_handler.load(); }
+ZEBAsyncHandler async_handler() noexcept {
+    return g_handler.load();
+}
 
-void set_async_handler(ZEBAsyncHandler handler) noexcept { g_handler.store(handler); }
+void set_async_handler(ZEBAsyncHandler handler) noexcept {
+    g_handler.store(handler);
+}
 
-uint32_t query_timeout_ms() noexcept { return g_query_timeout_ms.load(); }
+uint32_t query_timeout_ms() noexcept {
+    return g_query_timeout_ms.load();
+}
 
-uint32_t exchange_query_timeout_ms(uint32_t ms) noexcept { return g_query_timeout_ms.exchange(ms); }
+uint32_t exchange_query_timeout_ms(uint32_t ms) noexcept {
+    return g_query_timeout_ms.exchange(ms);
+}
 
 uint32_t acquire_socket_layer() noexcept {
     std::lock_guard lock(g_socket_layer_mutex);

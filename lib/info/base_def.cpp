@@ -55,8 +55,8 @@ uint32_t ZEBRescanBase(ZEBDevice* device, uint32_t value, uint8_t* buffer, uint1
     return read_into<kReadReplyCapacity>(*device, request, buffer, size);
 }
 
-uint32_t ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source, uint32_t length,
-                         uint8_t* buffer, uint16_t* size) {
+uint32_t ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source, uint32_t length, uint8_t* buffer,
+                         uint16_t* size) {
     if (!device) return ZEBERR_BAD_DEVICE;
     const uint16_t count = static_cast<uint16_t>(length);
     if (!source && count) return ZEBERR_BAD_PARAMETER;

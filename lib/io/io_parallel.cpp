@@ -32,7 +32,9 @@ struct Batch {
     StartFn start;
 };
 
-uint8_t* buffer_of(const Batch& b, int32_t k) { return b.buffers ? b.buffers[k] : nullptr; }
+uint8_t* buffer_of(const Batch& b, int32_t k) {
+    return b.buffers ? b.buffers[k] : nullptr;
+}
 
 void start_entry(const Batch& b, int32_t k, Entry& entry) {
     ZEBDevice& d = *b.devices[k];
@@ -59,8 +61,7 @@ void poll_entry(const Batch& b, int32_t k) {
 }
 
 // Sleeps until a pending device's reply arrives or the earliest time-out is due.
-void wait_for_replies(const Batch& b, const Entry* entries, int32_t prefix,
-                      plat::Handle* handles) {
+void wait_for_replies(const Batch& b, const Entry* entries, int32_t prefix, plat::Handle* handles) {
     size_t watched = 0;
     uint32_t wait_ms = UINT32_MAX;
     const uint32_t now = ClockMs();

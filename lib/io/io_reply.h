@@ -25,8 +25,8 @@ inline uint32_t deliver_inputs(const IoReply& reply, uint32_t result, uint8_t* b
         if (size) *size = 0;
         return ZEBERR_NO_DATA;
     }
-    result = copy_cut(reply.body(kStatusSize), reply.body_size_from(kStatusSize), buffer, size,
-                      result);
+    result =
+        copy_cut(reply.body(kStatusSize), reply.body_size_from(kStatusSize), buffer, size, result);
     return status_result(reply, result);
 }
 

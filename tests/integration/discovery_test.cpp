@@ -8,7 +8,7 @@ namespace zebtest {
 namespace {
 
 class Discovery : public RackTest {
-protected:
+  protected:
     void SetUp() override {
         auto third = qx_module("mixer", 3);
         third.faults.magic_zqq = true;

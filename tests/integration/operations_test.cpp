@@ -11,7 +11,7 @@ namespace {
 constexpr uint32_t kPress = 0x7F000002;
 
 class Operations : public RackTest {
-protected:
+  protected:
     void SetUp() override {
         serve({qx_module("press", 1)});
         open_transport();

@@ -5,7 +5,7 @@ namespace zebtest {
 namespace {
 
 class ParallelIo : public RackTest {
-protected:
+  protected:
     void SetUp() override {
         serve({qx_module("press", 1), qx_module("packer", 2)});
         open_transport();

@@ -21,7 +21,7 @@ void set_ip_address(uint8_t* out16, uint32_t host_order_ip, uint16_t port);
 racksim::Module qx_module(const std::string& name, uint32_t number);
 
 class RackTest : public ::testing::Test {
-protected:
+  protected:
     // Starts RackSim with the given modules on the module port.
     void serve(std::vector<racksim::Module> modules);
     void TearDown() override;
@@ -31,8 +31,7 @@ protected:
     // Finds modules by broadcast; returns the count and fills `found`.
     uint16_t query(std::vector<ZEBDevice>& found, uint16_t capacity, uint32_t* result = nullptr);
     // Opens `device` at a module's address directly; closed again by TearDown.
-    void open_at(ZEBDevice& device, uint32_t ip, uint16_t timeout_ms = 200,
-                 uint16_t retries = 2);
+    void open_at(ZEBDevice& device, uint32_t ip, uint16_t timeout_ms = 200, uint16_t retries = 2);
 
     template <class F>
     auto rack(F f) {

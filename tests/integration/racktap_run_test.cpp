@@ -27,7 +27,7 @@ TapRun racktap(const std::string& args) {
 const char* const kIntro = "Executes IO transaction on specified Qx-RIO device\n\n";
 
 class RackTapRun : public RackTest {
-protected:
+  protected:
     void SetUp() override {
         auto node = racksim::Module("conveyor", 7, racksim::kKindNode);
         serve({qx_module("press", 1), std::move(node)});
@@ -54,7 +54,8 @@ TEST_F(RackTapRun, CopiesFourInputsToOutputsOfTheModuleFoundByNumber) {
 TEST_F(RackTapRun, SelectsByNameAndRefusesANode) {
     const TapRun run = racktap("/PI /Nconveyor /L127.0.0.1");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, std::string(kIntro) + "Module conveyor is not an Qx-RIO. Cannot continue...\n");
+    EXPECT_EQ(run.out,
+              std::string(kIntro) + "Module conveyor is not an Qx-RIO. Cannot continue...\n");
     const TapRun by_number = racktap("-pi -i7 /L127.0.0.1");
     EXPECT_EQ(by_number.out,
               std::string(kIntro) + "Module number 7 is not an Qx-RIO. Cannot continue...\n");

@@ -14,7 +14,7 @@ double thread_cpu_seconds() {
 }
 
 class Waiting : public RackTest {
-protected:
+  protected:
     void SetUp() override {
         serve({qx_module("press", 1)});
         open_transport();

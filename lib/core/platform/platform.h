@@ -31,7 +31,7 @@ struct SerialSettings {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Milliseconds from an arbitrary origin; callers use the unsigned 32-bit difference.

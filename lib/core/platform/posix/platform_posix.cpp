@@ -16,8 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "../errors.h"
@@ -42,10 +42,16 @@ constexpr int kSerialTotalMs = 1000;
 
 constexpr size_t kStackPollFds = 64;
 
-uint32_t last_socket_error() { return winsock_error(errno); }
-uint32_t last_system_error() { return system_error(errno); }
+uint32_t last_socket_error() {
+    return winsock_error(errno);
+}
+uint32_t last_system_error() {
+    return system_error(errno);
+}
 
-int fd_of(Handle h) { return static_cast<int>(h); }
+int fd_of(Handle h) {
+    return static_cast<int>(h);
+}
 
 // A library-layout IPv4 address (family 2, port and address in network order) as sockaddr_in.
 bool to_sockaddr(const uint8_t* addr, uint32_t len, sockaddr_in* out) {
@@ -72,21 +78,36 @@ uint32_t elapsed_ms_since(std::chrono::steady_clock::time_point start) {
 
 speed_t baud_constant(uint32_t baud) {
     switch (baud) {
-        case 110: return B110;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        case 460800: return B460800;
-        case 921600: return B921600;
-        default: return B0;
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return B0;
     }
 }
 
@@ -94,12 +115,12 @@ std::mutex g_serial_prefix_mutex;
 std::string g_serial_prefix = "/dev/ttyS";
 
 class PosixPlatform final : public Platform {
-public:
+  public:
     uint32_t clock_ms() override {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
-        const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                            static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+        const uint64_t ms =
+            static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
         return static_cast<uint32_t>(ms);
     }
 
@@ -245,26 +266,50 @@ public:
         }
         tio.c_cflag &= ~CSIZE;
         switch (s.data_bits) {
-            case 5: tio.c_cflag |= CS5; break;
-            case 6: tio.c_cflag |= CS6; break;
-            case 7: tio.c_cflag |= CS7; break;
-            case 8: tio.c_cflag |= CS8; break;
-            default: return system_error(EINVAL);
+            case 5:
+                tio.c_cflag |= CS5;
+                break;
+            case 6:
+                tio.c_cflag |= CS6;
+                break;
+            case 7:
+                tio.c_cflag |= CS7;
+                break;
+            case 8:
+                tio.c_cflag |= CS8;
+                break;
+            default:
+                return system_error(EINVAL);
         }
         tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
         switch (s.parity) {
-            case 0: break;
-            case 1: tio.c_cflag |= PARENB | PARODD; break;
-            case 2: tio.c_cflag |= PARENB; break;
-            case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-            case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-            default: return system_error(EINVAL);
+            case 0:
+                break;
+            case 1:
+                tio.c_cflag |= PARENB | PARODD;
+                break;
+            case 2:
+                tio.c_cflag |= PARENB;
+                break;
+            case 3:
+                tio.c_cflag |= PARENB | CMSPAR | PARODD;
+                break;
+            case 4:
+                tio.c_cflag |= PARENB | CMSPAR;
+                break;
+            default:
+                return system_error(EINVAL);
         }
         switch (s.stop_bits) {
-            case 0: tio.c_cflag &= ~CSTOPB; break;
+            case 0:
+                tio.c_cflag &= ~CSTOPB;
+                break;
             case 1:  // one and a half: the nearest a termios port offers is two
-            case 2: tio.c_cflag |= CSTOPB; break;
-            default: return system_error(EINVAL);
+            case 2:
+                tio.c_cflag |= CSTOPB;
+                break;
+            default:
+                return system_error(EINVAL);
         }
         if (tcsetattr(fd_of(h), TCSANOW, &tio) != 0) return last_system_error();
         return 0;
@@ -350,9 +395,13 @@ void set_serial_device_prefix(const std::string& prefix) {
     g_serial_prefix = prefix;
 }
 
-Platform& system_platform() noexcept { return g_system; }
+Platform& system_platform() noexcept {
+    return g_system;
+}
 
-Platform& platform() noexcept { return *g_current.load(std::memory_order_acquire); }
+Platform& platform() noexcept {
+    return *g_current.load(std::memory_order_acquire);
+}
 
 Platform* set_platform(Platform* replacement) noexcept {
     return g_current.exchange(replacement ? replacement : &g_system);

@@ -1,0 +1,114 @@
+// The frame header of requests, the CRC check of replies, and the process-wide CRC mode.
+#include <gtest/gtest.h>
+
+#include "core/frame.h"
+#include "core/state.h"
+#include "exchange.h"
+#include "peers.h"
+#include "sim_device.h"
+#include "sim_fixture.h"
+#include "state_guards.h"
+
+namespace zebtest {
+namespace {
+
+Bytes with_header_room(const Bytes& payload) {
+    Bytes f(kHeader, 0xEE);  // whatever the caller left there is overwritten
+    f.insert(f.end(), payload.begin(), payload.end());
+    return f;
+}
+
+TEST(FramePrepare, WritesMagicSequenceCrcAndLengthAroundTheBody) {
+    ScopedCrcMode crc(1);
+    ZEBDevice d{};
+    Bytes f = with_header_room(text_bytes("abc"));
+    zeb::frame::prepare(d, f.data(), static_cast<uint16_t>(f.size()));
+    zeb::state::set_next_sequence(0x1234);
+    zeb::frame::stamp_sequence(d, f.data());
+    EXPECT_EQ(f, (Bytes{'Z', 'Q', 'K', 0x34, 0x12, 0xD6, 0x9D, 0x03, 0x00, 'a', 'b', 'c'}));
+    EXPECT_EQ(+d.LastSequence, 0x1234);
+}
+
+TEST(FramePrepare, CrcModeOffLeavesTheCrcFieldZero) {
+    ScopedCrcMode crc(0);
+    ZEBDevice d{};
+    Bytes f = with_header_room(text_bytes("abc"));
+    zeb::frame::prepare(d, f.data(), static_cast<uint16_t>(f.size()));
+    EXPECT_EQ(u16_at(f, 5), 0);
+    EXPECT_EQ(u16_at(f, 7), 3);
+}
+
+TEST(CrcMode, SetCRCModeReturnsThePreviousModeAndAnyNonzeroMeansOn) {
+    ScopedCrcMode known(1);
+    EXPECT_EQ(SetCRCMode(0), 1);
+    EXPECT_EQ(SetCRCMode(5), 0);
+    ZEBDevice d{};
+    Bytes f = with_header_room(text_bytes("abc"));
+    zeb::frame::prepare(d, f.data(), static_cast<uint16_t>(f.size()));
+    EXPECT_EQ(u16_at(f, 5), 0x9DD6);
+    EXPECT_EQ(SetCRCMode(1), 5);
+}
+
+TEST(ReplyCrc, AcceptsAMatchingOrZeroFieldAndRejectsDamageOrARunt) {
+    ScopedCrcMode crc(1);
+    auto ok = [](const Bytes& f) {
+        return zeb::frame::reply_crc_ok(f.data(), static_cast<int32_t>(f.size()));
+    };
+    const Bytes good = make_reply(7, text_bytes("hello"));
+    EXPECT_TRUE(ok(good));
+    Bytes damaged = good;
+    damaged[11] ^= 0x01;
+    EXPECT_FALSE(ok(damaged));
+    Bytes unchecked = damaged;
+    unchecked[5] = unchecked[6] = 0;
+    EXPECT_TRUE(ok(unchecked));
+    EXPECT_TRUE(ok(make_reply(7, {})));  // header only
+    EXPECT_FALSE(ok(Bytes(good.begin(), good.begin() + 8)));
+}
+
+TEST(ReplyCrc, CrcModeOffAcceptsEveryReply) {
+    ScopedCrcMode crc(0);
+    const Bytes bad = make_bad_crc_reply(7, text_bytes("hello"));
+    EXPECT_TRUE(zeb::frame::reply_crc_ok(bad.data(), static_cast<int32_t>(bad.size())));
+}
+
+class FramingOnTheWire : public SimTest {};
+
+TEST_F(FramingOnTheWire, DiscoveryQueryAsFirstRequestIsTenKnownBytes) {
+    ScopedCrcMode crc(1);
+    IpDevice dev(kModule);
+    zeb::state::set_next_sequence(1);
+    const Outcome out = send_packet(dev.device, {0x05}, {.want_reply = 0});
+    EXPECT_EQ(out.result, ZEBERR_NO_PACKET);
+    ASSERT_EQ(net().sent().size(), 1u);
+    EXPECT_EQ(net().sent()[0].bytes,
+              (Bytes{0x5A, 0x51, 0x4B, 0x01, 0x00, 0xA5, 0x50, 0x01, 0x00, 0x05}));
+    EXPECT_EQ(net().sent()[0].to, kModule);
+}
+
+TEST_F(FramingOnTheWire, CrcModeOffSendsZeroAndTakesAnyReplyCrc) {
+    ScopedCrcMode crc(0);
+    net().add_peer(kModule, [](const Datagram& req, PeerReply& out) {
+        out.send(make_bad_crc_reply(sequence_of(req.bytes), text_bytes("reply")));
+    });
+    IpDevice dev(kModule);
+    const Outcome out = send_packet(dev.device, text_bytes("abc"));
+    EXPECT_EQ(out.result, 0u);
+    EXPECT_EQ(payload_of(out.reply), text_bytes("reply"));
+    EXPECT_EQ(u16_at(net().sent().at(0).bytes, 5), 0);
+    EXPECT_EQ(+dev->CrcErrorCount, 0);
+}
+
+TEST_F(FramingOnTheWire, ReplyWithZeroCrcFieldIsTakenWithCrcModeOn) {
+    ScopedCrcMode crc(1);
+    net().add_peer(kModule, [](const Datagram& req, PeerReply& out) {
+        out.send(make_reply(sequence_of(req.bytes), text_bytes("unchecked"), false));
+    });
+    IpDevice dev(kModule);
+    const Outcome out = send_packet(dev.device, text_bytes("abc"));
+    EXPECT_EQ(out.result, 0u);
+    EXPECT_EQ(payload_of(out.reply), text_bytes("unchecked"));
+}
+
+}  // namespace
+}  // namespace zebtest

@@ -1,0 +1,347 @@
+// Every single-device operation on the simulated network: the request body it sends, the
+// reply it gets, and the result and data it gives back.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "frames.h"
+#include "peers.h"
+#include "sim_device.h"
+#include "sim_network.h"
+#include "zeb.h"
+
+namespace zebtest {
+namespace {
+
+constexpr Endpoint kModule{ipv4(127, 0, 0, 2), kModulePort};
+
+struct Delivered {
+    uint32_t result = 0;
+    Bytes data;  // what reached the caller's buffer
+};
+
+struct Row {
+    std::string name;
+    std::function<Delivered(ZEBDevice*)> call;
+    Bytes request;  // body the module must see
+    Bytes reply;    // body it answers with
+    uint32_t result;
+    Bytes delivered;
+};
+
+// Calls an operation with a (pointer, *size) buffer of `capacity` bytes, prefilled with `head`.
+template <class Op>
+Delivered sized(Op op, uint16_t capacity, Bytes head = {}) {
+    Bytes buf(capacity + 1, 0xCC);  // one guard byte past the capacity
+    std::copy(head.begin(), head.end(), buf.begin());
+    uint16_t size = capacity;
+    Delivered d{op(buf.data(), &size), {}};
+    EXPECT_EQ(buf[capacity], 0xCC) << "wrote past the capacity";
+    d.data.assign(buf.begin(), buf.begin() + size);
+    return d;
+}
+
+Bytes range(uint8_t first, size_t n) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(first + i);
+    return b;
+}
+
+std::vector<Row> rows() {
+    const Bytes stream = {0x00, 0x01, 0x31, 0xAA, 0xFF};
+    Bytes io_reply = {0x00, 0x00};
+    io_reply.insert(io_reply.end(), stream.begin(), stream.end());
+    return {
+        {"version block",
+         [](ZEBDevice* d) {
+             Bytes b(191, 0);
+             return Delivered{ZEBReadVersionInfo(d, b.data(), 191), b};
+         },
+         {0x01},
+         range(1, 191),
+         0,
+         range(1, 191)},
+        {"support block cut",
+         [](ZEBDevice* d) {
+             Bytes b(4, 0);
+             return Delivered{ZEBReadSupportInfo(d, b.data(), 4), b};
+         },
+         {0x02},
+         range(1, 6),
+         ZEBERR_BUFFER_TOO_SMALL,
+         range(1, 4)},
+        {"device definition, header only",
+         [](ZEBDevice* d) {
+             Bytes b(2, 0);
+             return Delivered{ZEBReadDeviceDef(d, b.data(), 2), b};
+         },
+         {0x04},
+         {},
+         0,
+         {0, 0}},
+        {"base definition, compact",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadBaseDef(d, b, s); }, 100);
+         },
+         {0x08},
+         range(0, 8),
+         0,
+         range(0, 8)},
+        {"base definition, extended",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadBaseDef(d, b, s); }, 100,
+                          {0xB1, 0x00});
+         },
+         {0x08, 0xB1},
+         {0xB1, 0x00, 0xF0},
+         0,
+         {0xB1, 0x00, 0xF0}},
+        {"base definition cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadBaseDef(d, b, s); }, 100);
+         },
+         {0x08},
+         Bytes(991, 7),
+         ZEBERR_BUFFER_TOO_SMALL,
+         Bytes(100, 7)},
+        {"init base definition",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBInitBaseDef(d, b, s); }, 10);
+         },
+         {0x18},
+         {1, 2},
+         0,
+         {1, 2}},
+        {"rescan base",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBRescanBase(d, 1, b, s); }, 10);
+         },
+         {0x18, 0x01, 0x00, 0x00, 0x00},
+         {},
+         0,
+         {}},
+        {"read I/O, compact",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadIO(d, b, s); }, 100);
+         },
+         {0x07},
+         io_reply,
+         0,
+         stream},
+        {"read I/O, extended",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadIO(d, b, s); }, 100,
+                          {0xB1, 0x00});
+         },
+         {0x07, 0xB1},
+         io_reply,
+         0,
+         stream},
+        {"read I/O, refused with data",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadIO(d, b, s); }, 100);
+         },
+         {0x07},
+         {0x05, 0x00, 0x42},
+         0x8005,
+         {0x42}},
+        {"read I/O, negative status beats a cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadIO(d, b, s); }, 1);
+         },
+         {0x07},
+         {0x12, 0x80, 1, 2, 3},
+         0xFFFF8012u,
+         {1}},
+        {"read I/O cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadIO(d, b, s); }, 16);
+         },
+         {0x07},
+         [] {
+             Bytes b = {0, 0};
+             Bytes r = range(1, 20);
+             b.insert(b.end(), r.begin(), r.end());
+             return b;
+         }(),
+         ZEBERR_BUFFER_TOO_SMALL,
+         range(1, 16)},
+        {"read I/O, null buffer sends 0x07 and delivers nothing",
+         [](ZEBDevice* d) {
+             uint16_t size = 50;
+             return Delivered{ZEBReadIO(d, nullptr, &size), Bytes(size, 0)};
+         },
+         {0x07},
+         {0x00, 0x00, 0x01},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {}},
+        {"read I/O, reply without a status word",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadIO(d, b, s); }, 100);
+         },
+         {0x07},
+         {0x00},
+         ZEBERR_NO_DATA,
+         {}},
+        {"write I/O",
+         [](ZEBDevice* d) {
+             const uint8_t out[] = {0x02, 0x42, 0x0F, 0xF0, 0xFF};
+             return sized([&](uint8_t* b, uint16_t* s) { return ZEBWriteIO(d, out, 5, b, s); },
+                          100);
+         },
+         {0x06, 0x02, 0x42, 0x0F, 0xF0, 0xFF},
+         io_reply,
+         0,
+         stream},
+        {"write I/O, null buffer checks the status",
+         [](ZEBDevice* d) {
+             const uint8_t out[] = {0xFF};
+             return Delivered{ZEBWriteIO(d, out, 1, nullptr, nullptr), {}};
+         },
+         {0x06, 0xFF},
+         {0x07, 0x00, 0x01},
+         0x8007,
+         {}},
+        {"write I/O without read",
+         [](ZEBDevice* d) {
+             const uint8_t out[] = {0xFF};
+             return Delivered{ZEBWriteIONoRead(d, out, 1), {}};
+         },
+         {0x30, 0xFF},
+         {0x00, 0x00},
+         0,
+         {}},
+    };
+}
+
+TEST(Operations, RequestReplyAndResultOfEachOperation) {
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.name);
+        ScopedSimNetwork net;
+        net->add_peer(kModule, answer_with(row.reply));
+        IpDevice dev(kModule, {100, 0, 0});
+        const Delivered got = row.call(&dev.device);
+        EXPECT_EQ(got.result, row.result);
+        EXPECT_EQ(got.data, row.delivered);
+        ASSERT_EQ(net->sent().size(), 1u);
+        EXPECT_EQ(payload_of(net->sent()[0].bytes), row.request);
+    }
+}
+
+TEST(Operations, SocketErrorsCarryTheWarningBitAndEndAsNoData) {
+    // Winsock numbers have the 0x2000 bit set, so they pass the failure test; the exchange
+    // leaves an empty reply, which the operation reports as no data.
+    ScopedSimNetwork net;
+    IpDevice dev(kModule, {100, 0, 0});
+    net->fail_next(SimNetwork::Op::receive, 10054);
+    uint8_t buf[10];
+    uint16_t size = 10;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_NO_DATA);
+    EXPECT_EQ(size, 0);
+    // A library failure leaves the size alone.
+    net->add_peer(kModule, [](const Datagram& d, PeerReply& out) {
+        out.send(make_bad_crc_reply(sequence_of(d.bytes), {0, 0}));
+    });
+    size = 10;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_BAD_CRC);
+    EXPECT_EQ(size, 10);
+}
+
+TEST(Operations, RetriedExchangesWarnOnlyWhereTheOperationReportsIt) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, lose_first(1, answer_with({0x00, 0x00, 0xFF})));
+    IpDevice dev(kModule, {100, 1, 0});
+    uint8_t buf[100];
+    uint16_t size = 100;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBWARN_RETRIED);
+
+    ScopedSimNetwork net2;
+    net2->add_peer(kModule, lose_first(1, answer_with({1, 2, 3})));
+    IpDevice dev2(kModule, {100, 1, 0});
+    uint8_t def[42];
+    EXPECT_EQ(ZEBReadDeviceDef(&dev2.device, def, 42), 0u);
+    EXPECT_EQ(+dev2.device.ResendCount, 1);
+}
+
+TEST(Operations, OversizedWritesAreRefusedBeforeAnythingIsSent) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    Bytes big(1191, 0xFF);
+    EXPECT_EQ(ZEBWriteIO(&dev.device, big.data(), 1191, nullptr, nullptr), ZEBERR_PACKET_TOO_LARGE);
+    EXPECT_EQ(ZEBWriteIONoRead(&dev.device, big.data(), 1191), ZEBERR_PACKET_TOO_LARGE);
+    EXPECT_EQ(ZEBWriteBaseDef(&dev.device, big.data(), 588, nullptr, nullptr),
+              ZEBERR_PACKET_TOO_LARGE);
+    EXPECT_TRUE(net->sent().empty());
+    EXPECT_EQ(ZEBWriteIO(&dev.device, big.data(), 1190, nullptr, nullptr), 0u);
+    ASSERT_EQ(net->sent().size(), 1u);
+    EXPECT_EQ(net->sent()[0].bytes.size(), 1200u);
+}
+
+TEST(Operations, NoWaitReturnsAtOnceAndTheReplyIsCollectedLater) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00, 0xFF}, 5));
+    IpDevice dev(kModule, {100, 0, 0});
+    dev.device.NoWait = 1;
+    uint8_t buf[100];
+    uint16_t size = 100;
+    const uint8_t out[] = {0xFF};
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_NO_PACKET);
+    EXPECT_EQ(ZEBWriteIO(&dev.device, out, 1, buf, &size), ZEBERR_NO_PACKET);
+    EXPECT_EQ(ZEBWriteIONoRead(&dev.device, out, 1), ZEBERR_NO_PACKET);
+    uint8_t reply[1200];
+    int32_t length = sizeof reply;
+    EXPECT_EQ(ZEBGetResponse(&dev.device, reply, &length, 1), ZEBERR_NO_PACKET);
+    net->advance(10);
+    length = sizeof reply;
+    // The replies to the first two requests are strays now; the third is the one awaited.
+    EXPECT_EQ(ZEBGetResponse(&dev.device, reply, &length, 1), 0u);
+    EXPECT_EQ(length, 12);
+    EXPECT_EQ(+dev.device.LateReplyCount, 2);
+}
+
+TEST(Operations, BaseDefinitionWriteSendsLengthAndDataAndReadsTheFinalStatus) {
+    ScopedSimNetwork net;
+    // Acknowledgement at once, then the final reply with a refusal status and data.
+    net->add_peer(kModule, [](const Datagram& d, PeerReply& out) {
+        out.send(make_reply(sequence_of(d.bytes), {0x0F, 0x00}), 1);
+        out.send(make_reply(sequence_of(d.bytes), {0x00, 0x00, 9, 8, 7}), 50);
+    });
+    IpDevice dev(kModule, {20, 0, 0});
+    const uint8_t def[] = {0x00, 0x14, 1, 0x23, 16, 16, 0, 0};
+    uint8_t buf[2];
+    uint16_t size = 2;
+    // The final reply comes 50 ms later: past Timeout, well within the write's extra time.
+    EXPECT_EQ(ZEBWriteBaseDef(&dev.device, def, sizeof def, buf, &size), ZEBERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(buf[0], 9);
+    const Bytes body = payload_of(net->sent()[0].bytes);
+    EXPECT_EQ(body.size(), 4u + sizeof def);
+    EXPECT_EQ(body[0], 0x0F);
+    EXPECT_EQ(u16_at(body, 2), sizeof def);
+
+    ScopedSimNetwork net2;
+    net2->add_peer(kModule, [](const Datagram& d, PeerReply& out) {
+        out.send(make_reply(sequence_of(d.bytes), {0x0F, 0x00}), 1);
+        out.send(make_reply(sequence_of(d.bytes), {0x03, 0x80}), 2);
+    });
+    IpDevice dev2(kModule, {20, 0, 0});
+    EXPECT_EQ(ZEBWriteBaseDef(&dev2.device, def, sizeof def, nullptr, nullptr), 0xFFFF8003u);
+}
+
+TEST(Operations, ExtendedHeaderRequestsStillReadTheReplyFromByte9) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({5, 6, 7}));
+    IpDevice dev(kModule, {100, 0, 1});
+    uint8_t def[3] = {};
+    EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, 3), 0u);
+    EXPECT_EQ(def[0], 5);
+    const Bytes& sent = net->sent()[0].bytes;
+    ASSERT_EQ(sent.size(), 17u);
+    EXPECT_EQ(sent[9], 0x15);
+    EXPECT_EQ(sent[16], 0x04);
+}
+
+}  // namespace
+}  // namespace zebtest

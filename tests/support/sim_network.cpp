@@ -1,0 +1,363 @@
+#include "sim_network.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zebtest {
+namespace {
+
+// Winsock numbers the simulated sockets report, as the real socket layer would.
+constexpr uint32_t kNotASocket = 10038;    // WSAENOTSOCK
+constexpr uint32_t kAccessDenied = 10013;  // WSAEACCES: broadcast without permission
+constexpr uint32_t kInvalid = 10022;       // WSAEINVAL: bound twice
+constexpr uint32_t kMessageSize = 10040;   // WSAEMSGSIZE
+constexpr uint32_t kNoSupport = 10047;     // WSAEAFNOSUPPORT
+constexpr uint32_t kAddressInUse = 10048;  // WSAEADDRINUSE
+constexpr uint32_t kNotConnected = 10057;  // WSAENOTCONN
+constexpr uint32_t kFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
+constexpr uint32_t kInvalidHandle = 6;     // ERROR_INVALID_HANDLE
+
+constexpr uint32_t kMaxDatagram = 65507;
+constexpr uint32_t kAddressSize = 16;
+
+std::optional<Endpoint> parse_address(const uint8_t* addr, uint32_t len) {
+    if (!addr || len < 8 || (addr[0] | addr[1] << 8) != zeb::plat::kFamilyInet) {
+        return std::nullopt;
+    }
+    return endpoint_of(addr);
+}
+
+}  // namespace
+
+void PeerReply::send(Bytes bytes, uint64_t delay_ms) {
+    items_.push_back({self_, std::move(bytes), delay_ms});
+}
+
+void PeerReply::send_from(uint32_t from_ip, Bytes bytes, uint64_t delay_ms) {
+    items_.push_back({{from_ip, self_.port}, std::move(bytes), delay_ms});
+}
+
+SimNetwork::SimNetwork(uint64_t start_ms, uint32_t host_ip) : now_(start_ms), host_ip_(host_ip) {}
+
+void SimNetwork::advance(uint64_t ms) {
+    set_now(now_ + ms);
+}
+
+void SimNetwork::set_now(uint64_t t) {
+    if (t != now_) spin_calls_ = 0;
+    now_ = t;
+}
+
+SimNetwork::PeerId SimNetwork::add_peer(Endpoint at, PeerHandler handler) {
+    return add_peer_range(at.ip, at.ip, at.port, std::move(handler));
+}
+
+SimNetwork::PeerId SimNetwork::add_peer_range(uint32_t first_ip, uint32_t last_ip, uint16_t port,
+                                              PeerHandler handler) {
+    const PeerId id = next_peer_++;
+    peers_[id] = {first_ip, last_ip, port, std::move(handler)};
+    return id;
+}
+
+void SimNetwork::remove_peer(PeerId id) {
+    peers_.erase(id);
+}
+
+void SimNetwork::inject(Endpoint from, Endpoint to, Bytes bytes, uint64_t delay_ms) {
+    schedule({from, to, std::move(bytes), now_}, delay_ms);
+}
+
+void SimNetwork::inject_to(Handle h, Endpoint from, Bytes bytes, uint64_t delay_ms) {
+    Endpoint to = local_endpoint(h);
+    inject(from, to, std::move(bytes), delay_ms);
+}
+
+std::vector<Datagram> SimNetwork::sent_to(Endpoint to) const {
+    std::vector<Datagram> out;
+    for (const Datagram& d : sent_) {
+        if (d.to == to) out.push_back(d);
+    }
+    return out;
+}
+
+void SimNetwork::clear_records() {
+    sent_.clear();
+    received_.clear();
+    close_calls_.clear();
+}
+
+Endpoint SimNetwork::local_endpoint(Handle h) const {
+    const Socket& s = get(h);
+    return s.local ? sender_of(s) : Endpoint{};
+}
+
+std::optional<Endpoint> SimNetwork::remote_endpoint(Handle h) const {
+    return get(h).remote;
+}
+
+bool SimNetwork::broadcast_allowed(Handle h) const {
+    return get(h).broadcast;
+}
+
+bool SimNetwork::nonblocking(Handle h) const {
+    return get(h).nonblocking;
+}
+
+size_t SimNetwork::queued(Handle h) {
+    deliver_due();
+    return get(h).queue.size();
+}
+
+void SimNetwork::fail_next(Op op, uint32_t error, int times) {
+    for (int i = 0; i < times; ++i) faults_[op].push_back(error);
+}
+
+uint32_t SimNetwork::take_fault(Op op) {
+    auto it = faults_.find(op);
+    if (it == faults_.end() || it->second.empty()) return 0;
+    const uint32_t error = it->second.front();
+    it->second.pop_front();
+    return error;
+}
+
+SimNetwork::Socket* SimNetwork::find(Handle h) {
+    auto it = sockets_.find(h);
+    return it == sockets_.end() ? nullptr : &it->second;
+}
+
+const SimNetwork::Socket& SimNetwork::get(Handle h) const {
+    auto it = sockets_.find(h);
+    if (it == sockets_.end()) {
+        std::fprintf(stderr, "SimNetwork: no open socket %lld\n", static_cast<long long>(h));
+        std::abort();
+    }
+    return it->second;
+}
+
+void SimNetwork::ensure_bound(Socket& s) {
+    if (!s.local) s.local = Endpoint{0, next_port_++};
+}
+
+Endpoint SimNetwork::sender_of(const Socket& s) const {
+    return {s.local->ip ? s.local->ip : host_ip_, s.local->port};
+}
+
+uint32_t SimNetwork::clock_ms() {
+    if (++spin_calls_ > spin_limit_) {
+        std::fprintf(stderr, "SimNetwork: the clock was read %llu times without any wait\n",
+                     static_cast<unsigned long long>(spin_calls_));
+        std::abort();
+    }
+    return static_cast<uint32_t>(now_);
+}
+
+uint32_t SimNetwork::sockets_start() {
+    if (uint32_t err = take_fault(Op::start)) return err;
+    ++starts_;
+    return 0;
+}
+
+void SimNetwork::sockets_stop() {
+    ++stops_;
+}
+
+uint32_t SimNetwork::socket_open(uint16_t family, Handle* out) {
+    if (uint32_t err = take_fault(Op::open)) return err;
+    if (family != zeb::plat::kFamilyInet) return kNoSupport;  // no IPX here either
+    ++opens_;
+    *out = next_handle_++;
+    sockets_[*out] = Socket{};
+    return 0;
+}
+
+uint32_t SimNetwork::socket_bind(Handle h, const uint8_t* addr, uint32_t len) {
+    Socket* s = find(h);
+    if (!s) return kNotASocket;
+    if (uint32_t err = take_fault(Op::bind)) return err;
+    std::optional<Endpoint> at = parse_address(addr, len);
+    if (!at) return kNoSupport;
+    if (s->local) return kInvalid;
+    if (at->port == 0) at->port = next_port_++;
+    for (const auto& [other_h, other] : sockets_) {
+        if (other_h == h || !other.local || other.local->port != at->port) continue;
+        if (other.local->ip == 0 || at->ip == 0 || other.local->ip == at->ip) return kAddressInUse;
+    }
+    s->local = at;
+    return 0;
+}
+
+uint32_t SimNetwork::socket_allow_broadcast(Handle h) {
+    Socket* s = find(h);
+    if (!s) return kNotASocket;
+    if (uint32_t err = take_fault(Op::allow_broadcast)) return err;
+    s->broadcast = true;
+    return 0;
+}
+
+uint32_t SimNetwork::socket_connect(Handle h, const uint8_t* addr, uint32_t len) {
+    Socket* s = find(h);
+    if (!s) return kNotASocket;
+    if (uint32_t err = take_fault(Op::connect)) return err;
+    std::optional<Endpoint> to = parse_address(addr, len);
+    if (!to) return kNoSupport;
+    ensure_bound(*s);
+    s->remote = to;
+    return 0;
+}
+
+uint32_t SimNetwork::socket_set_nonblocking(Handle h) {
+    Socket* s = find(h);
+    if (!s) return kNotASocket;
+    if (uint32_t err = take_fault(Op::set_nonblocking)) return err;
+    s->nonblocking = true;
+    return 0;
+}
+
+uint32_t SimNetwork::socket_send(Handle h, const uint8_t* data, uint32_t len) {
+    Socket* s = find(h);
+    if (!s) return kNotASocket;
+    if (uint32_t err = take_fault(Op::send)) return err;
+    if (!s->remote) return kNotConnected;
+    return transmit(*s, data, len, *s->remote);
+}
+
+uint32_t SimNetwork::socket_send_to(Handle h, const uint8_t* data, uint32_t len,
+                                    const uint8_t* addr, uint32_t addr_len) {
+    Socket* s = find(h);
+    if (!s) return kNotASocket;
+    if (uint32_t err = take_fault(Op::send)) return err;
+    std::optional<Endpoint> to = parse_address(addr, addr_len);
+    if (!to) return kNoSupport;
+    if (to->ip == kBroadcastIp && !s->broadcast) return kAccessDenied;
+    return transmit(*s, data, len, *to);
+}
+
+uint32_t SimNetwork::transmit(Socket& s, const uint8_t* data, uint32_t len, Endpoint to) {
+    if (len > kMaxDatagram) return kMessageSize;
+    ensure_bound(s);
+    Datagram d{sender_of(s), to, Bytes(data, data + len), now_};
+    sent_.push_back(d);
+    offer_to_peers(d);
+    schedule(std::move(d), 0);  // for a library socket at that address, if there is one
+    return 0;
+}
+
+void SimNetwork::offer_to_peers(const Datagram& d) {
+    std::vector<PeerId> ids;
+    for (const auto& [id, peer] : peers_) ids.push_back(id);
+    for (PeerId id : ids) {
+        auto it = peers_.find(id);
+        if (it == peers_.end()) continue;  // removed by an earlier handler
+        const Peer& peer = it->second;
+        const bool broadcast = d.to.ip == kBroadcastIp;
+        const bool owns = d.to.ip >= peer.first_ip && d.to.ip <= peer.last_ip;
+        if (d.to.port != peer.port || !(broadcast || owns)) continue;
+        PeerReply out({broadcast ? peer.first_ip : d.to.ip, peer.port}, d.from);
+        PeerHandler handler = peer.handler;  // the handler may remove its own peer
+        handler(d, out);
+        for (const PeerReply::Item& item : out.items()) {
+            schedule({item.from, d.from, item.bytes, now_}, item.delay_ms);
+        }
+    }
+}
+
+void SimNetwork::schedule(Datagram d, uint64_t delay_ms) {
+    d.time = now_ + delay_ms;
+    flight_.emplace(FlightKey{d.time, next_order_++}, std::move(d));
+}
+
+SimNetwork::Socket* SimNetwork::destination(const Datagram& d) {
+    if (d.to.ip == kBroadcastIp) return nullptr;
+    for (auto& [h, s] : sockets_) {
+        if (!s.local || s.local->port != d.to.port) continue;
+        if (s.local->ip != 0 && s.local->ip != d.to.ip) continue;
+        if (s.remote && !(*s.remote == d.from)) continue;  // a connected socket hears its peer only
+        return &s;
+    }
+    return nullptr;
+}
+
+void SimNetwork::deliver_due() {
+    while (!flight_.empty() && flight_.begin()->first.first <= now_) {
+        auto node = flight_.extract(flight_.begin());
+        if (Socket* s = destination(node.mapped())) s->queue.push_back(std::move(node.mapped()));
+    }
+}
+
+uint32_t SimNetwork::socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got,
+                                    uint8_t* from, uint32_t* from_len) {
+    if (!find(h)) return kNotASocket;
+    if (uint32_t err = take_fault(Op::receive)) return err;
+    deliver_due();
+    Socket& s = *find(h);
+    if (s.queue.empty()) return zeb::plat::kWouldBlock;
+    Datagram d = std::move(s.queue.front());
+    s.queue.pop_front();
+    if (d.bytes.size() > cap) return kMessageSize;  // dropped, as a datagram socket does
+    if (!d.bytes.empty()) std::memcpy(buf, d.bytes.data(), d.bytes.size());
+    *got = static_cast<uint32_t>(d.bytes.size());
+    if (from) {
+        const SocketAddress a = socket_address(d.from);
+        std::memcpy(from, a.data(), a.size());
+        *from_len = kAddressSize;
+    }
+    received_.push_back(std::move(d));
+    set_now(now_ + receive_cost_);
+    return 0;
+}
+
+uint32_t SimNetwork::socket_close(Handle h) {
+    close_calls_.push_back(h);
+    return sockets_.erase(h) ? 0 : kNotASocket;
+}
+
+void SimNetwork::wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) {
+    deliver_due();
+    auto watched = [&](const Socket* s) {
+        for (size_t i = 0; i < count; ++i) {
+            if (s && s == find(handles[i])) return true;
+        }
+        return false;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        if (const Socket* s = find(handles[i]); s && !s->queue.empty()) return;
+    }
+    uint64_t wake = now_ + timeout_ms;
+    for (const auto& [key, datagram] : flight_) {
+        if (key.first >= wake) break;
+        if (watched(destination(datagram))) {
+            wake = key.first;
+            break;
+        }
+    }
+    set_now(wake);
+    deliver_due();
+}
+
+uint32_t SimNetwork::serial_open(uint32_t, Handle* out) {
+    *out = zeb::plat::kNoHandle;
+    return kFileNotFound;
+}
+uint32_t SimNetwork::serial_configure(Handle, const zeb::plat::SerialSettings&) {
+    return kInvalidHandle;
+}
+uint32_t SimNetwork::serial_read(Handle, uint8_t*, uint32_t, uint32_t* got) {
+    *got = 0;
+    return kInvalidHandle;
+}
+uint32_t SimNetwork::serial_write(Handle, const uint8_t*, uint32_t) {
+    return kInvalidHandle;
+}
+uint32_t SimNetwork::serial_close(Handle) {
+    return kInvalidHandle;
+}
+
+ScopedSimNetwork::ScopedSimNetwork(uint64_t start_ms)
+    : net_(start_ms), previous_(zeb::plat::set_platform(&net_)) {}
+
+ScopedSimNetwork::~ScopedSimNetwork() {
+    zeb::plat::set_platform(previous_);
+}
+
+}  // namespace zebtest
