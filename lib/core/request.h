@@ -113,7 +113,7 @@ inline uint32_t copy_cut(const uint8_t* source, size_t count, uint8_t* buffer, u
     const size_t room = (buffer && capacity) ? *capacity : 0;
     if (count > room) result = ZEBERR_BUFFER_TOO_SMALL;
     const size_t n = std::min(count, room);
-    if (n) std::memcpy(buffer, source, n);
+    if (n && buffer) std::memcpy(buffer, source, n);
     if (capacity) *capacity = static_cast<uint16_t>(n);
     return result;
 }

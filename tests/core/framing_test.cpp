@@ -1,6 +1,8 @@
 // The frame header of requests, the CRC check of replies, and the process-wide CRC mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/frame.h"
 #include "core/state.h"
 #include "exchange.h"
@@ -13,8 +15,8 @@ namespace zebtest {
 namespace {
 
 Bytes with_header_room(const Bytes& payload) {
-    Bytes f(kHeader, 0xEE);  // whatever the caller left there is overwritten
-    f.insert(f.end(), payload.begin(), payload.end());
+    Bytes f(kHeader + payload.size(), 0xEE);  // whatever the caller left there is overwritten
+    std::copy(payload.begin(), payload.end(), f.begin() + kHeader);
     return f;
 }
 

@@ -103,7 +103,7 @@ TEST_F(Operations, LostRequestsAreSentAgain) {
     rack([](racksim::Rack& r) { r.module(0).faults.drop_first = 2; });
     uint8_t def[42] = {};
     EXPECT_EQ(ZEBReadDeviceDef(&device_, def, sizeof def), 0u);  // no warning for identity
-    EXPECT_EQ(device_.ResendCount, 2);
+    EXPECT_EQ(+device_.ResendCount, 2);
     rack([](racksim::Rack& r) { r.module(0).faults.drop_first = 1; });
     uint8_t in[1000];
     uint16_t size = sizeof in;
@@ -115,8 +115,8 @@ TEST_F(Operations, CorruptReplyIsReportedNotRetried) {
     uint8_t in[1000];
     uint16_t size = sizeof in;
     EXPECT_EQ(ZEBReadIO(&device_, in, &size), ZEBERR_BAD_CRC);
-    EXPECT_EQ(device_.CrcErrorCount, 1);
-    EXPECT_EQ(device_.ResendCount, 0);
+    EXPECT_EQ(+device_.CrcErrorCount, 1);
+    EXPECT_EQ(+device_.ResendCount, 0);
 }
 
 TEST_F(Operations, NoWaitSendsAndTheReplyIsCollectedLater) {
@@ -135,7 +135,7 @@ TEST_F(Operations, NoWaitSendsAndTheReplyIsCollectedLater) {
     }
     ASSERT_EQ(result, 0u);
     EXPECT_GE(length, 11);
-    EXPECT_EQ(reply[3] | reply[4] << 8, device_.LastSequence);
+    EXPECT_EQ(reply[3] | reply[4] << 8, +device_.LastSequence);
 }
 
 }  // namespace

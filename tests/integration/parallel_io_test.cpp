@@ -41,8 +41,8 @@ TEST_F(ParallelIo, SilentDeviceIsSentRetriesPlusOneRequestsThenTimesOut) {
     EXPECT_EQ(ZEBReadIOEx(devices, buffers, sizes, results, 2), 0u);
     EXPECT_EQ(results[0], 0u);
     EXPECT_EQ(results[1], ZEBERR_TIMEOUT);
-    EXPECT_EQ(b_.ResendCount, 2);
-    EXPECT_EQ(b_.FromAddressSize, 2u);
+    EXPECT_EQ(+b_.ResendCount, 2);
+    EXPECT_EQ(+b_.FromAddressSize, 2u);
     EXPECT_EQ(rack([](racksim::Rack& r) { return r.module(1).counters.requests; }), 3u);
 }
 
@@ -59,7 +59,7 @@ TEST_F(ParallelIo, ReplyAfterAResendEndsWithoutWarning) {
     EXPECT_EQ(ZEBWriteIOEx(devices, sources, lengths, buffers, sizes, results, 2), 0u);
     EXPECT_EQ(results[0], 0u);
     EXPECT_EQ(results[1], 0u);
-    EXPECT_EQ(a_.ResendCount, 1);
+    EXPECT_EQ(+a_.ResendCount, 1);
     const auto outputs = rack([](racksim::Rack& r) {
         return std::make_pair(r.module(0).slot(3).io.bit_out, r.module(1).slot(3).io.bit_out);
     });

@@ -2,6 +2,8 @@
 // waits that sleep rather than spin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "frames.h"
 #include "peers.h"
 #include "sim_device.h"
@@ -81,8 +83,8 @@ TEST(ParallelIo, WritesGoToEachDeviceAndImmediateFailuresFinishTheirEntry) {
     EXPECT_EQ(batch.results[0], 0u);
     EXPECT_EQ(batch.results[1], ZEBERR_PACKET_TOO_LARGE);
     ASSERT_EQ(net->sent_to(kA).size(), 1u);
-    Bytes expected = {0x06};
-    expected.insert(expected.end(), out.begin(), out.end());
+    Bytes expected(1 + out.size(), 0x06);
+    std::copy(out.begin(), out.end(), expected.begin() + 1);
     EXPECT_EQ(payload_of(net->sent_to(kA)[0].bytes), expected);
     EXPECT_TRUE(net->sent_to(kB).empty());
 }

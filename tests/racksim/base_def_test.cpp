@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "test_util.h"
 
 namespace racksim {
@@ -21,9 +23,11 @@ const Bytes kAlphaCompact = {
 };
 
 Bytes write_request(const Bytes& def) {
-    Bytes b{0x0F, 0x00};
-    put_u16(b, static_cast<uint16_t>(def.size()));
-    b.insert(b.end(), def.begin(), def.end());
+    Bytes b(4 + def.size());
+    b[0] = 0x0F;
+    b[2] = static_cast<uint8_t>(def.size());
+    b[3] = static_cast<uint8_t>(def.size() >> 8);
+    std::copy(def.begin(), def.end(), b.begin() + 4);
     return b;
 }
 

@@ -35,8 +35,34 @@ struct SlotDescriptor {
     std::array<uint32_t, kMaxDwords> dword_outputs{};
 };
 
-// Slots 0 to 7; an empty entry is a slot without a described module.
-using IoMap = std::array<std::optional<SlotDescriptor>, kSlotCount>;
+// A slot's descriptor, or none for a slot without a described module. (Not std::optional:
+// GCC 12 at -O2 miscompiles the assignment of arrays of optionals of this size, and the copy
+// comes out empty.)
+class SlotEntry {
+  public:
+    explicit operator bool() const { return present_; }
+    bool has_value() const { return present_; }
+    SlotDescriptor& emplace() {
+        descriptor_ = SlotDescriptor{};
+        present_ = true;
+        return descriptor_;
+    }
+    void reset() {
+        descriptor_ = SlotDescriptor{};
+        present_ = false;
+    }
+    SlotDescriptor* operator->() { return &descriptor_; }
+    const SlotDescriptor* operator->() const { return &descriptor_; }
+    SlotDescriptor& operator*() { return descriptor_; }
+    const SlotDescriptor& operator*() const { return descriptor_; }
+
+  private:
+    bool present_ = false;
+    SlotDescriptor descriptor_{};
+};
+
+// Slots 0 to 7.
+using IoMap = std::array<SlotEntry, kSlotCount>;
 
 // How many of `count` points an image of `capacity` points holds.
 constexpr int held(uint8_t count, int capacity) {
