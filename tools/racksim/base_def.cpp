@@ -65,21 +65,11 @@ bool parse_base_def(const uint8_t* data, size_t len, int base_slots, std::map<in
     Reader in(data, len);
     bool extended = false;
     int slot = -1;
-    while (!in.done()) {
-        uint8_t first = 0;
-        in.u8(&first);
-        uint8_t type = 0;
-        size_t length = 0;
-        if (extended) {
-            if (first == kEndBaseDef) return true;
-            uint8_t l = 0;
-            if (!in.u8(&l)) return true;
-            type = first;
-            length = l;
-        } else {
-            type = static_cast<uint8_t>(first >> 4);
-            length = first & 0x0F;
-        }
+    ItemHeader h;
+    while (read_item_header(in, extended, &h)) {
+        if (extended && h.type == kEndBaseDef) return true;
+        const uint8_t type = h.type;
+        const size_t length = h.length;
         if (type == kSelectSlot) {
             if (static_cast<int>(length) >= base_slots) {
                 return fail("slot " + std::to_string(length) + " is outside the base of " +

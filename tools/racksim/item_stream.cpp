@@ -96,22 +96,16 @@ bool parse_io_stream(const uint8_t* data, size_t len, std::vector<StreamItem>* i
     bool extended = false;
     int slot = -1;
     std::map<uint8_t, size_t> offsets;  // per type, since the last slot selection
-    while (!in.done()) {
-        uint8_t first = 0;
-        in.u8(&first);
-        uint8_t type = 0;
-        size_t length = 0;
+    ItemHeader h;
+    // A lone type byte at the end is not a whole header: nothing more.
+    while (read_item_header(in, extended, &h)) {
+        const uint8_t type = h.type;
+        const size_t length = h.length;
         if (extended) {
-            type = first;
             if (type == 0x0F || type == kEndIo) return true;
-            uint8_t l = 0;
-            if (!in.u8(&l)) return true;  // a lone type byte at the end: nothing more
-            length = l;
             if (type > 15) continue;  // only the header is passed over
-        } else {
-            type = static_cast<uint8_t>(first >> 4);
-            length = first & 0x0F;
-            if (type == kEnd) return true;
+        } else if (type == kEnd) {
+            return true;
         }
 
         if (type == kSelectSlot) {

@@ -63,4 +63,26 @@ inline bool starts_extended(const uint8_t* data, size_t len) {
 // Size in bytes of one element of an I/O data item type (0 for other types).
 size_t element_size(uint8_t type);
 
+// One item header: a type byte and a length byte in the extended item format, or the type in
+// the high and the length in the low nibble of one byte in the compact one.
+struct ItemHeader {
+    uint8_t type = 0;
+    size_t length = 0;
+};
+
+// Reads the next item header. False when the data ends before a whole header.
+inline bool read_item_header(Reader& in, bool extended, ItemHeader* h) {
+    uint8_t first = 0;
+    if (!in.u8(&first)) return false;
+    if (!extended) {
+        *h = {static_cast<uint8_t>(first >> 4), static_cast<size_t>(first & 0x0F)};
+        return true;
+    }
+    uint8_t length = 0;
+    *h = {first, 0};
+    if (!in.u8(&length)) return false;
+    h->length = length;
+    return true;
+}
+
 }  // namespace racksim
