@@ -140,6 +140,13 @@ inline uint32_t status_io(uint16_t status) noexcept {
     return status_signed(status) | 0x8000u;
 }
 
+// A caller asks for the extended item format by starting its buffer with this marker; the
+// request then carries it after the function code.
+inline constexpr uint8_t kExtendedFormat = 0xB1;
+inline bool wants_extended_format(const uint8_t* buffer) noexcept {
+    return buffer && buffer[0] == kExtendedFormat;
+}
+
 // Offsets in a reply body that starts with a status word.
 inline constexpr size_t kStatusSize = 2;
 

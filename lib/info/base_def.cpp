@@ -7,7 +7,6 @@ namespace {
 constexpr uint8_t kReadBaseDef = 0x08;
 constexpr uint8_t kWriteBaseDef = 0x0F;
 constexpr uint8_t kInitBaseDef = 0x18;
-constexpr uint8_t kExtendedFormat = 0xB1;
 
 constexpr size_t kRequestCapacity = 600;
 constexpr size_t kReadReplyCapacity = 1000;
@@ -37,7 +36,7 @@ uint32_t ZEBReadBaseDef(ZEBDevice* device, uint8_t* buffer, uint16_t* size) {
     if (!device) return ZEBERR_BAD_DEVICE;
     Request<kRequestCapacity> request(*device);
     request.u8(kReadBaseDef);
-    if (buffer && buffer[0] == kExtendedFormat) request.u8(kExtendedFormat);
+    if (wants_extended_format(buffer)) request.u8(kExtendedFormat);
     return read_into<kReadReplyCapacity>(*device, request, buffer, size);
 }
 

@@ -7,7 +7,6 @@ namespace {
 constexpr uint8_t kWriteIo = 0x06;
 constexpr uint8_t kReadIo = 0x07;
 constexpr uint8_t kWriteIoNoRead = 0x30;
-constexpr uint8_t kExtendedFormat = 0xB1;
 
 // Sends an output stream; the reply (or ZEBERR_NO_PACKET in no-wait mode) is left in `reply`.
 uint32_t send_outputs(ZEBDevice& device, uint8_t function, const uint8_t* source, uint32_t length,
@@ -32,7 +31,7 @@ uint32_t ZEBReadIO(ZEBDevice* device, uint8_t* buffer, uint16_t* size) {
     if (!device) return ZEBERR_BAD_DEVICE;
     Request<kRequestCapacity> request(*device);
     request.u8(kReadIo);
-    if (buffer && buffer[0] == kExtendedFormat) request.u8(kExtendedFormat);
+    if (wants_extended_format(buffer)) request.u8(kExtendedFormat);
     if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
     IoReply reply;
     const uint32_t result = exchange(*device, request, reply, Wait::unless_no_wait, Warn::yes);
