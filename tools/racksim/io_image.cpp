@@ -38,6 +38,19 @@ std::string list(const std::vector<T>& v, size_t from, size_t n) {
     return s;
 }
 
+// Stores little-endian values into an output image from element `first` on, never past its
+// end; returns how many were stored.
+template <typename T>
+size_t store_values(std::vector<T>& out, size_t first, const Bytes& data) {
+    const size_t n = first < out.size() ? std::min(data.size() / sizeof(T), out.size() - first) : 0;
+    for (size_t i = 0; i < n; ++i) {
+        T v = 0;
+        for (size_t b = 0; b < sizeof(T); ++b) v |= T(data[i * sizeof(T) + b]) << (8 * b);
+        out[first + i] = v;
+    }
+    return n;
+}
+
 }  // namespace
 
 void refresh_inputs(Module& m) {
@@ -112,22 +125,16 @@ std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
                 if (stored) note(item.slot, "bit outputs", hex(&slot.io.bit_out[first], stored));
                 break;
             }
-            case kWordOut: {
-                auto& out = slot.io.word_out;
-                const size_t n =
-                    first < out.size() ? std::min(item.data.size() / 2, out.size() - first) : 0;
-                for (size_t i = 0; i < n; ++i) out[first + i] = get_u16(p + 2 * i);
-                if (n) note(item.slot, "word outputs", list(out, first, n));
+            case kWordOut:
+                if (size_t n = store_values(slot.io.word_out, first, item.data)) {
+                    note(item.slot, "word outputs", list(slot.io.word_out, first, n));
+                }
                 break;
-            }
-            case kDwordOut: {
-                auto& out = slot.io.dword_out;
-                const size_t n =
-                    first < out.size() ? std::min(item.data.size() / 4, out.size() - first) : 0;
-                for (size_t i = 0; i < n; ++i) out[first + i] = get_u32(p + 4 * i);
-                if (n) note(item.slot, "32-bit outputs", list(out, first, n));
+            case kDwordOut:
+                if (size_t n = store_values(slot.io.dword_out, first, item.data)) {
+                    note(item.slot, "32-bit outputs", list(slot.io.dword_out, first, n));
+                }
                 break;
-            }
             default:
                 break;  // a host does not write inputs
         }

@@ -26,6 +26,23 @@ std::string endpoint_text(uint32_t ip, uint16_t port) {
     return ip_text(ip) + ":" + std::to_string(port);
 }
 
+// Room for the packet-info control message that names a datagram's local address.
+struct PktInfoControl {
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+};
+
+// A message header for one datagram to or from `peer`, with room for the packet info.
+msghdr datagram_header(sockaddr_in* peer, iovec* iov, PktInfoControl* control) {
+    msghdr msg{};
+    msg.msg_name = peer;
+    msg.msg_namelen = sizeof *peer;
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control->bytes;
+    msg.msg_controllen = sizeof control->bytes;
+    return msg;
+}
+
 }  // namespace
 
 Server::Server(Rack rack, ServerOptions options)
@@ -133,15 +150,9 @@ void Server::run() {
 bool Server::receive_one() {
     static thread_local uint8_t buf[kMaxDatagram];
     sockaddr_in from{};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    PktInfoControl control;
     iovec iov{buf, sizeof buf};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
+    msghdr msg = datagram_header(&from, &iov, &control);
     const ssize_t n = recvmsg(fd_, &msg, 0);
     if (n < 0) return false;  // nothing more waiting (or a transient error)
     const auto arrived = Clock::now();
@@ -197,14 +208,8 @@ void Server::send(const Pending& p) {
     to.sin_addr.s_addr = htonl(p.to_ip);
     to.sin_port = htons(p.to_port);
     iovec iov{const_cast<uint8_t*>(p.bytes.data()), p.bytes.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
+    PktInfoControl control;
+    msghdr msg = datagram_header(&to, &iov, &control);
     cmsghdr* c = CMSG_FIRSTHDR(&msg);
     c->cmsg_level = IPPROTO_IP;
     c->cmsg_type = IP_PKTINFO;
