@@ -4,18 +4,13 @@
 namespace zeb::io {
 namespace {
 
-constexpr uint8_t kWriteIo = 0x06;
-constexpr uint8_t kReadIo = 0x07;
-constexpr uint8_t kWriteIoNoRead = 0x30;
-
 // Sends an output stream; the reply (or ZEBERR_NO_PACKET in no-wait mode) is left in `reply`.
-uint32_t send_outputs(ZEBDevice& device, uint8_t function, const uint8_t* source, uint32_t length,
+// The length is checked whole against the request buffer, never cut to 16 bits first.
+uint32_t send_outputs(ZEBDevice* device, uint8_t function, const uint8_t* source, uint32_t length,
                       IoReply& reply) noexcept {
-    const uint16_t count = static_cast<uint16_t>(length);
-    if (!source && count) return ZEBERR_BAD_PARAMETER;
-    Request<kRequestCapacity> request(device);
-    request.u8(function).bytes(source, count);
-    if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
+    if (!source && length) return ZEBERR_BAD_PARAMETER;
+    IoRequest request(device);
+    request.u8(function).bytes(source, length);
     return exchange(device, request, reply, Wait::unless_no_wait, Warn::yes);
 }
 
@@ -28,34 +23,29 @@ using namespace zeb::io;
 extern "C" {
 
 uint32_t ZEBReadIO(ZEBDevice* device, uint8_t* buffer, uint16_t* size) {
-    if (!device) return ZEBERR_BAD_DEVICE;
-    Request<kRequestCapacity> request(*device);
-    request.u8(kReadIo);
-    if (wants_extended_format(buffer)) request.u8(kExtendedFormat);
-    if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
+    IoRequest request(device);
+    request.u8(fn::kReadIo);
+    if (wants_extended_format(buffer, size)) request.u8(kExtendedFormat);
     IoReply reply;
-    const uint32_t result = exchange(*device, request, reply, Wait::unless_no_wait, Warn::yes);
-    if (failed(result)) return result;
-    return deliver_inputs(reply, result, buffer, size);
+    const uint32_t result = exchange(device, request, reply, Wait::unless_no_wait, Warn::yes);
+    return failed(result) ? result : deliver_inputs(reply, result, buffer, size);
 }
 
 uint32_t ZEBWriteIO(ZEBDevice* device, const uint8_t* source, uint32_t length, uint8_t* buffer,
                     uint16_t* size) {
-    if (!device) return ZEBERR_BAD_DEVICE;
     IoReply reply;
-    const uint32_t result = send_outputs(*device, kWriteIo, source, length, reply);
+    const uint32_t result = send_outputs(device, fn::kWriteIo, source, length, reply);
     if (failed(result)) return result;
     if (buffer && size) return deliver_inputs(reply, result, buffer, size);
-    if (size && !reply.has(0, kStatusSize)) *size = 0;
-    return status_result(reply, result);
+    // Inputs not wanted: only the status counts, and an empty reply still empties the size.
+    if (!reply.has(0, kStatusSize)) return no_data(size);
+    return status_only(reply, result, StatusRule::io_word);
 }
 
 uint32_t ZEBWriteIONoRead(ZEBDevice* device, const uint8_t* source, uint32_t length) {
-    if (!device) return ZEBERR_BAD_DEVICE;
     IoReply reply;
-    const uint32_t result = send_outputs(*device, kWriteIoNoRead, source, length, reply);
-    if (failed(result)) return result;
-    return status_result(reply, result);
+    const uint32_t result = send_outputs(device, fn::kWriteIoNoRead, source, length, reply);
+    return failed(result) ? result : status_only(reply, result, StatusRule::io_word);
 }
 
 }  // extern "C"
