@@ -343,5 +343,67 @@ TEST(Operations, ExtendedHeaderRequestsStillReadTheReplyFromByte9) {
     EXPECT_EQ(sent[16], 0x04);
 }
 
+TEST(Operations, LengthsAboveTheLimitAreRefusedWhateverTheirUpperBits) {
+    // 65539 = 0x10003: cut to 16 bits it would be a 3-byte body that fits.
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    Bytes big(70000, 0xFF);
+    for (uint32_t length : {65539u, 0x10000u + 1u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(length);
+        EXPECT_EQ(ZEBWriteIONoRead(&dev.device, big.data(), length), ZEBERR_PACKET_TOO_LARGE);
+        EXPECT_EQ(ZEBWriteIO(&dev.device, big.data(), length, nullptr, nullptr),
+                  ZEBERR_PACKET_TOO_LARGE);
+        EXPECT_EQ(ZEBWriteBaseDef(&dev.device, big.data(), length, nullptr, nullptr),
+                  ZEBERR_PACKET_TOO_LARGE);
+    }
+    EXPECT_TRUE(net->sent().empty());
+}
+
+TEST(Operations, AHeaderSizeOtherThan9Or16IsRefusedAndAMismatchedOneSendsNoStackBytes) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    uint8_t buf[4];
+    uint16_t size = sizeof buf;
+    dev.device.DataOffset = 12;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_BAD_DEVICE);
+    EXPECT_EQ(ZEBReadDeviceDef(&dev.device, buf, 4), ZEBERR_BAD_DEVICE);
+    EXPECT_TRUE(net->sent().empty());
+    // DataOffset 16 on a plain header: the 7 bytes between go out as zeros.
+    dev.device.DataOffset = 16;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), 0u);
+    ASSERT_EQ(net->sent().size(), 1u);
+    EXPECT_EQ(payload_of(net->sent()[0].bytes), (Bytes{0, 0, 0, 0, 0, 0, 0, 0x07}));
+}
+
+TEST(Operations, AnEmptyBufferIsNeverReadForTheFormatMarker) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    uint8_t marker[1] = {0xB1};
+    uint16_t size = 0;
+    ZEBReadIO(&dev.device, marker, &size);
+    size = 0;
+    ZEBReadBaseDef(&dev.device, marker, &size);
+    ASSERT_EQ(net->sent().size(), 2u);
+    EXPECT_EQ(payload_of(net->sent()[0].bytes), Bytes{0x07});
+    EXPECT_EQ(payload_of(net->sent()[1].bytes), Bytes{0x08});
+}
+
+TEST(Operations, BaseDefinitionWriteAnsweredTwiceGivesTheFinalStatus) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, [](const Datagram& d, PeerReply& out) {
+        for (int copy = 0; copy < 2; ++copy) {
+            out.send(make_reply(sequence_of(d.bytes), {0x0F, 0x00}), 1);
+            out.send(make_reply(sequence_of(d.bytes), {0x00, 0x00}), 20);
+        }
+    });
+    IpDevice dev(kModule, {100, 0, 0});
+    const uint8_t def[] = {0x00, 0x14};
+    EXPECT_EQ(ZEBWriteBaseDef(&dev.device, def, sizeof def, nullptr, nullptr), 0u);
+    EXPECT_EQ(+dev.device.LateReplyCount, 1);
+}
+
 }  // namespace
 }  // namespace zebtest
