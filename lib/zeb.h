@@ -229,6 +229,29 @@ ZEB_API uint32_t ZEB_CALL ZEBRescanBase(ZEBDevice* device, uint32_t value, uint8
 ZEB_API uint32_t ZEB_CALL ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source, uint32_t length,
                                           uint8_t* buffer, uint16_t* size);
 
+/* ---- Setup data store (each exchange waits 10 ms longer than the device's Timeout) ---- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadSetupData(ZEBDevice* device, uint16_t type, uint8_t* buffer,
+                                           uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteSetupData(ZEBDevice* device, uint16_t type, const uint8_t* source,
+                                            uint32_t length);
+ZEB_API uint32_t ZEB_CALL ZEBDeleteSetupData(ZEBDevice* device, uint16_t type);
+ZEB_API uint32_t ZEB_CALL ZEBEnumSetupData(ZEBDevice* device, uint16_t* types, uint16_t* count);
+
+/* ---- Configuration data (shaped as the I/O exchange; honours NoWait) ------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadConfigData(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteConfigData(ZEBDevice* device, const uint8_t* source,
+                                             uint32_t length, uint8_t* buffer, uint16_t* size);
+
+/* ---- Diagnostics ----------------------------------------------------------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBPetDevice(ZEBDevice* device);
+ZEB_API uint32_t ZEB_CALL ZEBReadEthernetStats(ZEBDevice* device, uint8_t* buffer, uint16_t* size,
+                                               uint32_t option);
+ZEB_API uint32_t ZEB_CALL ZEBReadModuleStatus(ZEBDevice* device, uint8_t* buffer, uint16_t* size,
+                                              uint32_t option);
+
 /* ---- I/O exchange ---------------------------------------------------------------------- */
 
 /*

@@ -127,10 +127,9 @@ uint32_t send_packet(ZEBDevice& d, uint8_t* request, uint16_t request_length, ui
     }
 }
 
-uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_length,
-                            uint8_t* reply, int32_t* reply_length, bool want_reply,
-                            const Acknowledgement& ack, uint16_t extra_timeout, bool wait,
-                            bool check_sequence) noexcept {
+uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
+                            int32_t* reply_length, bool want_reply, const Acknowledgement& ack,
+                            uint16_t extra_timeout, bool wait, bool check_sequence) noexcept {
     const uint16_t start_count = d.ResendCount;
     const uint16_t budget = d.Retries;
     const int32_t capacity = *reply_length;

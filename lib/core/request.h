@@ -161,8 +161,8 @@ uint32_t exchange(ZEBDevice* device, Request<RequestCapacity>& request, Reply<Re
     if (uint32_t refused = request.refusal()) return refused;
     reply.set_capacity();
     const bool want_reply = wait == Wait::always || device->NoWait == 0;
-    return send_packet(*device, request.data(), request.length(), reply.data(),
-                       reply.length_slot(), want_reply, warn == Warn::yes);
+    return send_packet(*device, request.data(), request.length(), reply.data(), reply.length_slot(),
+                       want_reply, warn == Warn::yes);
 }
 
 // The acknowledged exchange: an acknowledgement beginning with ack's echo bytes, then the final
@@ -177,6 +177,26 @@ uint32_t exchange_acknowledged(ZEBDevice* device, Request<RequestCapacity>& requ
     return send_two_responses(*device, request.data(), request.length(), reply.data(),
                               reply.length_slot(), true, ack, extra_ms, true, true);
 }
+
+// Raises a device's Timeout for the length of one call, and gives the caller's value back on
+// every path out. The raise stops at the field's largest value rather than wrapping round to
+// a time-out of a few milliseconds.
+class RaisedTimeout {
+  public:
+    RaisedTimeout(ZEBDevice* device, uint16_t ms) noexcept
+        : device_(device), saved_(device ? device->Timeout : 0) {
+        if (device_) device_->Timeout = static_cast<uint16_t>(std::min(saved_ + ms, 0xFFFF));
+    }
+    ~RaisedTimeout() {
+        if (device_) device_->Timeout = saved_;
+    }
+    RaisedTimeout(const RaisedTimeout&) = delete;
+    RaisedTimeout& operator=(const RaisedTimeout&) = delete;
+
+  private:
+    ZEBDevice* device_;
+    uint16_t saved_;
+};
 
 // Runs step(offset, count) over a block of `total` bytes in pieces of at most `chunk`, for
 // transfers larger than one request. Stops at the first result that is not a success proper

@@ -203,6 +203,158 @@ std::vector<Row> rows() {
          {0x07, 0x00, 0x01},
          0x8007,
          {}},
+        {"setup read, shorter than the buffer",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 0x16, b, s); },
+                          20);
+         },
+         {0x0B, 0x00, 0x16, 0x00},
+         {0x00, 0x00, 'R', 'I', 'O', '-', '1'},
+         0,
+         {'R', 'I', 'O', '-', '1'}},
+        {"setup read, refused with data, signed status and no bit 15",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 7, b, s); }, 1);
+         },
+         {0x0B, 0x00, 0x07, 0x00},
+         {0x01, 0x00, 9, 8},
+         1,
+         {9}},
+        {"setup read cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 7, b, s); }, 2);
+         },
+         {0x0B, 0x00, 0x07, 0x00},
+         {0x00, 0x00, 9, 8, 7},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {9, 8}},
+        {"setup read, half a status word leaves the size as it was",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 7, b, s); }, 3);
+         },
+         {0x0B, 0x00, 0x07, 0x00},
+         {0x00},
+         ZEBERR_NO_DATA,
+         {0xCC, 0xCC, 0xCC}},
+        {"setup list cut to the count",
+         [](ZEBDevice* d) {
+             uint16_t types[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
+             uint16_t count = 3;
+             const uint32_t r = ZEBEnumSetupData(d, types, &count);
+             EXPECT_EQ(types[3], 0xAAAA);
+             Bytes got;
+             for (int i = 0; i < count; ++i) got.push_back(uint8_t(types[i]));
+             return Delivered{r, got};
+         },
+         {0x0A},
+         {0x00, 0x00, 5, 0, 0x16, 0, 0x20, 0, 0x31, 0, 0x32, 0, 0x33, 0},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {0x16, 0x20, 0x31}},
+        {"setup list shorter than its count delivers what arrived",
+         [](ZEBDevice* d) {
+             uint16_t types[8] = {};
+             uint16_t count = 8;
+             const uint32_t r = ZEBEnumSetupData(d, types, &count);
+             Bytes got;
+             for (int i = 0; i < count; ++i) got.push_back(uint8_t(types[i]));
+             return Delivered{r, got};
+         },
+         {0x0A},
+         {0x00, 0x00, 200, 0, 0x16, 0, 0x20},
+         ZEBERR_NO_DATA,
+         {0x16}},
+        {"setup list without its count",
+         [](ZEBDevice* d) {
+             uint16_t types[2] = {};
+             uint16_t count = 2;
+             const uint32_t r = ZEBEnumSetupData(d, types, &count);
+             return Delivered{r, Bytes(count, 0)};
+         },
+         {0x0A},
+         {0x00, 0x00, 1},
+         ZEBERR_NO_DATA,
+         {0, 0}},
+        {"configuration read, extended",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadConfigData(d, b, s); }, 10,
+                          {0xB1, 0x00});
+         },
+         {0x62, 0xB1},
+         {0x12, 0x00, 1, 2},
+         0x8012,
+         {1, 2}},
+        {"configuration write with the reply's data",
+         [](ZEBDevice* d) {
+             const uint8_t cfg[] = {1, 2, 3};
+             return sized(
+                 [&](uint8_t* b, uint16_t* s) { return ZEBWriteConfigData(d, cfg, 3, b, s); }, 10);
+         },
+         {0x61, 1, 2, 3},
+         {0x00, 0x00, 4, 5},
+         0,
+         {4, 5}},
+        {"configuration write, nothing wanted back",
+         [](ZEBDevice* d) {
+             const uint8_t cfg[] = {1};
+             return Delivered{ZEBWriteConfigData(d, cfg, 1, nullptr, nullptr), {}};
+         },
+         {0x61, 1},
+         {0x00, 0x00, 4, 5},
+         0,
+         {}},
+        {"pet",
+         [](ZEBDevice* d) {
+             return Delivered{ZEBPetDevice(d), {}};
+         },
+         {0x14, 0x00},
+         {},
+         0,
+         {}},
+        {"Ethernet statistics, option sent as 1",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadEthernetStats(d, b, s, 5); },
+                          10);
+         },
+         {0x0E, 0x00, 0x01},
+         {1, 2, 3},
+         0,
+         {1, 2, 3}},
+        {"Ethernet statistics, header only",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadEthernetStats(d, b, s, 0); },
+                          10);
+         },
+         {0x0E, 0x00, 0x00},
+         {},
+         0,
+         {}},
+        {"module status: the status beats the cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadModuleStatus(d, b, s, 1); },
+                          4);
+         },
+         {0x17, 0x00, 0x01},
+         {0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+         4,
+         {1, 2, 3, 4}},
+        {"module status, extended, signed status",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadModuleStatus(d, b, s, 0); },
+                          4, {0xB1});
+         },
+         {0x17, 0x01, 0x00},
+         {0x03, 0x80, 7},
+         0xFFFF8003u,
+         {7}},
+        {"module status, null buffer",
+         [](ZEBDevice* d) {
+             uint16_t size = 4;
+             return Delivered{ZEBReadModuleStatus(d, nullptr, &size, 0), Bytes(size, 0)};
+         },
+         {0x17, 0x00, 0x00},
+         {0x00, 0x00},
+         0,
+         {}},
         {"write I/O without read",
          [](ZEBDevice* d) {
              const uint8_t out[] = {0xFF};
