@@ -57,7 +57,8 @@ class Platform {
                                     uint8_t* from, uint32_t* from_len) = 0;
     virtual uint32_t socket_close(Handle h) = 0;
 
-    // Sleeps until one of the sockets has a datagram waiting or `timeout_ms` has passed.
+    // Sleeps until one of the sockets has a datagram waiting or `timeout_ms` has passed; with
+    // no sockets given it just sleeps.
     virtual void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) = 0;
 
     // Serial port n (COMn). Reads obey the port time-outs: 1000 ms between bytes and

@@ -214,7 +214,10 @@ class PosixPlatform final : public Platform {
     }
 
     void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) override {
-        if (count == 0) return;
+        if (count == 0) {
+            ::poll(nullptr, 0, static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX)));
+            return;
+        }
         pollfd stack_fds[kStackPollFds];
         std::unique_ptr<pollfd[]> heap_fds;
         pollfd* fds = stack_fds;
