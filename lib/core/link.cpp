@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "frame.h"
 #include "ownership.h"
@@ -57,7 +60,7 @@ uint32_t send_socket(ZEBDevice& d, const uint8_t* frame, uint16_t length, const 
     return platform().socket_send_to(own::socket_of(d), frame, length, to, to_len);
 }
 
-uint32_t receive_socket(ZEBDevice& d, uint8_t* buffer, int32_t* length) noexcept {
+uint32_t receive_socket(ZEBDevice& d, uint8_t* buffer, int32_t* length, uint32_t) noexcept {
     if (!own::owns(d, own::kSocket)) return kNotASocket;
     const uint32_t capacity = *length > 0 ? static_cast<uint32_t>(*length) : 0;
     uint8_t from[kMaxSenderAddress] = {};
@@ -136,6 +139,55 @@ uint32_t send_ipx(ZEBDevice& d, const uint8_t* frame, uint16_t length) noexcept 
 
 // ---- Serial port ----
 
+// The part of a frame read so far from one port. A frame may come in over several calls (a
+// no-wait poll takes only the bytes already there), so what came is kept, not dropped.
+struct SerialAssembly {
+    uint32_t have = 0;
+    uint32_t last_byte_ms = 0;
+    uint8_t bytes[frame::kHeaderSize + 0xFFFF];
+};
+
+// The assemblies of the open ports, by port handle: made when the port opens, so that a
+// receive allocates nothing, and found by handle, so that a copy of a record never reaches
+// one that its port's close has freed.
+class Assemblies {
+  public:
+    uint32_t create(plat::Handle port) noexcept {
+        try {
+            auto made = std::make_unique<SerialAssembly>();
+            std::lock_guard lock(mutex_);
+            by_port_[port] = std::move(made);
+            return 0;
+        } catch (...) {
+            return kNotEnoughMemory;
+        }
+    }
+    void release(plat::Handle port) noexcept {
+        std::unique_ptr<SerialAssembly> gone;
+        std::lock_guard lock(mutex_);
+        auto it = by_port_.find(port);
+        if (it == by_port_.end()) return;
+        gone = std::move(it->second);
+        by_port_.erase(it);
+    }
+    SerialAssembly* find(plat::Handle port) noexcept {
+        std::lock_guard lock(mutex_);
+        auto it = by_port_.find(port);
+        return it == by_port_.end() ? nullptr : it->second.get();
+    }
+
+  private:
+    static constexpr uint32_t kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    std::mutex mutex_;
+    std::map<plat::Handle, std::unique_ptr<SerialAssembly>> by_port_;
+};
+
+Assemblies g_assemblies;
+
+// The most time a port lets pass between two bytes of one frame; a frame whose line stays
+// quiet longer was cut short.
+constexpr uint32_t kInterByteMs = 1000;
+
 uint32_t start_serial() noexcept {
     return 0;
 }
@@ -149,11 +201,15 @@ uint32_t open_serial(ZEBDevice& d, const ZEBTransport&) noexcept {
     own::set_port(d, h);
     if (err) return err;
     own::flags(d) |= own::kPort;
+    if (uint32_t no_memory = g_assemblies.create(h)) return no_memory;
     return p.serial_configure(h, {s.BaudRate, s.DataBits, s.Parity, s.StopBits});
 }
 
 uint32_t close_serial(ZEBDevice& d) noexcept {
-    if (own::owns(d, own::kPort)) platform().serial_close(own::port_of(d));
+    if (own::owns(d, own::kPort)) {
+        g_assemblies.release(own::port_of(d));
+        platform().serial_close(own::port_of(d));
+    }
     return 0;
 }
 
@@ -162,49 +218,82 @@ uint32_t send_serial(ZEBDevice& d, const uint8_t* frame, uint16_t length) noexce
     return platform().serial_write(own::port_of(d), frame, length);
 }
 
-// Reads exactly `want` bytes or reports why not: 0 with *got short when the port went quiet.
-uint32_t read_serial(ZEBDevice& d, uint8_t* buf, uint32_t want, uint32_t* got) {
-    return platform().serial_read(own::port_of(d), buf, want, got);
+// Whether `count` bytes could be the start of a frame: "ZQK", or "ZQQ" as discovery answers
+// may carry.
+bool starts_like_a_frame(const uint8_t* p, uint32_t count) {
+    return (count < 1 || p[0] == 'Z') && (count < 2 || p[1] == 'Q') &&
+           (count < 3 || p[2] == 'K' || p[2] == 'Q');
 }
 
-// Reads and drops `count` bytes of a body that does not fit the caller's buffer.
-uint32_t drop_serial(ZEBDevice& d, uint32_t count) {
-    uint8_t scratch[256];
-    while (count > 0) {
-        const uint32_t chunk = std::min<uint32_t>(count, sizeof scratch);
-        uint32_t got = 0;
-        if (uint32_t err = read_serial(d, scratch, chunk, &got)) return err;
-        if (got < chunk) return plat::kBrokenPipe;
-        count -= chunk;
-    }
-    return 0;
+// Drops bytes from the front of a header being read until what is left could start a frame,
+// so that noise on the line is skipped rather than taken for a header and its length.
+void resynchronise(SerialAssembly& a) {
+    uint32_t from = 0;
+    while (!starts_like_a_frame(a.bytes + from, a.have - from)) ++from;
+    if (from == 0) return;
+    std::memmove(a.bytes, a.bytes + from, a.have - from);
+    a.have -= from;
 }
 
-uint32_t receive_serial(ZEBDevice& d, uint8_t* buffer, int32_t* length) noexcept {
+// Reads the port until a whole frame is in, `wait_ms` has passed, or the line stayed quiet
+// too long in the middle of a frame. A frame that cannot fit the caller's buffer is refused as
+// soon as its header is in; its body is then skipped as noise by the next call.
+uint32_t receive_serial(ZEBDevice& d, uint8_t* buffer, int32_t* length, uint32_t wait_ms) noexcept {
     if (!own::owns(d, own::kPort)) return ZEBERR_BAD_DEVICE;
+    const plat::Handle port = own::port_of(d);
+    SerialAssembly* a = g_assemblies.find(port);
+    if (!a) return ZEBERR_BAD_DEVICE;
     const uint32_t capacity = *length > 0 ? static_cast<uint32_t>(*length) : 0;
     *length = 0;
-    uint8_t header[frame::kHeaderSize];
-    uint32_t got = 0;
-    if (uint32_t err = read_serial(d, header, sizeof header, &got)) return err;
-    if (got == 0) return 0;
-    if (got < sizeof header) return plat::kBrokenPipe;
-    const uint32_t body = frame::get_u16(header + frame::kLengthAt);
-    if (capacity < frame::kHeaderSize + body) {
-        // The frame does not fit: keep the line in step by reading it to its end.
-        if (uint32_t err = drop_serial(d, body)) return err;
-        return ZEBERR_BUFFER_TOO_SMALL;
+    plat::Platform& p = platform();
+    const uint32_t start = p.clock_ms();
+    // The line went quiet in a frame before this call: the call that waited for it has ended.
+    if (a->have > 0 && start - a->last_byte_ms >= kInterByteMs) a->have = 0;
+    for (;;) {
+        uint32_t want = frame::kHeaderSize;
+        if (a->have >= frame::kHeaderSize) {
+            want += frame::get_u16(a->bytes + frame::kLengthAt);
+            if (want > capacity) {
+                a->have = 0;
+                return ZEBERR_BUFFER_TOO_SMALL;
+            }
+            if (a->have == want) {
+                std::memcpy(buffer, a->bytes, want);
+                *length = static_cast<int32_t>(want);
+                a->have = 0;
+                return 0;
+            }
+        }
+        const uint32_t now = p.clock_ms();
+        const uint32_t spent = now - start;
+        uint32_t budget = spent < wait_ms ? wait_ms - spent : 0;
+        bool quiet_limit = false;  // whether the port's limit between bytes ends this read
+        if (a->have > 0) {
+            const uint32_t quiet = now - a->last_byte_ms;
+            const uint32_t left = quiet < kInterByteMs ? kInterByteMs - quiet : 0;
+            if (left <= budget) {
+                budget = left;
+                quiet_limit = true;
+            }
+        }
+        uint32_t got = 0;
+        if (uint32_t err = p.serial_read(port, a->bytes + a->have, want - a->have, &got, budget)) {
+            a->have = 0;
+            return err;
+        }
+        if (got == 0) {
+            if (!quiet_limit) return 0;  // no whole frame within the wait; the part is kept
+            a->have = 0;
+            return plat::kBrokenPipe;
+        }
+        a->have += got;
+        a->last_byte_ms = p.clock_ms();
+        if (a->have <= frame::kHeaderSize) resynchronise(*a);
     }
-    std::memcpy(buffer, header, sizeof header);
-    if (uint32_t err = read_serial(d, buffer + frame::kHeaderSize, body, &got)) return err;
-    if (got < body) return plat::kBrokenPipe;
-    *length = static_cast<int32_t>(frame::kHeaderSize + body);
-    return 0;
 }
 
-// The port's reads wait by themselves, within the port's time-outs.
-plat::Handle serial_handle(const ZEBDevice&) noexcept {
-    return plat::kNoHandle;
+plat::Handle serial_handle(const ZEBDevice& d) noexcept {
+    return own::owns(d, own::kPort) ? own::port_of(d) : plat::kNoHandle;
 }
 
 // ---- The tables ----
@@ -242,10 +331,11 @@ uint32_t SendFrame(ZEBDevice* device, const uint8_t* frame, uint16_t length) noe
     return link ? link->send(*device, frame, length) : why;
 }
 
-uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length) noexcept {
+uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length,
+                      uint32_t wait_ms) noexcept {
     uint32_t why = 0;
     const LinkOps* link = link_of(*device, &why);
-    return link ? link->receive(*device, buffer, length) : why;
+    return link ? link->receive(*device, buffer, length, wait_ms) : why;
 }
 
 uint32_t ClockMs() noexcept {

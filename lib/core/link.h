@@ -25,7 +25,8 @@ struct LinkOps {
 
     uint32_t (*send)(ZEBDevice& device, const uint8_t* frame, uint16_t length) noexcept;
     // See ReceiveFrame.
-    uint32_t (*receive)(ZEBDevice& device, uint8_t* buffer, int32_t* length) noexcept;
+    uint32_t (*receive)(ZEBDevice& device, uint8_t* buffer, int32_t* length,
+                        uint32_t wait_ms) noexcept;
 
     // The handle that becomes readable when something arrives, or kNoHandle.
     plat::Handle (*wait_handle)(const ZEBDevice& device) noexcept;
@@ -40,9 +41,13 @@ const LinkOps* link_of(const ZEBDevice& device, uint32_t* why = nullptr) noexcep
 // Sends one frame: on the connected socket, to the broadcast address, or to the serial port.
 uint32_t SendFrame(ZEBDevice* device, const uint8_t* frame, uint16_t length) noexcept;
 
-// Takes one frame without waiting on a socket. *length holds the capacity on entry and the
-// bytes received on return. ZEBERR_NO_PACKET when nothing is waiting (length unchanged).
-uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length) noexcept;
+// Takes one frame. *length holds the capacity on entry and the bytes received on return.
+// A socket never waits: ZEBERR_NO_PACKET when nothing is there (length unchanged). A serial
+// port waits at most `wait_ms` for a whole frame, and with 0 takes only the bytes already
+// waiting; when no whole frame is in by then the result is 0 with length 0, and the part
+// that came is kept for the next call.
+uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length,
+                      uint32_t wait_ms) noexcept;
 
 // Milliseconds from an arbitrary origin; elapsed time is the unsigned 32-bit difference.
 uint32_t ClockMs() noexcept;
