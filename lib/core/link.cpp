@@ -36,9 +36,10 @@ uint32_t open_socket(ZEBDevice& d, uint16_t family, const uint8_t* local, uint32
     plat::Handle h = plat::kNoHandle;
     if (uint32_t err = p.socket_open(family, &h)) return err;
     uint32_t err = p.socket_bind(h, local, addr_len);
-    if (!err)
+    if (!err) {
         err = d.Broadcast ? p.socket_allow_broadcast(h)
                           : p.socket_connect(h, d.Address.Raw, addr_len);
+    }
     if (!err) err = p.socket_set_nonblocking(h);
     if (err) {
         p.socket_close(h);

@@ -128,8 +128,9 @@ void run(const Batch& b) {
         }
         if (prefix >= b.count && !unfinished) return;
         const bool more_to_start = scan < b.count;
-        if (!more_to_start)
+        if (!more_to_start) {
             wait_for_replies(b, entries.get(), prefix, pending.get(), handles.get());
+        }
     }
 }
 

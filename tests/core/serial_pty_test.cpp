@@ -101,19 +101,6 @@ class Serial : public ::testing::Test {
         d.Address.Serial = {1, data_bits, parity, stop_bits, baud, nullptr};
         return ZEBOpenDevice(&transport_, &d, ZEB_API_VERSION, 100, 0, 0);
     }
-    struct Received {
-        uint32_t result;
-        int32_t length;
-        Bytes data;
-    };
-    Received receive(int32_t capacity = 64) {
-        Bytes buf(static_cast<size_t>(capacity));  // exactly the capacity: overruns are caught
-        int32_t length = capacity;
-        const uint32_t result = zeb::ReceiveFrame(&device_, buf.data(), &length, 0);
-        buf.resize(length > 0 ? static_cast<size_t>(length) : 0);
-        return {result, length, buf};
-    }
-
     ScopedCrcMode crc_{1};
     PseudoTerminal pty_;
     ZEBTransport transport_{};
