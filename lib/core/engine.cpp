@@ -53,7 +53,10 @@ uint32_t await_reply(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t ext
     const uint32_t start = ClockMs();
     for (;;) {
         *length = capacity;
-        const uint32_t received = ReceiveFrame(&d, reply, length);
+        // A serial port waits inside the receive, for at most what is left of the limit.
+        const uint32_t spent = ClockMs() - start;
+        const uint32_t wait_ms = wait && spent < limit ? limit - spent : 0;
+        const uint32_t received = ReceiveFrame(&d, reply, length, wait_ms);
         if (received != 0 && received != ZEBERR_NO_PACKET) return received;
         const bool arrived = received == 0 && *length != 0;
         const bool awaited_reply = arrived && !is_stray(reply, *length, awaited, check_sequence) &&

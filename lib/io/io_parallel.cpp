@@ -62,7 +62,8 @@ void poll_entry(const Batch& b, int32_t k) {
 }
 
 // Sleeps until a pending device's reply arrives or the earliest time-out is due.
-void wait_for_replies(const Batch& b, const Entry* entries, int32_t prefix, plat::Handle* handles) {
+void wait_for_replies(const Batch& b, const Entry* entries, int32_t prefix, ZEBDevice** pending,
+                      plat::Handle* handles) {
     size_t watched = 0;
     uint32_t wait_ms = UINT32_MAX;
     const uint32_t now = ClockMs();
@@ -71,17 +72,17 @@ void wait_for_replies(const Batch& b, const Entry* entries, int32_t prefix, plat
         const uint32_t age = now - entries[k].start_ms;
         const uint32_t timeout = b.devices[k]->Timeout;
         wait_ms = std::min(wait_ms, age < timeout ? timeout - age : 0);
-        const plat::Handle h = wait_handle(*b.devices[k]);
-        if (h != plat::kNoHandle) handles[watched++] = h;
+        pending[watched++] = b.devices[k];
     }
-    if (watched > 0 && wait_ms > 0) plat::platform().wait_readable(handles, watched, wait_ms);
+    if (watched > 0 && wait_ms > 0) wait_for_any(pending, watched, wait_ms, handles);
 }
 
 void run(const Batch& b) {
     const auto count = static_cast<size_t>(b.count);
     std::unique_ptr<Entry[]> entries(new (std::nothrow) Entry[count]());
     std::unique_ptr<plat::Handle[]> handles(new (std::nothrow) plat::Handle[count]);
-    if (!entries || !handles) {
+    std::unique_ptr<ZEBDevice*[]> pending(new (std::nothrow) ZEBDevice*[count]);
+    if (!entries || !handles || !pending) {
         for (int32_t k = 0; k < b.count; ++k) {
             if (b.devices[k]) b.results[k] = kNotEnoughMemory;
         }
@@ -128,7 +129,9 @@ void run(const Batch& b) {
         }
         if (prefix >= b.count && !unfinished) return;
         const bool more_to_start = scan < b.count;
-        if (!more_to_start) wait_for_replies(b, entries.get(), prefix, handles.get());
+        if (!more_to_start) {
+            wait_for_replies(b, entries.get(), prefix, pending.get(), handles.get());
+        }
     }
 }
 

@@ -194,6 +194,21 @@ TEST_F(Devices, UnknownTransportKindOrProtocolIsRefused) {
     transport_.Protocol = ZEB_PROTOCOL_IP;
 }
 
+// The table of operations is chosen on every call, so a protocol that changes under an open
+// device is refused there too, and the socket is left to a close under a known protocol.
+TEST_F(Devices, UnknownProtocolUnderAnOpenDeviceRefusesSendAndReceive) {
+    ASSERT_EQ(open(), 0u);
+    transport_.Protocol = 9;
+    uint8_t frame[16] = {};
+    int32_t length = sizeof frame;
+    EXPECT_EQ(zeb::SendFrame(&device_, frame, sizeof frame), ZEBERR_BAD_PROTOCOL);
+    EXPECT_EQ(zeb::ReceiveFrame(&device_, frame, &length, 0), ZEBERR_BAD_PROTOCOL);
+    EXPECT_TRUE(net().sent().empty());
+    transport_.Protocol = ZEB_PROTOCOL_IP;
+    EXPECT_EQ(ZEBCloseDevice(&device_), 0u);
+    EXPECT_EQ(net().sockets_open(), 0u);
+}
+
 TEST_F(Devices, SerialPortThatFailedToOpenIsNotClosed) {
     ZEBTransport serial{};
     serial.Kind = ZEB_TRANSPORT_SERIAL;

@@ -23,7 +23,7 @@ class Frames : public SimTest {
     static Received receive(ZEBDevice& d, int32_t capacity = 64) {
         Bytes buf(static_cast<size_t>(capacity));
         int32_t length = capacity;
-        const uint32_t result = zeb::ReceiveFrame(&d, buf.data(), &length);
+        const uint32_t result = zeb::ReceiveFrame(&d, buf.data(), &length, 0);
         buf.resize(length > 0 ? static_cast<size_t>(length) : 0);
         return {result, length, buf};
     }

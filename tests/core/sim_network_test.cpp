@@ -120,5 +120,35 @@ TEST_F(Sim, ConnectedSocketHearsOnlyItsPeer) {
     EXPECT_TRUE(take(h).empty());
 }
 
+TEST_F(Sim, SerialReadTakesWhatHasArrivedOrWaitsForTheNextByteOrItsEnd) {
+    net_.attach_serial(3, [](const Bytes& written, SerialReply& out) {
+        out.send(written, 5);
+        out.trickle({7, 8}, 20, 10);
+    });
+    Handle h = zeb::plat::kNoHandle;
+    ASSERT_EQ(net_.serial_open(3, &h), 0u);
+    const uint64_t t0 = net_.now();
+    ASSERT_EQ(net_.serial_write(h, Bytes{1, 2}.data(), 2), 0u);
+    uint8_t buf[8];
+    uint32_t got = 99;
+    EXPECT_EQ(net_.serial_read(h, buf, sizeof buf, &got, 0), 0u);  // nothing there yet
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(net_.now(), t0);
+    EXPECT_EQ(net_.serial_read(h, buf, sizeof buf, &got, 100), 0u);
+    EXPECT_EQ(Bytes(buf, buf + got), (Bytes{1, 2}));
+    EXPECT_EQ(net_.now() - t0, 5u);
+    EXPECT_EQ(net_.serial_read(h, buf, sizeof buf, &got, 10), 0u);  // ends before the next
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(net_.now() - t0, 15u);
+    net_.advance(20);  // both trickled bytes are in
+    EXPECT_EQ(net_.serial_read(h, buf, 1, &got, 0), 0u);
+    EXPECT_EQ(Bytes(buf, buf + got), Bytes{7});
+    EXPECT_EQ(net_.serial_read(h, buf, sizeof buf, &got, 0), 0u);
+    EXPECT_EQ(Bytes(buf, buf + got), Bytes{8});
+    EXPECT_EQ(net_.serial_written(3), (Bytes{1, 2}));
+    EXPECT_EQ(net_.serial_close(h), 0u);
+    EXPECT_EQ(net_.serial_read(h, buf, sizeof buf, &got, 0), 6u);  // ERROR_INVALID_HANDLE
+}
+
 }  // namespace
 }  // namespace zebtest

@@ -33,4 +33,16 @@ PeerHandler recording(std::shared_ptr<std::vector<Datagram>> log, PeerHandler th
     };
 }
 
+SerialHandler serial_answer_with(Bytes payload, uint64_t delay_ms, uint64_t gap_ms) {
+    return
+        [payload = std::move(payload), delay_ms, gap_ms](const Bytes& written, SerialReply& out) {
+            const Bytes reply = make_reply(sequence_of(written), payload);
+            if (gap_ms > 0) {
+                out.trickle(reply, delay_ms, gap_ms);
+            } else {
+                out.send(reply, delay_ms);
+            }
+        };
+}
+
 }  // namespace zebtest

@@ -23,4 +23,9 @@ PeerHandler lose_first(size_t count, PeerHandler then);
 // Keeps a copy of every request that reaches the peer, then behaves as `then`.
 PeerHandler recording(std::shared_ptr<std::vector<Datagram>> log, PeerHandler then);
 
+// A module on a serial line: answers each request written to it with `payload` under the
+// request's sequence number, `delay_ms` after the write; with `gap_ms` above 0 the reply
+// comes one byte every `gap_ms`.
+SerialHandler serial_answer_with(Bytes payload, uint64_t delay_ms = 0, uint64_t gap_ms = 0);
+
 }  // namespace zebtest

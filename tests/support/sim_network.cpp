@@ -1,22 +1,25 @@
 #include "sim_network.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace zebtest {
 namespace {
 
 // Winsock numbers the simulated sockets report, as the real socket layer would.
-constexpr uint32_t kNotASocket = 10038;    // WSAENOTSOCK
-constexpr uint32_t kAccessDenied = 10013;  // WSAEACCES: broadcast without permission
-constexpr uint32_t kInvalid = 10022;       // WSAEINVAL: bound twice
-constexpr uint32_t kMessageSize = 10040;   // WSAEMSGSIZE
-constexpr uint32_t kNoSupport = 10047;     // WSAEAFNOSUPPORT
-constexpr uint32_t kAddressInUse = 10048;  // WSAEADDRINUSE
-constexpr uint32_t kNotConnected = 10057;  // WSAENOTCONN
-constexpr uint32_t kFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
-constexpr uint32_t kInvalidHandle = 6;     // ERROR_INVALID_HANDLE
+constexpr uint32_t kNotASocket = 10038;     // WSAENOTSOCK
+constexpr uint32_t kAccessDenied = 10013;   // WSAEACCES: broadcast without permission
+constexpr uint32_t kInvalid = 10022;        // WSAEINVAL: bound twice
+constexpr uint32_t kMessageSize = 10040;    // WSAEMSGSIZE
+constexpr uint32_t kNoSupport = 10047;      // WSAEAFNOSUPPORT
+constexpr uint32_t kAddressInUse = 10048;   // WSAEADDRINUSE
+constexpr uint32_t kNotConnected = 10057;   // WSAENOTCONN
+constexpr uint32_t kFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
+constexpr uint32_t kInvalidHandle = 6;      // ERROR_INVALID_HANDLE
+constexpr uint32_t kSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 
 constexpr uint32_t kMaxDatagram = 65507;
 constexpr uint32_t kAddressSize = 16;
@@ -322,6 +325,10 @@ void SimNetwork::wait_readable(const Handle* handles, size_t count, uint32_t tim
     };
     for (size_t i = 0; i < count; ++i) {
         if (const Socket* s = find(handles[i]); s && !s->queue.empty()) return;
+        if (const SerialPort* p = port_of(handles[i])) {
+            if (std::optional<uint64_t> next = next_serial_arrival(*p); next && *next <= now_)
+                return;
+        }
     }
     uint64_t wake = now_ + timeout_ms;
     for (const auto& [key, datagram] : flight_) {
@@ -331,26 +338,151 @@ void SimNetwork::wait_readable(const Handle* handles, size_t count, uint32_t tim
             break;
         }
     }
+    for (size_t i = 0; i < count; ++i) {
+        if (const SerialPort* p = port_of(handles[i])) {
+            wake = std::min(wake, next_serial_arrival(*p).value_or(wake));
+        }
+    }
     set_now(wake);
     deliver_due();
 }
 
-uint32_t SimNetwork::serial_open(uint32_t, Handle* out) {
+void SerialReply::send(Bytes bytes, uint64_t delay_ms) {
+    items_.push_back({std::move(bytes), delay_ms});
+}
+
+void SerialReply::trickle(const Bytes& bytes, uint64_t delay_ms, uint64_t gap_ms) {
+    for (size_t i = 0; i < bytes.size(); ++i) items_.push_back({{bytes[i]}, delay_ms + i * gap_ms});
+}
+
+void SimNetwork::attach_serial(uint32_t port, SerialHandler handler) {
+    serial_ports_[port].handler = std::move(handler);
+}
+
+SimNetwork::SerialPort& SimNetwork::attached(uint32_t port) {
+    return const_cast<SerialPort&>(std::as_const(*this).attached(port));
+}
+
+const SimNetwork::SerialPort& SimNetwork::attached(uint32_t port) const {
+    auto it = serial_ports_.find(port);
+    if (it == serial_ports_.end()) {
+        std::fprintf(stderr, "SimNetwork: COM%u is not attached\n", port);
+        std::abort();
+    }
+    return it->second;
+}
+
+SimNetwork::SerialPort* SimNetwork::port_of(Handle h) {
+    auto it = serial_handles_.find(h);
+    return it == serial_handles_.end() ? nullptr : &serial_ports_[it->second];
+}
+
+void SimNetwork::inject_serial(uint32_t port, Bytes bytes, uint64_t delay_ms) {
+    schedule_serial(attached(port), std::move(bytes), delay_ms);
+}
+
+void SimNetwork::trickle_serial(uint32_t port, const Bytes& bytes, uint64_t delay_ms,
+                                uint64_t gap_ms) {
+    SerialReply r;
+    r.trickle(bytes, delay_ms, gap_ms);
+    for (const SerialReply::Item& item : r.items()) inject_serial(port, item.bytes, item.delay_ms);
+}
+
+const Bytes& SimNetwork::serial_written(uint32_t port) const {
+    return attached(port).written;
+}
+
+std::optional<zeb::plat::SerialSettings> SimNetwork::serial_settings(uint32_t port) const {
+    return attached(port).settings;
+}
+
+bool SimNetwork::serial_is_open(uint32_t port) const {
+    return attached(port).open;
+}
+
+void SimNetwork::schedule_serial(SerialPort& p, Bytes bytes, uint64_t delay_ms) {
+    if (!bytes.empty())
+        p.incoming.emplace(FlightKey{now_ + delay_ms, next_order_++}, std::move(bytes));
+}
+
+std::optional<uint64_t> SimNetwork::next_serial_arrival(const SerialPort& p) const {
+    if (p.incoming.empty()) return std::nullopt;
+    return p.incoming.begin()->first.first;
+}
+
+// Takes up to `len` of the bytes that have arrived by now, oldest first.
+uint32_t SimNetwork::take_serial(SerialPort& p, uint8_t* buf, uint32_t len) {
+    uint32_t got = 0;
+    while (got < len && !p.incoming.empty() && p.incoming.begin()->first.first <= now_) {
+        Bytes& chunk = p.incoming.begin()->second;
+        const size_t n = std::min<size_t>(len - got, chunk.size());
+        std::memcpy(buf + got, chunk.data(), n);
+        got += static_cast<uint32_t>(n);
+        chunk.erase(chunk.begin(), chunk.begin() + static_cast<long>(n));
+        if (chunk.empty()) p.incoming.erase(p.incoming.begin());
+    }
+    return got;
+}
+
+uint32_t SimNetwork::serial_open(uint32_t port, Handle* out) {
     *out = zeb::plat::kNoHandle;
-    return kFileNotFound;
+    if (uint32_t err = take_fault(Op::serial_open)) return err;
+    auto it = serial_ports_.find(port);
+    if (it == serial_ports_.end()) return kFileNotFound;
+    if (it->second.open) return kSharingViolation;
+    it->second.open = true;
+    *out = next_handle_++;
+    serial_handles_[*out] = port;
+    return 0;
 }
-uint32_t SimNetwork::serial_configure(Handle, const zeb::plat::SerialSettings&) {
-    return kInvalidHandle;
+
+uint32_t SimNetwork::serial_configure(Handle h, const zeb::plat::SerialSettings& settings) {
+    SerialPort* p = port_of(h);
+    if (!p) return kInvalidHandle;
+    if (uint32_t err = take_fault(Op::serial_configure)) return err;
+    p->settings = settings;
+    return 0;
 }
-uint32_t SimNetwork::serial_read(Handle, uint8_t*, uint32_t, uint32_t* got) {
+
+// A read that finds nothing waits on the virtual clock for the next byte, or to its end.
+uint32_t SimNetwork::serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got,
+                                 uint32_t timeout_ms) {
     *got = 0;
-    return kInvalidHandle;
+    SerialPort* p = port_of(h);
+    if (!p) return kInvalidHandle;
+    if (uint32_t err = take_fault(Op::serial_read)) return err;
+    const uint64_t end = now_ + timeout_ms;
+    const std::optional<uint64_t> next = next_serial_arrival(*p);
+    if (!next || *next > end) {
+        set_now(end);
+        return 0;
+    }
+    set_now(std::max(now_, *next));
+    *got = take_serial(*p, buf, len);
+    return 0;
 }
-uint32_t SimNetwork::serial_write(Handle, const uint8_t*, uint32_t) {
-    return kInvalidHandle;
+
+uint32_t SimNetwork::serial_write(Handle h, const uint8_t* data, uint32_t len) {
+    SerialPort* p = port_of(h);
+    if (!p) return kInvalidHandle;
+    if (uint32_t err = take_fault(Op::serial_write)) return err;
+    const Bytes written(data, data + len);
+    p->written.insert(p->written.end(), written.begin(), written.end());
+    if (!p->handler) return 0;
+    SerialReply out;
+    SerialHandler handler = p->handler;  // the handler may replace itself
+    handler(written, out);
+    for (const SerialReply::Item& item : out.items())
+        schedule_serial(*p, item.bytes, item.delay_ms);
+    return 0;
 }
-uint32_t SimNetwork::serial_close(Handle) {
-    return kInvalidHandle;
+
+uint32_t SimNetwork::serial_close(Handle h) {
+    auto it = serial_handles_.find(h);
+    if (it == serial_handles_.end()) return kInvalidHandle;
+    serial_ports_[it->second].open = false;
+    serial_handles_.erase(it);
+    return 0;
 }
 
 ScopedSimNetwork::ScopedSimNetwork(uint64_t start_ms)

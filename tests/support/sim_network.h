@@ -18,6 +18,10 @@
 //
 // A broadcast reaches such a range peer once, with `to.ip` the broadcast address.
 //
+// Serial ports COM1, COM2... exist once a test attaches them. A port's peer gets each write
+// of the library and answers with bytes that arrive at given virtual times, all at once or
+// one by one with gaps; a read that waits moves the clock to the next byte or to its end.
+//
 // Single-threaded: the library calls and the test's own calls come from one thread.
 #pragma once
 
@@ -69,6 +73,26 @@ class PeerReply {
 
 using PeerHandler = std::function<void(const Datagram& request, PeerReply& out)>;
 
+// The bytes a serial peer sends back, each timed from the write that it answers.
+class SerialReply {
+  public:
+    // All of `bytes` arrive together, `delay_ms` after the write.
+    void send(Bytes bytes, uint64_t delay_ms = 0);
+    // One byte every `gap_ms`, the first `delay_ms` after the write.
+    void trickle(const Bytes& bytes, uint64_t delay_ms, uint64_t gap_ms);
+
+    struct Item {
+        Bytes bytes;
+        uint64_t delay_ms;
+    };
+    const std::vector<Item>& items() const { return items_; }
+
+  private:
+    std::vector<Item> items_;
+};
+
+using SerialHandler = std::function<void(const Bytes& written, SerialReply& out)>;
+
 class SimNetwork final : public zeb::plat::Platform {
   public:
     using Handle = zeb::plat::Handle;
@@ -94,6 +118,16 @@ class SimNetwork final : public zeb::plat::Platform {
     // The same, to whatever address the library's socket `h` is bound to.
     void inject_to(Handle h, Endpoint from, Bytes bytes, uint64_t delay_ms = 0);
 
+    // ---- Serial ports ----
+    // Makes COMn exist; `handler`, if any, answers each write to it.
+    void attach_serial(uint32_t port, SerialHandler handler = nullptr);
+    // Bytes reaching COMn from the line, timed from now as by SerialReply.
+    void inject_serial(uint32_t port, Bytes bytes, uint64_t delay_ms = 0);
+    void trickle_serial(uint32_t port, const Bytes& bytes, uint64_t delay_ms, uint64_t gap_ms);
+    const Bytes& serial_written(uint32_t port) const;  // everything the library wrote
+    std::optional<zeb::plat::SerialSettings> serial_settings(uint32_t port) const;
+    bool serial_is_open(uint32_t port) const;
+
     // ---- Records ----
     const std::vector<Datagram>& sent() const { return sent_; }          // by library sockets
     const std::vector<Datagram>& received() const { return received_; }  // taken by them
@@ -114,8 +148,22 @@ class SimNetwork final : public zeb::plat::Platform {
     size_t queued(Handle h);  // datagrams due and waiting
 
     // ---- Faults ----
-    enum class Op { start, open, bind, allow_broadcast, connect, set_nonblocking, send, receive };
-    // The next `times` calls of `op` fail with `error` (a Winsock number).
+    enum class Op {
+        start,
+        open,
+        bind,
+        allow_broadcast,
+        connect,
+        set_nonblocking,
+        send,
+        receive,
+        serial_open,
+        serial_configure,
+        serial_read,
+        serial_write,
+    };
+    // The next `times` calls of `op` fail with `error` (a Winsock number for sockets, a system
+    // error number for serial ports).
     void fail_next(Op op, uint32_t error, int times = 1);
 
     // Each datagram a library socket takes moves the clock on by `ms`: a host that spends time
@@ -141,10 +189,10 @@ class SimNetwork final : public zeb::plat::Platform {
                             uint32_t* from_len) override;
     uint32_t socket_close(Handle h) override;
     void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) override;
-    // No serial ports on the simulated network.
     uint32_t serial_open(uint32_t port, Handle* out) override;
     uint32_t serial_configure(Handle h, const zeb::plat::SerialSettings& settings) override;
-    uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got) override;
+    uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got,
+                         uint32_t timeout_ms) override;
     uint32_t serial_write(Handle h, const uint8_t* data, uint32_t len) override;
     uint32_t serial_close(Handle h) override;
 
@@ -164,6 +212,13 @@ class SimNetwork final : public zeb::plat::Platform {
     };
     // Datagrams on their way, in the order of arrival: by due time, then by when sent.
     using FlightKey = std::pair<uint64_t, uint64_t>;
+    struct SerialPort {
+        SerialHandler handler;
+        bool open = false;
+        std::optional<zeb::plat::SerialSettings> settings;
+        std::map<FlightKey, Bytes> incoming;  // by arrival time, like datagrams in flight
+        Bytes written;
+    };
 
     uint32_t take_fault(Op op);
     Socket* find(Handle h);
@@ -177,6 +232,13 @@ class SimNetwork final : public zeb::plat::Platform {
     Socket* destination(const Datagram& d);
     void deliver_due();
     void set_now(uint64_t t);
+    SerialPort& attached(uint32_t port);
+    const SerialPort& attached(uint32_t port) const;
+    SerialPort* port_of(Handle h);
+    void schedule_serial(SerialPort& p, Bytes bytes, uint64_t delay_ms);
+    // When the next byte not yet arrived reaches the port, if any will.
+    std::optional<uint64_t> next_serial_arrival(const SerialPort& p) const;
+    uint32_t take_serial(SerialPort& p, uint8_t* buf, uint32_t len);
 
     uint64_t now_;
     uint32_t host_ip_;
@@ -191,6 +253,8 @@ class SimNetwork final : public zeb::plat::Platform {
     std::vector<Datagram> received_;
     std::vector<Handle> close_calls_;
     std::map<Op, std::deque<uint32_t>> faults_;
+    std::map<uint32_t, SerialPort> serial_ports_;
+    std::map<Handle, uint32_t> serial_handles_;  // open port handles and their numbers
     int starts_ = 0;
     int stops_ = 0;
     int opens_ = 0;

@@ -57,14 +57,17 @@ class Platform {
                                     uint8_t* from, uint32_t* from_len) = 0;
     virtual uint32_t socket_close(Handle h) = 0;
 
-    // Sleeps until one of the sockets has a datagram waiting or `timeout_ms` has passed.
+    // Sleeps until one of the handles (sockets or serial ports) has something waiting or
+    // `timeout_ms` has passed; with no handles given it just sleeps.
     virtual void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) = 0;
 
-    // Serial port n (COMn). Reads obey the port time-outs: 1000 ms between bytes and
-    // 100 ms a byte plus 1000 ms in all; `got` may be short of `len` when they expire.
+    // Serial port n (COMn). Its handle may be waited on with wait_readable.
     virtual uint32_t serial_open(uint32_t port, Handle* out) = 0;
     virtual uint32_t serial_configure(Handle h, const SerialSettings& settings) = 0;
-    virtual uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got) = 0;
+    // Waits at most `timeout_ms` for bytes to arrive, then takes those that have, at most
+    // `len`; with 0 it takes only bytes already waiting. *got is 0 when none came in time.
+    virtual uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got,
+                                 uint32_t timeout_ms) = 0;
     virtual uint32_t serial_write(Handle h, const uint8_t* data, uint32_t len) = 0;
     virtual uint32_t serial_close(Handle h) = 0;
 };

@@ -35,8 +35,7 @@ namespace {
 #endif
 constexpr std::chrono::microseconds kSpinBeforeSleep{ZEB_SPIN_BEFORE_SLEEP_US};
 
-// Port time-outs of a serial read.
-constexpr int kSerialIntervalMs = 1000;
+// The port's write time-out: 100 ms a byte plus 1000 ms.
 constexpr int kSerialPerByteMs = 100;
 constexpr int kSerialTotalMs = 1000;
 
@@ -214,7 +213,10 @@ class PosixPlatform final : public Platform {
     }
 
     void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) override {
-        if (count == 0) return;
+        if (count == 0) {
+            ::poll(nullptr, 0, static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX)));
+            return;
+        }
         pollfd stack_fds[kStackPollFds];
         std::unique_ptr<pollfd[]> heap_fds;
         pollfd* fds = stack_fds;
@@ -315,41 +317,36 @@ class PosixPlatform final : public Platform {
         return 0;
     }
 
-    uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got) override {
+    uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got,
+                         uint32_t timeout_ms) override {
         *got = 0;
+        if (len == 0) return 0;
         const auto start = std::chrono::steady_clock::now();
-        const uint64_t total_ms = uint64_t{kSerialPerByteMs} * len + kSerialTotalMs;
-        auto last_byte = start;
-        while (*got < len) {
+        for (;;) {
             const uint32_t spent = elapsed_ms_since(start);
-            if (spent >= total_ms) break;
-            uint64_t budget = total_ms - spent;
-            if (*got > 0) {
-                const uint32_t quiet = elapsed_ms_since(last_byte);
-                if (quiet >= kSerialIntervalMs) break;
-                budget = std::min<uint64_t>(budget, kSerialIntervalMs - quiet);
-            }
+            const int budget = static_cast<int>(
+                std::min<uint32_t>(spent < timeout_ms ? timeout_ms - spent : 0, INT32_MAX));
             pollfd pfd{fd_of(h), POLLIN, 0};
-            const int ready = ::poll(&pfd, 1, static_cast<int>(budget));
+            const int ready = ::poll(&pfd, 1, budget);
             if (ready < 0) {
                 if (errno == EINTR) continue;
                 return last_system_error();
             }
-            if (ready == 0) continue;
-            const ssize_t n = ::read(fd_of(h), buf + *got, len - *got);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) continue;
-                return last_system_error();
+            if (ready == 0) return 0;
+            const ssize_t n = ::read(fd_of(h), buf, len);
+            if (n > 0) {
+                *got = static_cast<uint32_t>(n);
+                return 0;
             }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) return last_system_error();
             if (n == 0) {
-                // Hang-up: nothing more will come; let the time-outs run without spinning.
-                if (pfd.revents & POLLHUP) break;
-                continue;
+                // Hang-up: nothing more will come, and the port stays readable; sleep out
+                // the wait rather than let the caller spin on it.
+                if (budget > 0) ::poll(nullptr, 0, budget);
+                return 0;
             }
-            *got += static_cast<uint32_t>(n);
-            last_byte = std::chrono::steady_clock::now();
+            if (budget == 0) return 0;
         }
-        return 0;
     }
 
     uint32_t serial_write(Handle h, const uint8_t* data, uint32_t len) override {
