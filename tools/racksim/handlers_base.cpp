@@ -5,6 +5,7 @@
 
 #include "base_def.h"
 #include "handlers.h"
+#include "host_limits.h"
 #include "item_stream.h"
 
 namespace racksim {
@@ -49,10 +50,14 @@ Execution on_write_base_def(Context& ctx, const Request& req) {
     Reader in(req.payload);
     uint16_t length = 0;
     std::string why;
-    std::map<int, Slot> fresh;
+    Slots fresh;
     if (!in.skip(2) || !in.u16(&length) || in.left() < length) {
         why = "length field exceeds the data";
     } else if (parse_base_def(in.here(), length, m.base.base_slots, &fresh, &why)) {
+        // A base whose exchanges a host could not take is refused like a malformed one.
+        why = base_too_large(fresh);
+    }
+    if (why.empty()) {
         adopt_base_def(m, std::move(fresh));
         ex.answers.push_back({status_only(kStatusOk), ctx.faults.final_delay_ms});
         ex.log = "write base definition: adopted, " + slot_count(m);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host_limits.h"
 #include "identity.h"
 #include "rack.h"
 
@@ -385,7 +386,11 @@ Rack read_rack(const json& root) {
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string p = at("modules", i);
         modules.push_back(read_module(list[i], p, i));
-        const uint32_t ip = modules.back().identity.ip;
+        const Module& m = modules.back();
+        if (std::string why = installed_base_too_large(m.base.slots); !why.empty()) {
+            fail(p + " (\"" + m.identity.name + "\")", why);
+        }
+        const uint32_t ip = m.identity.ip;
         if (ip == 0) continue;
         if (auto [it, fresh] = ips.emplace(ip, i); !fresh) {
             fail(at(p, "address"),
