@@ -1,5 +1,9 @@
 // Rack descriptions: what they build, and errors that name their place.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "rack.h"
 #include "test_util.h"
@@ -223,6 +227,49 @@ TEST(RackJson, LoadNamesTheFile) {
     std::string error;
     EXPECT_FALSE(Rack::load("/nonexistent/rack.json", &error));
     EXPECT_EQ(error.rfind("cannot read /nonexistent/rack.json", 0), 0u) << error;
+}
+
+// A scratch directory for rack files, removed with everything in it at the end of the scope.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = ::testing::TempDir() + "racksim_XXXXXX";
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~ScratchDir() {
+        if (!path_.empty()) std::filesystem::remove_all(path_);
+    }
+    std::string file(const std::string& name, const std::string& contents) const {
+        const std::string p = path_ + "/" + name;
+        std::ofstream(p, std::ios::binary) << contents;
+        return p;
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+TEST(RackJson, LoadSaysWhatIsWrongWithTheFile) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string sub = dir.path() + "/rack.json";
+    std::filesystem::create_directory(sub);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {sub, sub + ": is a directory"},
+        {dir.file("nul.json", std::string("\0{}", 3)),
+         dir.path() + "/nul.json: not a text file (NUL byte at offset 0)"},
+        {dir.file("late.json", std::string("{\"mo\0", 5)),
+         dir.path() + "/late.json: not a text file (NUL byte at offset 4)"},
+        {dir.file("empty.json", ""), dir.path() + "/empty.json: empty file"},
+    };
+    for (const auto& [path, expected] : cases) {
+        std::string error;
+        EXPECT_FALSE(Rack::load(path, &error)) << path;
+        EXPECT_EQ(error, expected);
+    }
+    std::string error;
+    EXPECT_TRUE(Rack::load(dir.file("ok.json", R"({"modules": [{}]})"), &error)) << error;
 }
 
 TEST(RackJson, AddressesAreParsedStrictly) {

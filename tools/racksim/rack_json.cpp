@@ -1,6 +1,7 @@
 // Reading a rack description (JSON). Every error names its place in the document.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -447,16 +448,30 @@ std::optional<Rack> Rack::parse(const std::string& text, std::string* error) {
 }
 
 std::optional<Rack> Rack::load(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<Rack> {
+        if (error) *error = path + ": " + why;
+        return std::nullopt;
+    };
+    // A directory opens as a stream that reads nothing; say so rather than "end of input".
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return fail("is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error) *error = "cannot read " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    if (in.bad()) return fail("read failed");
+    const std::string text = contents.str();
+    if (text.empty()) return fail("empty file");
+    // The JSON reader stops at a NUL byte as at the end of the text.
+    if (const size_t nul = text.find('\0'); nul != std::string::npos) {
+        return fail("not a text file (NUL byte at offset " + std::to_string(nul) + ")");
+    }
     std::string why;
-    std::optional<Rack> rack = parse(text.str(), &why);
-    if (!rack && error) *error = path + ": " + why;
+    std::optional<Rack> rack = parse(text, &why);
+    if (!rack) return fail(why);
     return rack;
 }
 
