@@ -6,7 +6,9 @@
  * the library's own errors, a converted module status word, or a Winsock / Windows system
  * error number passed through (the same numbers on every platform).
  *
- * A result counts as failure when it is nonzero and its 0x2000 bit is clear.
+ * A result counts as failure when it is nonzero and its 0x2000 bit is clear. Winsock numbers
+ * (10000 and up) carry the 0x2000 bit too, so a socket error passed through would pass that
+ * test: test results with ZEB_SUCCEEDED instead, which accepts only 0 and ZEBWARN_RETRIED.
  *
  * Threads: the process-wide state (sequence counter, CRC mode, query time-out, asynchronous
  * handler) may be used from several threads at once. One device record must never be used by
@@ -58,6 +60,9 @@ extern "C" {
 #define ZEBERR_NO_PACKET 0x8011u
 #define ZEBERR_MISMATCHED_REPLY 0x8012u
 #define ZEBERR_PACKET_TOO_LARGE 0x8013u
+
+/* Success proper: 0, or success after re-sends. Anything else is a failure or an error number. */
+#define ZEB_SUCCEEDED(result) ((result) == 0 || (result) == ZEBWARN_RETRIED)
 
 /* ---- Records (byte-packed; the caller owns them and zeroes them before first use) ------- */
 
@@ -224,7 +229,37 @@ ZEB_API uint32_t ZEB_CALL ZEBRescanBase(ZEBDevice* device, uint32_t value, uint8
 ZEB_API uint32_t ZEB_CALL ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source, uint32_t length,
                                           uint8_t* buffer, uint16_t* size);
 
+/* ---- Setup data store (each exchange waits 10 ms longer than the device's Timeout) ---- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadSetupData(ZEBDevice* device, uint16_t type, uint8_t* buffer,
+                                           uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteSetupData(ZEBDevice* device, uint16_t type, const uint8_t* source,
+                                            uint32_t length);
+ZEB_API uint32_t ZEB_CALL ZEBDeleteSetupData(ZEBDevice* device, uint16_t type);
+ZEB_API uint32_t ZEB_CALL ZEBEnumSetupData(ZEBDevice* device, uint16_t* types, uint16_t* count);
+
+/* ---- Configuration data (shaped as the I/O exchange; honours NoWait) ------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadConfigData(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
+ZEB_API uint32_t ZEB_CALL ZEBWriteConfigData(ZEBDevice* device, const uint8_t* source,
+                                             uint32_t length, uint8_t* buffer, uint16_t* size);
+
+/* ---- Diagnostics ----------------------------------------------------------------------- */
+
+ZEB_API uint32_t ZEB_CALL ZEBPetDevice(ZEBDevice* device);
+ZEB_API uint32_t ZEB_CALL ZEBReadEthernetStats(ZEBDevice* device, uint8_t* buffer, uint16_t* size,
+                                               uint32_t option);
+ZEB_API uint32_t ZEB_CALL ZEBReadModuleStatus(ZEBDevice* device, uint8_t* buffer, uint16_t* size,
+                                              uint32_t option);
+
 /* ---- I/O exchange ---------------------------------------------------------------------- */
+
+/*
+ * ZEBReadIOEx and ZEBWriteIOEx exchange with many devices at once. They use each device's
+ * FromAddressSize as its re-send counter: it is set to 0 at the start and holds the number of
+ * re-sends made for that device afterwards. A broadcast device that receives sender addresses
+ * into FromAddress needs its FromAddressSize set again after such a call.
+ */
 
 ZEB_API uint32_t ZEB_CALL ZEBReadIO(ZEBDevice* device, uint8_t* buffer, uint16_t* size);
 ZEB_API uint32_t ZEB_CALL ZEBWriteIO(ZEBDevice* device, const uint8_t* source, uint32_t length,

@@ -9,8 +9,6 @@
 namespace zeb {
 namespace {
 
-constexpr uint8_t kQueryDevices = 0x05;
-constexpr uint8_t kQueryDeviceData = 0x09;
 constexpr uint16_t kMaxDataItem = 512;
 constexpr uint16_t kProtocolNone = 4;  // a transport on which nothing is to be found
 
@@ -18,6 +16,7 @@ constexpr uint16_t kQueryTimeoutMs = 20;
 constexpr size_t kRequestCapacity = frame::kHeaderSize + 6 + kMaxDataItem;
 constexpr size_t kReplyCapacity = 600;
 constexpr size_t kSenderAddressSize = 20;
+constexpr size_t kSocketAddressSize = 16;  // what the socket layer reports at most
 
 // An answer: magic, header, 0x55 0xAA, hardware address, broadcast-only byte.
 constexpr size_t kAnswerSize = 18;
@@ -26,6 +25,17 @@ constexpr size_t kBroadcastOnlyAt = 8;
 
 using DiscoveryRequest = Request<kRequestCapacity>;
 using DiscoveryReply = Reply<kReplyCapacity>;
+
+// The query's request is built before the temporary device exists: all it needs is the plain
+// header's DataOffset.
+const ZEBDevice& query_shape() {
+    static const ZEBDevice shape = [] {
+        ZEBDevice d{};
+        d.DataOffset = frame::kHeaderSize;
+        return d;
+    }();
+    return shape;
+}
 
 bool is_answer(DiscoveryReply& reply) {
     const uint8_t* p = reply.data();
@@ -41,6 +51,35 @@ void list_answer(const ZEBTransport& transport, const DiscoveryReply& reply,
     if (transport.Protocol == ZEB_PROTOCOL_IP) {
         entry.Address.Ip.BroadcastOnly = reply.body()[kBroadcastOnlyAt] == 1 ? 1 : 0;
     }
+}
+
+constexpr uint32_t kMessageTooLarge = 10040;  // WSAEMSGSIZE
+
+// Whether a result lets the collection go on: an answer or nothing, or one bad datagram that
+// any host on the network could send (a wrong CRC, a datagram too large for the buffer, a
+// sender address cut short). Such a datagram is skipped like a malformed answer; only a
+// failure of the socket itself ends the query.
+bool collection_goes_on(uint32_t result) {
+    switch (result) {
+        case 0:
+        case ZEBERR_TIMEOUT:
+        case ZEBERR_BAD_CRC:
+        case ZEBERR_BUFFER_TOO_SMALL:
+        case kMessageTooLarge:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether the sender is already among the listed entries: UDP may deliver an answer twice,
+// and a module is listed once.
+bool already_listed(const ZEBDevice* list, uint32_t listed,
+                    const uint8_t (&sender)[kSenderAddressSize]) {
+    for (uint32_t i = 0; i < listed; ++i) {
+        if (std::memcmp(list[i].Address.Raw, sender, kSocketAddressSize) == 0) return true;
+    }
+    return false;
 }
 
 // Sends the query on a temporary broadcast device and lists the answers until the query
@@ -62,27 +101,29 @@ uint32_t query(ZEBTransport* transport, ZEBDevice* list, uint16_t* count, uint16
     probe.FromAddressSize = sizeof sender;
     const uint16_t capacity = list ? *count : 0;
     DiscoveryReply reply;
-    uint32_t last = exchange(probe, request, reply, Wait::always, Warn::no);
+    uint32_t last = exchange(&probe, request, reply, Wait::always, Warn::no);
     const uint32_t start = ClockMs();
     const uint32_t listen_ms = state::query_timeout_ms();
     uint32_t found = 0;
     uint32_t result = 0;
     for (;;) {
-        if (last == 0 && is_answer(reply)) {
+        if (!collection_goes_on(last)) {
+            ZEBCloseDevice(&probe);
+            return last;
+        }
+        const uint32_t listed = std::min<uint32_t>(found, capacity);
+        if (last == 0 && is_answer(reply) && !already_listed(list, listed, sender)) {
             if (found < capacity) {
                 list_answer(*transport, reply, sender, list[found]);
             } else {
                 result = ZEBERR_BUFFER_TOO_SMALL;
             }
             found = std::min<uint32_t>(found + 1, UINT16_MAX);
-        } else if (last != 0 && last != ZEBERR_TIMEOUT) {
-            ZEBCloseDevice(&probe);
-            return last;
         }
         if (ClockMs() - start >= listen_ms) break;
         probe.FromAddressSize = sizeof sender;
         reply.set_capacity();
-        last = GetResponse(&probe, reply.data(), reply.length_slot(), 0, 1, 1);
+        last = get_response(probe, reply.data(), reply.length_slot(), 0, true, true);
     }
     *count = static_cast<uint16_t>(found);
     ZEBCloseDevice(&probe);
@@ -103,10 +144,8 @@ uint32_t ZEBQueryDevices(ZEBTransport* transport, ZEBDevice* list, uint16_t* cou
         if (count) *count = 0;
         return 0;
     }
-    ZEBDevice shape{};  // the request only needs the plain header's DataOffset
-    shape.DataOffset = frame::kHeaderSize;
-    DiscoveryRequest request(shape);
-    request.u8(kQueryDevices);
+    DiscoveryRequest request(&query_shape());
+    request.u8(fn::kQueryDevices);
     return query(transport, list, count, version, request);
 }
 
@@ -114,10 +153,8 @@ uint32_t ZEBQueryDeviceData(ZEBTransport* transport, ZEBDevice* list, uint16_t* 
                             uint16_t version, uint16_t data_type, const void* data,
                             uint16_t data_length) {
     const uint16_t length = data ? std::min(data_length, kMaxDataItem) : 0;
-    ZEBDevice shape{};
-    shape.DataOffset = frame::kHeaderSize;
-    DiscoveryRequest request(shape);
-    request.u8(kQueryDeviceData).u8(0).u16(data_type).u16(length).bytes(data, length);
+    DiscoveryRequest request(&query_shape());
+    request.u8(fn::kQueryDeviceData).u8(0).u16(data_type).u16(length).bytes(data, length);
     return query(transport, list, count, version, request);
 }
 

@@ -2,6 +2,7 @@
 // time-out, and the acknowledged two-reply exchange.
 #include "engine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame.h"
@@ -20,8 +21,32 @@ bool is_stray(const uint8_t* packet, int32_t length, uint16_t awaited, bool chec
     return check_sequence && awaited != 0 && sequence != awaited;
 }
 
-uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t extra_timeout,
-                      bool wait, bool check_sequence) {
+// A copy of the acknowledgement of a two-reply exchange. UDP may deliver a datagram twice, so
+// while the final reply is awaited a packet identical to the acknowledgement is a duplicate,
+// not the answer. Acknowledgements are short; a longer one is compared by its length and the
+// bytes kept.
+struct AckCopy {
+    static constexpr size_t kKept = 1600;
+    uint8_t bytes[kKept];
+    int32_t length = -1;
+
+    void keep(const uint8_t* packet, int32_t n) {
+        length = n;
+        std::memcpy(bytes, packet, std::min<size_t>(size_t(n), kKept));
+    }
+    bool same_as(const uint8_t* packet, int32_t n) const {
+        return n == length && std::memcmp(bytes, packet, std::min<size_t>(size_t(n), kKept)) == 0;
+    }
+};
+
+// Hands a packet that is not the awaited reply to the asynchronous handler and counts it.
+void pass_on_stray(ZEBDevice& d, uint8_t* packet, int32_t length) {
+    if (ZEBAsyncHandler handler = state::async_handler()) handler(&d, packet, length);
+    ++d.LateReplyCount;
+}
+
+uint32_t await_reply(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t extra_timeout,
+                     bool wait, bool check_sequence, const AckCopy* duplicate_of) {
     const uint16_t awaited = d.LastSequence;
     const int32_t capacity = *length;
     const uint32_t limit = static_cast<uint32_t>(d.Timeout) + extra_timeout;
@@ -31,7 +56,9 @@ uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t ex
         const uint32_t received = ReceiveFrame(&d, reply, length);
         if (received != 0 && received != ZEBERR_NO_PACKET) return received;
         const bool arrived = received == 0 && *length != 0;
-        if (arrived && !is_stray(reply, *length, awaited, check_sequence)) {
+        const bool awaited_reply = arrived && !is_stray(reply, *length, awaited, check_sequence) &&
+                                   !(duplicate_of && duplicate_of->same_as(reply, *length));
+        if (awaited_reply) {
             if (!check_sequence) d.LastSequence = frame::get_u16(reply + frame::kSequenceAt);
             if (!frame::reply_crc_ok(reply, *length)) {
                 ++d.CrcErrorCount;
@@ -39,10 +66,7 @@ uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t ex
             }
             return 0;
         }
-        if (arrived) {
-            if (ZEBAsyncHandler handler = state::async_handler()) handler(&d, reply, *length);
-            ++d.LateReplyCount;
-        }
+        if (arrived) pass_on_stray(d, reply, *length);
         // The deadline holds on every path, so a stream of stray packets cannot stall a call.
         const uint32_t elapsed = ClockMs() - start;
         if (!wait) {
@@ -58,8 +82,23 @@ uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t ex
     }
 }
 
+// Whether the acknowledgement's body starts with the expected bytes; bytes that never arrived
+// do not match.
+bool echo_matches(const uint8_t* reply, int32_t length, const Acknowledgement& ack) {
+    if (ack.echo_count == 0) return true;
+    if (!ack.echo || length < frame::kHeaderSize + ack.echo_count) return false;
+    return std::memcmp(reply + frame::kHeaderSize, ack.echo, ack.echo_count) == 0;
+}
+
+}  // namespace
+
+uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t extra_timeout,
+                      bool wait, bool check_sequence) noexcept {
+    return await_reply(d, reply, length, extra_timeout, wait, check_sequence, nullptr);
+}
+
 uint32_t send_packet(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
-                     int32_t* reply_length, bool want_reply, bool warn) {
+                     int32_t* reply_length, bool want_reply, bool warn) noexcept {
     if (d.Tunnel == 1) return tunnel_exchange(&d, request, request_length, reply, reply_length);
     if (request_length < frame::header_size(d)) {
         *reply_length = 0;
@@ -88,18 +127,9 @@ uint32_t send_packet(ZEBDevice& d, uint8_t* request, uint16_t request_length, ui
     }
 }
 
-// Whether the acknowledgement's body starts with the expected bytes; bytes that never arrived
-// do not match.
-bool echo_matches(const uint8_t* reply, int32_t length, const uint8_t* echo, uint16_t count) {
-    if (count == 0) return true;
-    if (!echo || length < frame::kHeaderSize + count) return false;
-    return std::memcmp(reply + frame::kHeaderSize, echo, count) == 0;
-}
-
 uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
-                            int32_t* reply_length, bool want_reply, bool warn, uint16_t echo_count,
-                            const uint8_t* echo, uint16_t extra_timeout, bool wait,
-                            bool check_sequence) {
+                            int32_t* reply_length, bool want_reply, const Acknowledgement& ack,
+                            uint16_t extra_timeout, bool wait, bool check_sequence) noexcept {
     const uint16_t start_count = d.ResendCount;
     const uint16_t budget = d.Retries;
     const int32_t capacity = *reply_length;
@@ -109,6 +139,7 @@ uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_len
         uint16_t budget;
         ~RestoreRetries() { d.Retries = budget; }
     } restore{d, budget};
+    AckCopy acknowledgement;
     for (bool first = true;; first = false) {
         if (!first && d.Transport && d.Transport->KeyMode == 1) {
             // The frame was keyed in place by the last pass; undo it so that it is prepared
@@ -117,13 +148,15 @@ uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_len
                              request_length - frame::kCrcAt);
         }
         uint32_t result =
-            send_packet(d, request, request_length, reply, reply_length, want_reply, warn);
-        if (failed(result)) return result;
-        if (first && !echo_matches(reply, *reply_length, echo, echo_count)) {
-            return ZEBERR_MISMATCHED_REPLY;
-        }
+            send_packet(d, request, request_length, reply, reply_length, want_reply, ack.warn);
+        // A socket or port error leaves no acknowledgement: waiting for a final reply to a
+        // request that never arrived would only run out the extra time on every re-send.
+        if (!succeeded(result)) return result;
+        if (first && !echo_matches(reply, *reply_length, ack)) return ZEBERR_MISMATCHED_REPLY;
+        acknowledgement.keep(reply, *reply_length);
         *reply_length = capacity;
-        result = get_response(d, reply, reply_length, extra_timeout, wait, check_sequence);
+        result = await_reply(d, reply, reply_length, extra_timeout, wait, check_sequence,
+                             &acknowledgement);
         if (result != ZEBERR_TIMEOUT) {
             if (result) return result;
             return d.ResendCount != start_count ? ZEBWARN_RETRIED : 0;
@@ -136,7 +169,6 @@ uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_len
     }
 }
 
-}  // namespace
 }  // namespace zeb
 
 using namespace zeb;
@@ -161,9 +193,9 @@ uint32_t SendPacketTwoResponses(ZEBDevice* device, uint8_t* request, uint16_t re
                                 uint16_t extra_timeout, int32_t wait, int32_t check_sequence) {
     if (!device) return ZEBERR_BAD_DEVICE;
     if (!request || !reply_length || !reply) return ZEBERR_BAD_PARAMETER;
+    const Acknowledgement ack{echo, echo_count, warn != 0};
     return send_two_responses(*device, request, request_length, reply, reply_length,
-                              want_reply != 0, warn != 0, echo_count, echo, extra_timeout,
-                              wait != 0, check_sequence != 0);
+                              want_reply != 0, ack, extra_timeout, wait != 0, check_sequence != 0);
 }
 
 uint32_t GetResponse(ZEBDevice* device, uint8_t* reply, int32_t* reply_length,

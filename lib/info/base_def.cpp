@@ -4,21 +4,18 @@
 namespace zeb {
 namespace {
 
-constexpr uint8_t kReadBaseDef = 0x08;
-constexpr uint8_t kWriteBaseDef = 0x0F;
-constexpr uint8_t kInitBaseDef = 0x18;
-
 constexpr size_t kRequestCapacity = 600;
 constexpr size_t kReadReplyCapacity = 1000;
 constexpr size_t kInitReplyCapacity = 600;
 constexpr size_t kWriteReplyCapacity = 600;
 constexpr uint16_t kWriteExtraMs = 30000;
 
-// Runs a request whose reply body is the delivered data.
+using BaseRequest = Request<kRequestCapacity>;
+
+// Runs a request whose whole reply body is the delivered data.
 template <size_t ReplyCapacity>
-uint32_t read_into(ZEBDevice& device, Request<kRequestCapacity>& request, uint8_t* buffer,
+uint32_t read_into(ZEBDevice* device, BaseRequest& request, uint8_t* buffer,
                    uint16_t* size) noexcept {
-    if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
     Reply<ReplyCapacity> reply;
     const uint32_t result = exchange(device, request, reply, Wait::always, Warn::no);
     if (failed(result)) return result;
@@ -33,47 +30,40 @@ using namespace zeb;
 extern "C" {
 
 uint32_t ZEBReadBaseDef(ZEBDevice* device, uint8_t* buffer, uint16_t* size) {
-    if (!device) return ZEBERR_BAD_DEVICE;
-    Request<kRequestCapacity> request(*device);
-    request.u8(kReadBaseDef);
-    if (wants_extended_format(buffer)) request.u8(kExtendedFormat);
-    return read_into<kReadReplyCapacity>(*device, request, buffer, size);
+    BaseRequest request(device);
+    request.u8(fn::kReadBaseDef);
+    if (wants_extended_format(buffer, size)) request.u8(kExtendedFormat);
+    return read_into<kReadReplyCapacity>(device, request, buffer, size);
 }
 
 uint32_t ZEBInitBaseDef(ZEBDevice* device, uint8_t* buffer, uint16_t* size) {
-    if (!device) return ZEBERR_BAD_DEVICE;
-    Request<kRequestCapacity> request(*device);
-    request.u8(kInitBaseDef);
-    return read_into<kInitReplyCapacity>(*device, request, buffer, size);
+    BaseRequest request(device);
+    request.u8(fn::kInitBaseDef);
+    return read_into<kInitReplyCapacity>(device, request, buffer, size);
 }
 
 uint32_t ZEBRescanBase(ZEBDevice* device, uint32_t value, uint8_t* buffer, uint16_t* size) {
-    if (!device) return ZEBERR_BAD_DEVICE;
-    Request<kRequestCapacity> request(*device);
-    request.u8(kInitBaseDef).u32(value);
-    return read_into<kReadReplyCapacity>(*device, request, buffer, size);
+    BaseRequest request(device);
+    request.u8(fn::kInitBaseDef).u32(value);
+    return read_into<kReadReplyCapacity>(device, request, buffer, size);
 }
 
 uint32_t ZEBWriteBaseDef(ZEBDevice* device, const uint8_t* source, uint32_t length, uint8_t* buffer,
                          uint16_t* size) {
-    if (!device) return ZEBERR_BAD_DEVICE;
-    const uint16_t count = static_cast<uint16_t>(length);
-    if (!source && count) return ZEBERR_BAD_PARAMETER;
-    Request<kRequestCapacity> request(*device);
-    request.u8(kWriteBaseDef).u8(0).u16(count).bytes(source, count);
-    if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
+    if (!source && length) return ZEBERR_BAD_PARAMETER;
+    BaseRequest request(device);
+    // A length too large for the request fails in bytes(), whatever its 16-bit field says.
+    request.u8(fn::kWriteBaseDef).u8(0).u16(static_cast<uint16_t>(length)).bytes(source, length);
     Reply<kWriteReplyCapacity> reply;
-    const uint32_t result = exchange_acknowledged(*device, request, reply, kWriteExtraMs);
+    const uint32_t result = exchange_acknowledged(device, request, reply, {}, kWriteExtraMs);
     if (failed(result)) return result;
-    // A final reply without a whole status word carries no answer.
-    if (!reply.has(0, kStatusSize)) {
-        if (buffer && size) *size = 0;
-        return ZEBERR_NO_DATA;
-    }
-    if (uint16_t status = reply.u16(0)) return status_signed(status);
+    // Unlike the I/O replies, a refusal delivers nothing and leaves the size alone.
+    ReplyReader in(reply);
+    const uint16_t status = in.u16();
+    if (!in.complete()) return buffer ? no_data(size) : ZEBERR_NO_DATA;
+    if (status) return status_result(status, StatusRule::signed_word);
     if (!buffer) return result;
-    return copy_cut(reply.body(kStatusSize), reply.body_size_from(kStatusSize), buffer, size,
-                    result);
+    return copy_cut(in.rest(), in.rest_size(), buffer, size, result);
 }
 
 }  // extern "C"

@@ -8,13 +8,13 @@ namespace {
 constexpr size_t kRequestCapacity = 32;
 constexpr size_t kReplyCapacity = 200;
 
+// `size` is a 16-bit capacity passed in a 32-bit slot: only its low 16 bits count. The number
+// of bytes delivered is not reported back.
 uint32_t read_block(ZEBDevice* device, uint8_t function, uint8_t* buffer, uint32_t size) noexcept {
-    if (!device) return ZEBERR_BAD_DEVICE;
-    Request<kRequestCapacity> request(*device);
+    Request<kRequestCapacity> request(device);
     request.u8(function);
-    if (!request.fits()) return ZEBERR_PACKET_TOO_LARGE;
     Reply<kReplyCapacity> reply;
-    const uint32_t result = exchange(*device, request, reply, Wait::always, Warn::no);
+    const uint32_t result = exchange(device, request, reply, Wait::always, Warn::no);
     if (failed(result)) return result;
     uint16_t capacity = static_cast<uint16_t>(size);
     return deliver_body(reply, result, buffer, &capacity);
@@ -28,15 +28,15 @@ using namespace zeb;
 extern "C" {
 
 uint32_t ZEBReadVersionInfo(ZEBDevice* device, uint8_t* buffer, uint32_t size) {
-    return read_block(device, 0x01, buffer, size);
+    return read_block(device, fn::kVersionInfo, buffer, size);
 }
 
 uint32_t ZEBReadSupportInfo(ZEBDevice* device, uint8_t* buffer, uint32_t size) {
-    return read_block(device, 0x02, buffer, size);
+    return read_block(device, fn::kSupportInfo, buffer, size);
 }
 
 uint32_t ZEBReadDeviceDef(ZEBDevice* device, uint8_t* buffer, uint32_t size) {
-    return read_block(device, 0x04, buffer, size);
+    return read_block(device, fn::kDeviceDef, buffer, size);
 }
 
 }  // extern "C"

@@ -50,7 +50,8 @@ void start_entry(const Batch& b, int32_t k, Entry& entry) {
 void poll_entry(const Batch& b, int32_t k) {
     IoReply reply;
     reply.set_capacity();
-    const uint32_t result = ZEBGetResponse(b.devices[k], reply.data(), reply.length_slot(), 1);
+    const uint32_t result =
+        get_response(*b.devices[k], reply.data(), reply.length_slot(), 0, false, true);
     b.results[k] = result;
     if (result == ZEBERR_NO_PACKET) return;
     if (failed(result)) {

@@ -171,5 +171,47 @@ TEST_F(TwoResponses, FinalReplyWithAnyNumberIsTakenWhenCheckSequenceIsOff) {
     EXPECT_EQ(+dev->LastSequence, sequence_of(out.reply));
 }
 
+TEST_F(TwoResponses, DuplicatedAcknowledgementIsALateReplyAndTheFinalReplyIsStillAwaited) {
+    // UDP may deliver a datagram twice: a second copy of the acknowledgement must not be taken
+    // for the final reply.
+    net().remove_peer(peer_);
+    net().add_peer(kModule, [](const Datagram& req, PeerReply& out) {
+        const uint16_t seq = sequence_of(req.bytes);
+        out.send(make_reply(seq, {0x23, 0x00}), 5);
+        out.send(make_reply(seq, {0x23, 0x00}), 6);
+        out.send(make_reply(seq, text_bytes("final")), 300);
+    });
+    IpDevice dev(kModule, {.timeout = 100, .retries = 1});
+    const Outcome out = call(dev);
+    EXPECT_EQ(out.result, 0u);
+    EXPECT_EQ(payload_of(out.reply), text_bytes("final"));
+    EXPECT_EQ(+dev->LateReplyCount, 1);
+    EXPECT_EQ(+dev->ResendCount, 0);
+    EXPECT_EQ(elapsed(), 300u);
+
+    // Only duplicates keep the wait going: within the same deadline, which still holds.
+    net().remove_peer(peer_ + 1);
+    net().add_peer(kModule, [](const Datagram& req, PeerReply& out) {
+        const uint16_t seq = sequence_of(req.bytes);
+        for (uint64_t t = 5; t < 2000; t += 10) out.send(make_reply(seq, {0x23, 0x00}), t);
+    });
+    IpDevice quiet(kModule, {.timeout = 100, .retries = 0});
+    restart_clock();
+    EXPECT_EQ(call(quiet).result, ZEBERR_TIMEOUT);
+    EXPECT_LE(elapsed(), 1100u + 5u);
+}
+
+TEST_F(TwoResponses, SocketErrorOnTheAcknowledgementEndsTheCallAtOnce) {
+    // A refused port: waiting for a final reply would only spend the extra time on every try.
+    IpDevice dev(kModule, {.timeout = 100, .retries = 3});
+    net().fail_next(SimNetwork::Op::receive, 10054);
+    const Outcome out = call(dev);
+    EXPECT_EQ(out.result, 10054u);
+    EXPECT_EQ(out.length, 0);
+    EXPECT_EQ(elapsed(), 0u);
+    EXPECT_EQ(module_.requests.size(), 1u);
+    EXPECT_EQ(+dev->Retries, 3);
+}
+
 }  // namespace
 }  // namespace zebtest

@@ -140,5 +140,38 @@ TEST_F(Discovery, SocketErrorEndsTheQueryWithTheCountUnchanged) {
     EXPECT_EQ(net_->sockets_open(), 0u);  // the temporary device is closed again
 }
 
+TEST_F(Discovery, BadDatagramsAreSkippedAndTheGoodAnswersKept) {
+    // Any host on the network can send a damaged or oversized datagram; it must not cost the
+    // answers already collected nor end the query.
+    module(0, answer(1), 1);
+    net_->add_peer({kFirstModule + 1, kModulePort}, [](const Datagram& d, PeerReply& out) {
+        out.send(make_bad_crc_reply(sequence_of(d.bytes), answer(2)), 2);
+        out.send(make_reply(sequence_of(d.bytes), Bytes(700, 0x55)), 3);  // over 600 bytes
+    });
+    module(2, answer(3), 30);
+    ZEBDevice list[4] = {};
+    uint32_t result = 1;
+    const uint64_t start = net_->now();
+    ASSERT_EQ(query(list, 4, &result), 2);
+    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(list[0].NodeAddress[5], 1);
+    EXPECT_EQ(list[1].NodeAddress[5], 3);
+    EXPECT_GE(net_->now() - start, 600u);
+}
+
+TEST_F(Discovery, AModuleWhoseAnswerArrivesTwiceIsListedOnce) {
+    net_->add_peer({kFirstModule, kModulePort}, [](const Datagram& d, PeerReply& out) {
+        out.send(make_reply(sequence_of(d.bytes), answer(1)), 1);
+        out.send(make_reply(sequence_of(d.bytes), answer(1)), 2);
+    });
+    module(1, answer(2), 3);
+    ZEBDevice list[4] = {};
+    uint32_t result = 1;
+    ASSERT_EQ(query(list, 4, &result), 2);
+    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(list[0].NodeAddress[5], 1);
+    EXPECT_EQ(list[1].NodeAddress[5], 2);
+}
+
 }  // namespace
 }  // namespace zebtest

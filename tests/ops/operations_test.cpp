@@ -203,6 +203,158 @@ std::vector<Row> rows() {
          {0x07, 0x00, 0x01},
          0x8007,
          {}},
+        {"setup read, shorter than the buffer",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 0x16, b, s); },
+                          20);
+         },
+         {0x0B, 0x00, 0x16, 0x00},
+         {0x00, 0x00, 'R', 'I', 'O', '-', '1'},
+         0,
+         {'R', 'I', 'O', '-', '1'}},
+        {"setup read, refused with data, signed status and no bit 15",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 7, b, s); }, 1);
+         },
+         {0x0B, 0x00, 0x07, 0x00},
+         {0x01, 0x00, 9, 8},
+         1,
+         {9}},
+        {"setup read cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 7, b, s); }, 2);
+         },
+         {0x0B, 0x00, 0x07, 0x00},
+         {0x00, 0x00, 9, 8, 7},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {9, 8}},
+        {"setup read, half a status word leaves the size as it was",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadSetupData(d, 7, b, s); }, 3);
+         },
+         {0x0B, 0x00, 0x07, 0x00},
+         {0x00},
+         ZEBERR_NO_DATA,
+         {0xCC, 0xCC, 0xCC}},
+        {"setup list cut to the count",
+         [](ZEBDevice* d) {
+             uint16_t types[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
+             uint16_t count = 3;
+             const uint32_t r = ZEBEnumSetupData(d, types, &count);
+             EXPECT_EQ(types[3], 0xAAAA);
+             Bytes got;
+             for (int i = 0; i < count; ++i) got.push_back(uint8_t(types[i]));
+             return Delivered{r, got};
+         },
+         {0x0A},
+         {0x00, 0x00, 5, 0, 0x16, 0, 0x20, 0, 0x31, 0, 0x32, 0, 0x33, 0},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {0x16, 0x20, 0x31}},
+        {"setup list shorter than its count delivers what arrived",
+         [](ZEBDevice* d) {
+             uint16_t types[8] = {};
+             uint16_t count = 8;
+             const uint32_t r = ZEBEnumSetupData(d, types, &count);
+             Bytes got;
+             for (int i = 0; i < count; ++i) got.push_back(uint8_t(types[i]));
+             return Delivered{r, got};
+         },
+         {0x0A},
+         {0x00, 0x00, 200, 0, 0x16, 0, 0x20},
+         ZEBERR_NO_DATA,
+         {0x16}},
+        {"setup list without its count",
+         [](ZEBDevice* d) {
+             uint16_t types[2] = {};
+             uint16_t count = 2;
+             const uint32_t r = ZEBEnumSetupData(d, types, &count);
+             return Delivered{r, Bytes(count, 0)};
+         },
+         {0x0A},
+         {0x00, 0x00, 1},
+         ZEBERR_NO_DATA,
+         {0, 0}},
+        {"configuration read, extended",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadConfigData(d, b, s); }, 10,
+                          {0xB1, 0x00});
+         },
+         {0x62, 0xB1},
+         {0x12, 0x00, 1, 2},
+         0x8012,
+         {1, 2}},
+        {"configuration write with the reply's data",
+         [](ZEBDevice* d) {
+             const uint8_t cfg[] = {1, 2, 3};
+             return sized(
+                 [&](uint8_t* b, uint16_t* s) { return ZEBWriteConfigData(d, cfg, 3, b, s); }, 10);
+         },
+         {0x61, 1, 2, 3},
+         {0x00, 0x00, 4, 5},
+         0,
+         {4, 5}},
+        {"configuration write, nothing wanted back",
+         [](ZEBDevice* d) {
+             const uint8_t cfg[] = {1};
+             return Delivered{ZEBWriteConfigData(d, cfg, 1, nullptr, nullptr), {}};
+         },
+         {0x61, 1},
+         {0x00, 0x00, 4, 5},
+         0,
+         {}},
+        {"pet",
+         [](ZEBDevice* d) {
+             return Delivered{ZEBPetDevice(d), {}};
+         },
+         {0x14, 0x00},
+         {},
+         0,
+         {}},
+        {"Ethernet statistics, option sent as 1",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadEthernetStats(d, b, s, 5); },
+                          10);
+         },
+         {0x0E, 0x00, 0x01},
+         {1, 2, 3},
+         0,
+         {1, 2, 3}},
+        {"Ethernet statistics, header only",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadEthernetStats(d, b, s, 0); },
+                          10);
+         },
+         {0x0E, 0x00, 0x00},
+         {},
+         0,
+         {}},
+        {"module status: the status beats the cut",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadModuleStatus(d, b, s, 1); },
+                          4);
+         },
+         {0x17, 0x00, 0x01},
+         {0x04, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+         4,
+         {1, 2, 3, 4}},
+        {"module status, extended, signed status",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadModuleStatus(d, b, s, 0); },
+                          4, {0xB1});
+         },
+         {0x17, 0x01, 0x00},
+         {0x03, 0x80, 7},
+         0xFFFF8003u,
+         {7}},
+        {"module status, null buffer",
+         [](ZEBDevice* d) {
+             uint16_t size = 4;
+             return Delivered{ZEBReadModuleStatus(d, nullptr, &size, 0), Bytes(size, 0)};
+         },
+         {0x17, 0x00, 0x00},
+         {0x00, 0x00},
+         0,
+         {}},
         {"write I/O without read",
          [](ZEBDevice* d) {
              const uint8_t out[] = {0xFF};
@@ -341,6 +493,68 @@ TEST(Operations, ExtendedHeaderRequestsStillReadTheReplyFromByte9) {
     ASSERT_EQ(sent.size(), 17u);
     EXPECT_EQ(sent[9], 0x15);
     EXPECT_EQ(sent[16], 0x04);
+}
+
+TEST(Operations, LengthsAboveTheLimitAreRefusedWhateverTheirUpperBits) {
+    // 65539 = 0x10003: cut to 16 bits it would be a 3-byte body that fits.
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    Bytes big(70000, 0xFF);
+    for (uint32_t length : {65539u, 0x10000u + 1u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(length);
+        EXPECT_EQ(ZEBWriteIONoRead(&dev.device, big.data(), length), ZEBERR_PACKET_TOO_LARGE);
+        EXPECT_EQ(ZEBWriteIO(&dev.device, big.data(), length, nullptr, nullptr),
+                  ZEBERR_PACKET_TOO_LARGE);
+        EXPECT_EQ(ZEBWriteBaseDef(&dev.device, big.data(), length, nullptr, nullptr),
+                  ZEBERR_PACKET_TOO_LARGE);
+    }
+    EXPECT_TRUE(net->sent().empty());
+}
+
+TEST(Operations, AHeaderSizeOtherThan9Or16IsRefusedAndAMismatchedOneSendsNoStackBytes) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    uint8_t buf[4];
+    uint16_t size = sizeof buf;
+    dev.device.DataOffset = 12;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_BAD_DEVICE);
+    EXPECT_EQ(ZEBReadDeviceDef(&dev.device, buf, 4), ZEBERR_BAD_DEVICE);
+    EXPECT_TRUE(net->sent().empty());
+    // DataOffset 16 on a plain header: the 7 bytes between go out as zeros.
+    dev.device.DataOffset = 16;
+    EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), 0u);
+    ASSERT_EQ(net->sent().size(), 1u);
+    EXPECT_EQ(payload_of(net->sent()[0].bytes), (Bytes{0, 0, 0, 0, 0, 0, 0, 0x07}));
+}
+
+TEST(Operations, AnEmptyBufferIsNeverReadForTheFormatMarker) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, answer_with({0x00, 0x00}));
+    IpDevice dev(kModule, {100, 0, 0});
+    uint8_t marker[1] = {0xB1};
+    uint16_t size = 0;
+    ZEBReadIO(&dev.device, marker, &size);
+    size = 0;
+    ZEBReadBaseDef(&dev.device, marker, &size);
+    ASSERT_EQ(net->sent().size(), 2u);
+    EXPECT_EQ(payload_of(net->sent()[0].bytes), Bytes{0x07});
+    EXPECT_EQ(payload_of(net->sent()[1].bytes), Bytes{0x08});
+}
+
+TEST(Operations, BaseDefinitionWriteAnsweredTwiceGivesTheFinalStatus) {
+    ScopedSimNetwork net;
+    net->add_peer(kModule, [](const Datagram& d, PeerReply& out) {
+        for (int copy = 0; copy < 2; ++copy) {
+            out.send(make_reply(sequence_of(d.bytes), {0x0F, 0x00}), 1);
+            out.send(make_reply(sequence_of(d.bytes), {0x00, 0x00}), 20);
+        }
+    });
+    IpDevice dev(kModule, {100, 0, 0});
+    const uint8_t def[] = {0x00, 0x14};
+    EXPECT_EQ(ZEBWriteBaseDef(&dev.device, def, sizeof def, nullptr, nullptr), 0u);
+    EXPECT_EQ(+dev.device.LateReplyCount, 1);
 }
 
 }  // namespace

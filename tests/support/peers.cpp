@@ -10,6 +10,14 @@ PeerHandler answer_with(Bytes payload, uint64_t delay_ms) {
     };
 }
 
+PeerHandler acknowledge_then(Bytes ack, Bytes final_payload, uint64_t ack_delay_ms,
+                             uint64_t final_delay_ms) {
+    return [=](const Datagram& request, PeerReply& out) {
+        out.send(make_reply(sequence_of(request.bytes), ack), ack_delay_ms);
+        out.send(make_reply(sequence_of(request.bytes), final_payload), final_delay_ms);
+    };
+}
+
 PeerHandler lose_first(size_t count, PeerHandler then) {
     auto seen = std::make_shared<size_t>(0);
     return [count, seen, then = std::move(then)](const Datagram& request, PeerReply& out) {

@@ -1,0 +1,42 @@
+// The function codes: the first byte of every request body.
+#pragma once
+
+#include <cstdint>
+
+namespace zeb::fn {
+
+// Identity and version.
+inline constexpr uint8_t kVersionInfo = 0x01;
+inline constexpr uint8_t kSupportInfo = 0x02;
+inline constexpr uint8_t kDeviceDef = 0x04;
+
+// Discovery.
+inline constexpr uint8_t kQueryDevices = 0x05;
+inline constexpr uint8_t kQueryDeviceData = 0x09;
+
+// I/O exchange.
+inline constexpr uint8_t kWriteIo = 0x06;
+inline constexpr uint8_t kReadIo = 0x07;
+inline constexpr uint8_t kWriteIoNoRead = 0x30;
+
+// Base definition.
+inline constexpr uint8_t kReadBaseDef = 0x08;
+inline constexpr uint8_t kWriteBaseDef = 0x0F;
+inline constexpr uint8_t kInitBaseDef = 0x18;
+
+// Setup data store.
+inline constexpr uint8_t kEnumSetup = 0x0A;
+inline constexpr uint8_t kReadSetup = 0x0B;
+inline constexpr uint8_t kWriteSetup = 0x0C;
+inline constexpr uint8_t kDeleteSetup = 0x0D;
+
+// Configuration data.
+inline constexpr uint8_t kWriteConfig = 0x61;
+inline constexpr uint8_t kReadConfig = 0x62;
+
+// Diagnostics.
+inline constexpr uint8_t kEthernetStats = 0x0E;
+inline constexpr uint8_t kPetDevice = 0x14;
+inline constexpr uint8_t kModuleStatus = 0x17;
+
+}  // namespace zeb::fn
