@@ -42,7 +42,7 @@ TEST_F(Discovery, ListsEveryModuleWithAddressHardwareAddressAndBroadcastOnly) {
         EXPECT_EQ(a[2], 0x70);
         EXPECT_EQ(a[3], 0x70);
         const uint32_t ip = ips.back();
-        const auto hw = rack([&](racksim::Rack& r) { return r.find_ip(ip)->hw; });
+        const auto hw = rack([&](racksim::Rack& r) { return r.find_ip(ip)->identity.hw; });
         EXPECT_EQ(std::memcmp(found[i].NodeAddress, hw.data(), 6), 0);
         // The module answering with "ZQQ" is listed, and its broadcast-only flag is kept.
         EXPECT_EQ(found[i].Address.Ip.BroadcastOnly, ip == 0x7F000004 ? 1 : 0);

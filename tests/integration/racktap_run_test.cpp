@@ -65,7 +65,7 @@ TEST_F(RackTapRun, ReportsNoModuleAndAFailingDeviceDefinition) {
     EXPECT_EQ(racktap("/PI /I42 /L127.0.0.1").out,
               std::string(kIntro) + "Sorry! No ethernet devices found\n");
     // A device definition longer than the 42 bytes RackTap reads is a failed read.
-    rack([](racksim::Rack& r) { r.module(0).device_def.assign(50, 0); });
+    rack([](racksim::Rack& r) { r.module(0).identity.device_def.assign(50, 0); });
     EXPECT_EQ(racktap("/PI /I1 /L127.0.0.1").out,
               std::string(kIntro) + "Error! Unable to read device def.\n");
 }

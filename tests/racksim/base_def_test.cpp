@@ -52,7 +52,7 @@ TEST(BaseDef, ExtendedFormatStartsWithSwitchAndEndsWithF0) {
 
 TEST(BaseDef, EncodesEveryRecordKind) {
     Module m("m", 1);
-    m.base_slots = 32;
+    m.base.base_slots = 32;
     m.add_slot(0, SlotRecord::full(0x11, {1, 2, 3, 4, 5, 6}));
     m.add_slot(1, SlotRecord::paired(0x12, {{5, 4}, {6, 2}}));
     m.add_slot(2, SlotRecord::no_io(0x13));
@@ -86,7 +86,7 @@ TEST(BaseDefWrite, AcknowledgesThenAdoptsAndReportsStatusZero) {
 
     EXPECT_EQ(ask_one(rack, kModuleA, {0x08}).payload, def);
     const Module& m = rack.module(0);
-    ASSERT_EQ(m.slots.size(), 2u);
+    ASSERT_EQ(m.base.slots.size(), 2u);
     EXPECT_EQ(m.slot(2).io.bit_out.size(), 2u);
 }
 
@@ -98,7 +98,7 @@ TEST(BaseDefWrite, AcceptsTheExtendedFormat) {
     const auto replies = ask(rack, kModuleA, write_request(def));
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[1].status(), 0);
-    ASSERT_EQ(rack.module(0).slots.size(), 1u);
+    ASSERT_EQ(rack.module(0).base.slots.size(), 1u);
     EXPECT_EQ(rack.module(0).slot(7).counts(), (IoCounts{4, 4, 0, 0, 0, 0}));
 }
 
@@ -131,7 +131,7 @@ TEST(BaseDefWrite, RefusesALengthBeyondTheData) {
     const auto cut = ask(rack, kModuleA, {0x0F, 0x00, 0x01});  // no room for the length
     ASSERT_EQ(cut.size(), 2u);
     EXPECT_NE(cut[1].status(), 0);
-    EXPECT_EQ(rack.module(0).slots.size(), 5u);
+    EXPECT_EQ(rack.module(0).base.slots.size(), 5u);
 }
 
 TEST(BaseDefWrite, UnknownRecordKindLeavesTheSlotEmpty) {
@@ -139,8 +139,8 @@ TEST(BaseDefWrite, UnknownRecordKindLeavesTheSlotEmpty) {
     const Bytes def = {0x00, 0x10, 0xFF, 0x01, 0x01, 0x10, 0x09, 0x01};
     const auto replies = ask(rack, kModuleA, write_request(def));
     EXPECT_EQ(replies.at(1).status(), 0);
-    EXPECT_EQ(rack.module(0).slots.size(), 1u);
-    EXPECT_TRUE(rack.module(0).slots.count(0));
+    EXPECT_EQ(rack.module(0).base.slots.size(), 1u);
+    EXPECT_TRUE(rack.module(0).base.slots.count(0));
 }
 
 TEST(BaseDefWrite, KeepsImagesOfSlotsWhoseCountsDidNotChange) {
@@ -161,9 +161,9 @@ TEST(BaseDefWrite, KeepsImagesOfSlotsWhoseCountsDidNotChange) {
 TEST(BaseDefInit, RestoresTheInstalledBaseAndAnswersIt) {
     Rack rack = test::three_modules();
     ASSERT_EQ(ask(rack, kModuleA, write_request({0x00, 0x10, 0xFF, 0x01})).at(1).status(), 0);
-    ASSERT_EQ(rack.module(0).slots.size(), 1u);
+    ASSERT_EQ(rack.module(0).base.slots.size(), 1u);
     EXPECT_EQ(ask_one(rack, kModuleA, {0x18}).payload, kAlphaCompact);
-    EXPECT_EQ(rack.module(0).slots.size(), 5u);
+    EXPECT_EQ(rack.module(0).base.slots.size(), 5u);
     EXPECT_EQ(ask_one(rack, kModuleA, {0x18, 0x01, 0x00, 0x00, 0x00}).payload, kAlphaCompact);
 }
 

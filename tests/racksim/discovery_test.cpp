@@ -50,8 +50,8 @@ TEST(Discovery, BroadcastQueryIsAnsweredByEveryModule) {
         ASSERT_GE(r.payload.size(), 9u);
         EXPECT_EQ(r.payload[0], 0x55);
         EXPECT_EQ(r.payload[1], 0xAA);
-        EXPECT_TRUE(
-            std::equal(r.payload.begin() + 2, r.payload.begin() + 8, rack.module(i).hw.begin()));
+        EXPECT_TRUE(std::equal(r.payload.begin() + 2, r.payload.begin() + 8,
+                               rack.module(i).identity.hw.begin()));
         EXPECT_EQ(r.payload[8], 0);  // not broadcast-only
     }
 }
@@ -73,7 +73,7 @@ TEST(Discovery, ByNumberOnlyTheMatchingModuleAnswers) {
               std::vector<uint32_t>{test::kModuleB});
     EXPECT_TRUE(ask(rack, kBroadcastIp, by_number(9)).empty());
     // Two modules with one number both answer, in rack order.
-    rack.module(2).number = 2;
+    rack.module(2).identity.number = 2;
     EXPECT_EQ(senders(ask(rack, kBroadcastIp, by_number(2))),
               (std::vector<uint32_t>{test::kModuleB, test::kModuleC}));
 }
@@ -111,7 +111,7 @@ TEST(Discovery, BroadcastOnlyIsSaidInTheAnswer) {
 
 TEST(ExtendedHeader, OnlyTheOwnerOfTheHardwareAddressAnswers) {
     Rack rack = test::three_modules();
-    const HwAddress hw = rack.module(1).hw;
+    const HwAddress hw = rack.module(1).identity.hw;
     const Bytes frame = make_request(12, {0x04}, true, "", &hw);
     auto out = rack.handle(kBroadcastIp, frame.data(), frame.size());
     ASSERT_EQ(out.size(), 1u);
@@ -130,7 +130,7 @@ TEST(ExtendedHeader, OnlyTheOwnerOfTheHardwareAddressAnswers) {
 TEST(ExtendedHeader, WorksUnderAKey) {
     Rack rack = test::three_modules();
     rack.settings().key = "xy";
-    const HwAddress hw = rack.module(2).hw;
+    const HwAddress hw = rack.module(2).identity.hw;
     const Bytes frame = make_request(12, {0x05}, true, "xy", &hw);
     auto out = rack.handle(kBroadcastIp, frame.data(), frame.size());
     ASSERT_EQ(out.size(), 1u);
@@ -155,8 +155,8 @@ TEST(Identity, BlocksHaveDefaultsAndCanBeReplaced) {
     EXPECT_TRUE(support[0x07 / 8] & (1 << (0x07 % 8)));  // read IO is served
     EXPECT_FALSE(support[0x61 / 8] & (1 << (0x61 % 8)));
 
-    rack.module(0).version_block = {3, 1, 4};
-    rack.module(0).device_def = Bytes(50, 0xEE);
+    rack.module(0).identity.version_block = {3, 1, 4};
+    rack.module(0).identity.device_def = Bytes(50, 0xEE);
     EXPECT_EQ(ask_one(rack, test::kModuleA, {0x01}).payload, (Bytes{3, 1, 4}));
     EXPECT_EQ(ask_one(rack, test::kModuleA, {0x04}).payload, Bytes(50, 0xEE));
 }

@@ -34,7 +34,7 @@ TEST(Faults, DroppedRequestsAreNotCarriedOut) {
 std::vector<bool> drop_pattern(double fraction, uint64_t seed, int n) {
     Rack rack = test::three_modules();
     rack.module(0).faults.drop_fraction = fraction;
-    rack.module(0).rng_state = seed;
+    rack.module(0).faults.rng_state = seed;
     std::vector<bool> dropped;
     for (int i = 0; i < n; ++i) dropped.push_back(ask(rack, kModuleA, {0x01}).empty());
     return dropped;
@@ -58,7 +58,7 @@ TEST(Faults, SeedComesFromTheFaultsWhenAdded) {
     Module m("m", 1);
     m.faults.seed = 99;
     m.faults.drop_fraction = 0.5;
-    EXPECT_EQ(rack.add_module(std::move(m)).rng_state, 99u);
+    EXPECT_EQ(rack.add_module(std::move(m)).faults.rng_state, 99u);
 }
 
 TEST(Faults, DelayIsCarriedOnEveryReply) {
@@ -117,6 +117,48 @@ TEST(Faults, MagicZqq) {
     EXPECT_EQ(r[0].magic, "ZQK");
     EXPECT_EQ(r[1].magic, "ZQQ");
     EXPECT_TRUE(r[1].crc_right);
+}
+
+TEST(Faults, FaultsOfAFunctionCodeStandInForTheModuleFaults) {
+    Rack rack = test::three_modules();
+    Module& m = rack.module(0);
+    m.faults.delay_ms = 30;
+    Faults io = m.faults;
+    io.drop_first = 1;
+    m.faults_by_function[0x07] = io;  // read I/O: late, and the first one lost
+    m.faults_by_function[0x01] = {};  // version block: no fault at all
+    EXPECT_TRUE(ask(rack, kModuleA, {0x07}).empty());
+    EXPECT_EQ(ask(rack, kModuleA, {0x07}).at(0).delay_ms, 30u);
+    EXPECT_EQ(ask(rack, kModuleA, {0x01}).at(0).delay_ms, 0u);
+    EXPECT_EQ(ask(rack, kModuleA, {0x04}).at(0).delay_ms, 30u);  // the module's faults
+    EXPECT_EQ(m.faults.drop_first, 0u);  // the loss was counted down on the function's entry
+    EXPECT_EQ(m.counters.dropped, 1u);
+}
+
+TEST(Faults, HandlersSeeTheFaultsOfTheirFunctionCode) {
+    Rack rack = test::three_modules();
+    Module& m = rack.module(0);
+    m.faults_by_function[0x05].broadcast_only = true;
+    m.faults_by_function[0x0F].final_delay_ms = 500;
+    EXPECT_EQ(ask(rack, kModuleA, {0x05}).at(0).payload.at(8), 1);
+    // Discovery by number (0x09) has no entry: the module's faults say "not broadcast-only".
+    Bytes by_number{0x09, 0x00, 0x20, 0x00, 0x04, 0x00};
+    put_u32(by_number, m.identity.number);
+    EXPECT_EQ(ask(rack, kModuleA, by_number).at(0).payload.at(8), 0);
+    const auto write = ask(rack, kModuleA, {0x0F, 0x00, 0x00, 0x00});
+    ASSERT_EQ(write.size(), 2u);
+    EXPECT_EQ(write[0].delay_ms, 0u);
+    EXPECT_EQ(write[1].delay_ms, 500u);
+}
+
+TEST(Faults, EveryFaultEntryGetsItsOwnDropGenerator) {
+    Rack rack;
+    Module m("m", 1);
+    m.faults.seed = 5;
+    m.faults_by_function[0x07].seed = 6;
+    Module& added = rack.add_module(std::move(m));
+    EXPECT_EQ(added.faults.rng_state, 5u);
+    EXPECT_EQ(added.faults_by_function.at(0x07).rng_state, 6u);
 }
 
 TEST(Faults, LogNamesTheModuleFunctionAndFaults) {

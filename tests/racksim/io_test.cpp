@@ -65,7 +65,7 @@ TEST(ReadIo, ModuleWithoutInputsSendsJustTheEnd) {
 
 TEST(ReadIo, LongItemsAreSplitToFitTheirHeaders) {
     Module m("m", 1);
-    m.base_slots = 32;
+    m.base.base_slots = 32;
     m.add_slot(0, SlotRecord::basic(1, 0, 0, 40, 0));
     m.add_slot(1, SlotRecord::basic(1, 0, 0, 200, 0));
     m.add_slot(17, SlotRecord::basic(1, 8, 0, 0, 0));
@@ -246,7 +246,7 @@ TEST(Robustness, RandomRequestsNeverBreakTheRack) {
     const uint8_t codes[] = {0x01, 0x02, 0x04, 0x05, 0x06, 0x07, 0x08,
                              0x09, 0x0F, 0x18, 0x30, 0x15, 0x99};
     Rack rack = test::three_modules();
-    rack.module(0).base_slots = 32;
+    rack.module(0).base.base_slots = 32;
     for (int i = 0; i < 3000; ++i) {
         Bytes payload{codes[rng() % sizeof codes]};
         const size_t len = rng() % 64;
@@ -264,7 +264,7 @@ TEST(Robustness, RandomRequestsNeverBreakTheRack) {
         for (auto& b : raw) b = static_cast<uint8_t>(rng());
         rack.handle(kModuleA, raw.data(), raw.size());
     }
-    for (const auto& [n, slot] : rack.module(0).slots) {
+    for (const auto& [n, slot] : rack.module(0).base.slots) {
         EXPECT_LT(n, 32);
         EXPECT_EQ(slot.io.bit_out.size(), (slot.counts().bit_out + 7u) / 8u);
         EXPECT_EQ(slot.io.word_out.size(), slot.counts().word_out);

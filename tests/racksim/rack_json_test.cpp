@@ -1,5 +1,9 @@
 // Rack descriptions: what they build, and errors that name their place.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "rack.h"
 #include "test_util.h"
@@ -27,13 +31,13 @@ TEST(RackJson, SampleRackLoads) {
     ASSERT_TRUE(rack) << error;
     ASSERT_EQ(rack->modules().size(), 3u);
     const Module& press = rack->module(0);
-    EXPECT_EQ(press.name, "press-line");
-    EXPECT_EQ(press.number, 1u);
-    EXPECT_EQ(press.kind, kKindQxRio);
+    EXPECT_EQ(press.identity.name, "press-line");
+    EXPECT_EQ(press.identity.number, 1u);
+    EXPECT_EQ(press.identity.kind, kKindQxRio);
     EXPECT_GE(press.slot(0).counts().bit_in, 8);
     EXPECT_GE(press.slot(1).counts().bit_in, 8);
     EXPECT_GT(press.slot(3).counts().bit_out, 0);
-    EXPECT_EQ(rack->module(2).kind, kKindNode);
+    EXPECT_EQ(rack->module(2).identity.kind, kKindNode);
     // The demo road: outputs written to slot 3 come back on slot 1's inputs.
     const auto r = test::ask(*rack, test::kModuleA, {0x06, 0x03, 0x41, 0x06, 0xFF});
     ASSERT_EQ(r.size(), 1u);
@@ -44,14 +48,14 @@ TEST(RackJson, DefaultsFillAddressesNamesAndNumbers) {
     Rack rack = parsed(R"({"modules": [{}, {"address": "127.0.0.2"}, {}], "crc": false,
                            "key": "abc"})");
     ASSERT_EQ(rack.modules().size(), 3u);
-    EXPECT_EQ(ip_text(rack.module(0).ip), "127.0.0.3");  // .2 is taken by the second
-    EXPECT_EQ(ip_text(rack.module(1).ip), "127.0.0.2");
-    EXPECT_EQ(ip_text(rack.module(2).ip), "127.0.0.4");
-    EXPECT_EQ(rack.module(0).name, "module1");
-    EXPECT_EQ(rack.module(2).number, 3u);
-    EXPECT_EQ(hw_text(rack.module(0).hw), "02:52:53:00:00:01");
-    EXPECT_EQ(hw_text(rack.module(2).hw), "02:52:53:00:00:03");
-    EXPECT_EQ(rack.module(0).base_slots, 8);
+    EXPECT_EQ(ip_text(rack.module(0).identity.ip), "127.0.0.3");  // .2 is taken by the second
+    EXPECT_EQ(ip_text(rack.module(1).identity.ip), "127.0.0.2");
+    EXPECT_EQ(ip_text(rack.module(2).identity.ip), "127.0.0.4");
+    EXPECT_EQ(rack.module(0).identity.name, "module1");
+    EXPECT_EQ(rack.module(2).identity.number, 3u);
+    EXPECT_EQ(hw_text(rack.module(0).identity.hw), "02:52:53:00:00:01");
+    EXPECT_EQ(hw_text(rack.module(2).identity.hw), "02:52:53:00:00:03");
+    EXPECT_EQ(rack.module(0).base.base_slots, 8);
     EXPECT_FALSE(rack.settings().crc);
     EXPECT_EQ(rack.settings().key, "abc");
 }
@@ -72,9 +76,9 @@ TEST(RackJson, ReadsSlotsImagesBehaviourAndFaults) {
                    "final_delay_ms": 900, "corrupt_crc": true, "stray_before_reply": true,
                    "answer_twice": true, "magic_zqq": true, "broadcast_only": true}}]})");
     const Module& m = rack.module(0);
-    EXPECT_EQ(m.number, 0xFFFFFFFFu);
-    EXPECT_EQ(m.kind, 6);
-    EXPECT_EQ(hw_text(m.hw), "0A:0B:0C:0D:0E:0F");
+    EXPECT_EQ(m.identity.number, 0xFFFFFFFFu);
+    EXPECT_EQ(m.identity.kind, 6);
+    EXPECT_EQ(hw_text(m.identity.hw), "0A:0B:0C:0D:0E:0F");
     const Slot& s = m.slot(12);
     EXPECT_EQ(s.counts(), (IoCounts{10, 3, 2, 1, 1, 1}));
     EXPECT_EQ(s.io.bit_in, (Bytes{0x06, 0x00}));
@@ -84,7 +88,7 @@ TEST(RackJson, ReadsSlotsImagesBehaviourAndFaults) {
     EXPECT_TRUE(s.behaviour.counter);
     EXPECT_EQ(s.behaviour.wired_from, 12);
     EXPECT_EQ(m.slot(0).record.kind, 255);
-    EXPECT_EQ(m.version_block, (Bytes{1, 2}));
+    EXPECT_EQ(m.identity.version_block, (Bytes{1, 2}));
     const Faults& f = m.faults;
     EXPECT_EQ(f.drop_first, 3u);
     EXPECT_DOUBLE_EQ(f.drop_fraction, 0.25);
@@ -93,13 +97,50 @@ TEST(RackJson, ReadsSlotsImagesBehaviourAndFaults) {
     EXPECT_EQ(f.final_delay_ms, 900u);
     EXPECT_TRUE(f.corrupt_crc && f.stray_before_reply && f.answer_twice && f.magic_zqq &&
                 f.broadcast_only);
-    EXPECT_EQ(m.installed.size(), 2u);
+    EXPECT_EQ(m.base.installed.size(), 2u);
+}
+
+TEST(RackJson, FaultsByFunctionStartFromTheModuleFaults) {
+    Rack rack = parsed(R"({"modules": [{
+        "faults": {"delay_ms": 30, "seed": 4},
+        "faults_by_function": {"0x07": {"drop_first": 2}, "4": {"delay_ms": 0},
+                               "0X0f": {"final_delay_ms": 900}}}]})");
+    const Module& m = rack.module(0);
+    ASSERT_EQ(m.faults_by_function.size(), 3u);
+    const Faults& io = m.faults_by_function.at(0x07);
+    EXPECT_EQ(io.drop_first, 2u);
+    EXPECT_EQ(io.delay_ms, 30u);
+    EXPECT_EQ(io.rng_state, 4u);
+    EXPECT_EQ(m.faults_by_function.at(0x04).delay_ms, 0u);
+    EXPECT_EQ(m.faults_by_function.at(0x0F).final_delay_ms, 900u);
+    EXPECT_EQ(m.faults.drop_first, 0u);
+}
+
+TEST(RackJson, FaultsByFunctionErrorsNameTheirPlace) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"modules": [{"faults_by_function": {"x7": {}}}]})",
+         "modules[0].faults_by_function: \"x7\" is not a function code (0 to 255, or 0x00 to "
+         "0xFF)"},
+        {R"({"modules": [{"faults_by_function": {"256": {}}}]})",
+         "modules[0].faults_by_function: \"256\" is not a function code (0 to 255, or 0x00 to "
+         "0xFF)"},
+        {R"({"modules": [{"faults_by_function": {"0x": {}}}]})",
+         "modules[0].faults_by_function: \"0x\" is not a function code (0 to 255, or 0x00 to "
+         "0xFF)"},
+        {R"({"modules": [{"faults_by_function": {"7": {}, "0x07": {}}}]})",
+         "modules[0].faults_by_function: function code 7 given twice"},
+        {R"({"modules": [{"faults_by_function": {"0x07": {"delay_ms": -1}}}]})",
+         "modules[0].faults_by_function.0x07.delay_ms: must be from 0 to 600000"},
+        {R"({"modules": [{"faults_by_function": [7]}]})",
+         "modules[0].faults_by_function: expected an object"},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(error_of(text), expected) << text;
 }
 
 TEST(RackJson, DerivedHardwareAddressesAvoidExplicitOnes) {
     Rack rack = parsed(R"({"modules": [{"hardware_address": "02:52:53:00:00:02"}, {}, {}]})");
-    EXPECT_EQ(hw_text(rack.module(1).hw), "02:52:53:00:00:01");
-    EXPECT_EQ(hw_text(rack.module(2).hw), "02:52:53:00:00:03");
+    EXPECT_EQ(hw_text(rack.module(1).identity.hw), "02:52:53:00:00:01");
+    EXPECT_EQ(hw_text(rack.module(2).identity.hw), "02:52:53:00:00:03");
 }
 
 TEST(RackJson, KindSevenPairs) {
@@ -186,6 +227,49 @@ TEST(RackJson, LoadNamesTheFile) {
     std::string error;
     EXPECT_FALSE(Rack::load("/nonexistent/rack.json", &error));
     EXPECT_EQ(error.rfind("cannot read /nonexistent/rack.json", 0), 0u) << error;
+}
+
+// A scratch directory for rack files, removed with everything in it at the end of the scope.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = ::testing::TempDir() + "racksim_XXXXXX";
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~ScratchDir() {
+        if (!path_.empty()) std::filesystem::remove_all(path_);
+    }
+    std::string file(const std::string& name, const std::string& contents) const {
+        const std::string p = path_ + "/" + name;
+        std::ofstream(p, std::ios::binary) << contents;
+        return p;
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+TEST(RackJson, LoadSaysWhatIsWrongWithTheFile) {
+    ScratchDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string sub = dir.path() + "/rack.json";
+    std::filesystem::create_directory(sub);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {sub, sub + ": is a directory"},
+        {dir.file("nul.json", std::string("\0{}", 3)),
+         dir.path() + "/nul.json: not a text file (NUL byte at offset 0)"},
+        {dir.file("late.json", std::string("{\"mo\0", 5)),
+         dir.path() + "/late.json: not a text file (NUL byte at offset 4)"},
+        {dir.file("empty.json", ""), dir.path() + "/empty.json: empty file"},
+    };
+    for (const auto& [path, expected] : cases) {
+        std::string error;
+        EXPECT_FALSE(Rack::load(path, &error)) << path;
+        EXPECT_EQ(error, expected);
+    }
+    std::string error;
+    EXPECT_TRUE(Rack::load(dir.file("ok.json", R"({"modules": [{}]})"), &error)) << error;
 }
 
 TEST(RackJson, AddressesAreParsedStrictly) {

@@ -6,9 +6,9 @@
 
 namespace racksim {
 
-Bytes encode_base_def(const Module& m, bool extended) {
+Bytes encode_base_def(const Slots& slots, bool extended) {
     StreamWriter w(extended);
-    for (const auto& [n, slot] : m.slots) {
+    for (const auto& [n, slot] : slots) {
         w.select_slot(n);
         w.record_item(slot.record.encode());
     }
@@ -56,7 +56,7 @@ bool decode_record(const uint8_t* p, size_t len, SlotRecord* r, std::string* why
 
 }  // namespace
 
-bool parse_base_def(const uint8_t* data, size_t len, int base_slots, std::map<int, Slot>* slots,
+bool parse_base_def(const uint8_t* data, size_t len, int base_slots, Slots* slots,
                     std::string* why) {
     auto fail = [&](const std::string& reason) {
         if (why) *why = reason;
@@ -97,14 +97,15 @@ bool parse_base_def(const uint8_t* data, size_t len, int base_slots, std::map<in
     return true;
 }
 
-void adopt_base_def(Module& m, std::map<int, Slot> fresh, bool fresh_behaviour) {
+void adopt_base_def(Module& m, Slots fresh, bool fresh_behaviour) {
+    Slots& current = m.base.slots;
     for (auto& [n, slot] : fresh) {
-        auto old = m.slots.find(n);
-        if (old == m.slots.end()) continue;
+        auto old = current.find(n);
+        if (old == current.end()) continue;
         if (!fresh_behaviour) slot.behaviour = old->second.behaviour;
         if (old->second.record.counts == slot.record.counts) slot.io = old->second.io;
     }
-    m.slots = std::move(fresh);
+    current = std::move(fresh);
 }
 
 }  // namespace racksim

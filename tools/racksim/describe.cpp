@@ -39,9 +39,10 @@ std::string describe_slot(int number, const Slot& slot) {
 std::string describe_rack(const Rack& rack) {
     std::string s;
     for (const Module& m : rack.modules()) {
-        s += "  " + m.name + ": number " + std::to_string(m.number) + ", " + kind_text(m.kind) +
-             ", at " + ip_text(m.ip) + ", hardware " + hw_text(m.hw) + "\n";
-        for (const auto& [n, slot] : m.slots) s += "    " + describe_slot(n, slot) + "\n";
+        const Identity& id = m.identity;
+        s += "  " + id.name + ": number " + std::to_string(id.number) + ", " + kind_text(id.kind) +
+             ", at " + ip_text(id.ip) + ", hardware " + hw_text(id.hw) + "\n";
+        for (const auto& [n, slot] : m.base.slots) s += "    " + describe_slot(n, slot) + "\n";
     }
     const RackSettings& set = rack.settings();
     s += std::string("  CRC ") + (set.crc ? "on" : "off") + ", key " +
@@ -51,7 +52,8 @@ std::string describe_rack(const Rack& rack) {
 
 std::string first_remote_module(const Rack& rack) {
     for (const Module& m : rack.modules()) {
-        if ((m.ip >> 24) != 127) return m.name + " (" + ip_text(m.ip) + ")";
+        const Identity& id = m.identity;
+        if ((id.ip >> 24) != 127) return id.name + " (" + ip_text(id.ip) + ")";
     }
     return "";
 }

@@ -28,15 +28,14 @@ uint16_t other_sequence(uint16_t seq) {
 
 }  // namespace
 
-bool drop_request(Module& m, std::string* why) {
-    Faults& f = m.faults;
+bool drop_request(Faults& f, std::string* why) {
     if (f.drop_first > 0) {
         --f.drop_first;
         *why = "dropped (drop_first, " + std::to_string(f.drop_first) + " more to drop)";
         return true;
     }
     if (f.drop_fraction > 0) {
-        const double u = static_cast<double>(next_random(m.rng_state) >> 11) * 0x1.0p-53;
+        const double u = static_cast<double>(next_random(f.rng_state) >> 11) * 0x1.0p-53;
         if (u < f.drop_fraction) {
             *why = "dropped (drop_fraction)";
             return true;
@@ -45,9 +44,8 @@ bool drop_request(Module& m, std::string* why) {
     return false;
 }
 
-std::vector<Outgoing> reply_datagrams(const Module& m, uint16_t sequence,
+std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
                                       const std::vector<Answer>& answers, bool crc) {
-    const Faults& f = m.faults;
     std::vector<Outgoing> out;
     uint32_t delay = f.delay_ms;
     for (size_t i = 0; i < answers.size(); ++i) {
@@ -61,16 +59,15 @@ std::vector<Outgoing> reply_datagrams(const Module& m, uint16_t sequence,
         if (f.stray_before_reply && i == 0) {
             Bytes stray = frame;
             set_u16(&stray[3], other_sequence(sequence));
-            out.push_back({m.ip, std::move(stray), delay});
+            out.push_back({from_ip, std::move(stray), delay});
         }
-        if (f.answer_twice) out.push_back({m.ip, frame, delay});
-        out.push_back({m.ip, std::move(frame), delay});
+        if (f.answer_twice) out.push_back({from_ip, frame, delay});
+        out.push_back({from_ip, std::move(frame), delay});
     }
     return out;
 }
 
-std::string fault_note(const Module& m) {
-    const Faults& f = m.faults;
+std::string fault_note(const Faults& f) {
     std::string s;
     auto add = [&](const std::string& what) { s += (s.empty() ? "" : ", ") + what; };
     if (f.delay_ms) add("late " + std::to_string(f.delay_ms) + " ms");

@@ -13,14 +13,16 @@ namespace racksim {
 
 struct Outgoing;
 
-// Whether the module loses this request; says which fault in *why.
-bool drop_request(Module& m, std::string* why);
+// Whether a request that meets these faults is lost; says which fault in *why. Counts the
+// loss down in `drop_first` and moves the drop generator on.
+bool drop_request(Faults& f, std::string* why);
 
-// The datagrams that carry the answers, with the module's faults applied, in sending order.
-std::vector<Outgoing> reply_datagrams(const Module& m, uint16_t sequence,
+// The datagrams from the module at `from_ip` that carry the answers, with the faults applied,
+// in sending order.
+std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
                                       const std::vector<Answer>& answers, bool crc);
 
 // A short note of the faults that shaped the replies, for the log ("" when none).
-std::string fault_note(const Module& m);
+std::string fault_note(const Faults& f);
 
 }  // namespace racksim

@@ -8,7 +8,7 @@ namespace racksim {
 
 namespace {
 
-using Handler = Execution (*)(Module&, const Request&);
+using Handler = Execution (*)(Context&, const Request&);
 
 struct Entry {
     uint8_t code;
@@ -37,10 +37,10 @@ Bytes status_only(uint16_t status) {
     return b;
 }
 
-Execution execute(Module& m, const Request& req) {
+Execution execute(Context& ctx, const Request& req) {
     const uint8_t code = req.payload.at(0);
     for (const Entry& e : kTable) {
-        if (e.code == code) return e.handler(m, req);
+        if (e.code == code) return e.handler(ctx, req);
     }
     char text[64];
     std::snprintf(text, sizeof text, "unknown function: status 0x%04X", kStatusUnknownFunction);

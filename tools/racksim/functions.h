@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "context.h"
 #include "frame.h"
 #include "module.h"
 
@@ -44,8 +45,8 @@ struct Execution {
     std::string log;              // what was read or written
 };
 
-// Carries out a request on the module.
-Execution execute(Module& m, const Request& req);
+// Carries out a request on the context's module.
+Execution execute(Context& ctx, const Request& req);
 
 // The function codes that `execute` serves.
 const std::vector<uint8_t>& served_functions();

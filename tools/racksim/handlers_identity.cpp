@@ -6,11 +6,12 @@
 
 namespace racksim {
 
-Execution on_query(Module& m, const Request&) {
-    return {{{discovery_answer(m)}}, "discovery"};
+Execution on_query(Context& ctx, const Request&) {
+    return {{{discovery_answer(ctx.module, ctx.faults)}}, "discovery"};
 }
 
-Execution on_query_data(Module& m, const Request& req) {
+Execution on_query_data(Context& ctx, const Request& req) {
+    const Module& m = ctx.module;
     // 9, 0, u16 data type, u16 data length, data.
     Reader in(req.payload);
     uint16_t type = 0, length = 0;
@@ -18,12 +19,14 @@ Execution on_query_data(Module& m, const Request& req) {
         return {{}, "discovery with a malformed data item: silent"};
     }
     if (!query_applies(m, type, in.here(), length)) return {{}, ""};
+    const Identity& id = m.identity;
     std::string what =
-        type == kQueryByNumber ? "number " + std::to_string(m.number) : "name \"" + m.name + "\"";
-    return {{{discovery_answer(m)}}, "discovery by " + what};
+        type == kQueryByNumber ? "number " + std::to_string(id.number) : "name \"" + id.name + "\"";
+    return {{{discovery_answer(m, ctx.faults)}}, "discovery by " + what};
 }
 
-Execution on_identity(Module& m, const Request& req) {
+Execution on_identity(Context& ctx, const Request& req) {
+    const Module& m = ctx.module;
     switch (req.payload[0]) {
         case fn::kVersionInfo: {
             Bytes b = version_block(m);

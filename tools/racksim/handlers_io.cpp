@@ -24,14 +24,16 @@ const char* format_name(bool extended) {
 
 }  // namespace
 
-Execution on_read_io(Module& m, const Request& req) {
+Execution on_read_io(Context& ctx, const Request& req) {
+    Module& m = ctx.module;
     const bool extended = req.payload.size() >= 2 && req.payload[1] == kSwitchByte;
     Bytes reply = status_and_inputs(m, extended);
     return {{{std::move(reply)}},
             std::string("read IO (") + format_name(extended) + "): " + describe_inputs(m)};
 }
 
-Execution on_write_io(Module& m, const Request& req) {
+Execution on_write_io(Context& ctx, const Request& req) {
+    Module& m = ctx.module;
     const bool with_read = req.payload[0] == fn::kWriteIo;
     const std::string what = with_read ? "write IO" : "write IO without read";
     const uint8_t* stream = req.payload.data() + 1;

@@ -8,24 +8,25 @@
 
 namespace racksim {
 
-Bytes discovery_answer(const Module& m) {
+Bytes discovery_answer(const Module& m, const Faults& faults) {
+    const Identity& id = m.identity;
     Bytes b{0x55, 0xAA};
-    b.insert(b.end(), m.hw.begin(), m.hw.end());
-    b.push_back(m.faults.broadcast_only ? 1 : 0);
-    b.push_back(m.kind);
-    put_u32(b, m.number);
+    b.insert(b.end(), id.hw.begin(), id.hw.end());
+    b.push_back(faults.broadcast_only ? 1 : 0);
+    b.push_back(id.kind);
+    put_u32(b, id.number);
     return b;
 }
 
 bool query_applies(const Module& m, uint16_t type, const uint8_t* data, size_t len) {
     switch (type) {
         case kQueryByNumber:
-            return len >= 4 && get_u32(data) == m.number;
+            return len >= 4 && get_u32(data) == m.identity.number;
         case kQueryByName: {
             const auto* end = std::find(data, data + len, uint8_t{0});
             const std::string_view name(reinterpret_cast<const char*>(data),
                                         static_cast<size_t>(end - data));
-            return name == m.name;
+            return name == m.identity.name;
         }
         default:
             return false;
@@ -33,7 +34,7 @@ bool query_applies(const Module& m, uint16_t type, const uint8_t* data, size_t l
 }
 
 Bytes version_block(const Module& m) {
-    if (!m.version_block.empty()) return m.version_block;
+    if (!m.identity.version_block.empty()) return m.identity.version_block;
     // Firmware 1.0, hardware revision 1, then the producer's text.
     Bytes b{1, 0, 1, 0};
     const char text[] = "RackSim";
@@ -42,7 +43,7 @@ Bytes version_block(const Module& m) {
 }
 
 Bytes support_block(const Module& m) {
-    if (!m.support_block.empty()) return m.support_block;
+    if (!m.identity.support_block.empty()) return m.identity.support_block;
     // A bitmap of the function codes the module serves: bit n of byte n / 8.
     Bytes b(32, 0);
     for (uint8_t fn : served_functions()) b[fn / 8] |= static_cast<uint8_t>(1u << (fn % 8));
@@ -50,14 +51,16 @@ Bytes support_block(const Module& m) {
 }
 
 Bytes device_definition(const Module& m) {
-    if (!m.device_def.empty()) return m.device_def;
+    const Identity& id = m.identity;
+    if (!id.device_def.empty()) return id.device_def;
     // Size, revision, kind, base slots, module number, hardware address, name (28 bytes,
     // zero-terminated).
-    Bytes b{static_cast<uint8_t>(kDeviceDefSize), 1, m.kind, static_cast<uint8_t>(m.base_slots)};
-    put_u32(b, m.number);
-    b.insert(b.end(), m.hw.begin(), m.hw.end());
+    Bytes b{static_cast<uint8_t>(kDeviceDefSize), 1, id.kind,
+            static_cast<uint8_t>(m.base.base_slots)};
+    put_u32(b, id.number);
+    b.insert(b.end(), id.hw.begin(), id.hw.end());
     Bytes name(kDeviceDefSize - b.size(), 0);
-    std::memcpy(name.data(), m.name.data(), std::min(m.name.size(), name.size() - 1));
+    std::memcpy(name.data(), id.name.data(), std::min(id.name.size(), name.size() - 1));
     b.insert(b.end(), name.begin(), name.end());
     return b;
 }

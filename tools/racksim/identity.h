@@ -19,8 +19,9 @@ inline constexpr size_t kMaxIdentityBlock = 191;
 // Hosts read the device definition into 42 bytes and treat a longer one as an error.
 inline constexpr size_t kDeviceDefSize = 42;
 
-// 0x55 0xAA, hardware address, broadcast-only byte, then kind and module number.
-Bytes discovery_answer(const Module& m);
+// 0x55 0xAA, hardware address, broadcast-only byte (from the faults in force), then kind and
+// module number.
+Bytes discovery_answer(const Module& m, const Faults& faults);
 
 // Whether a discovery data item (type, data) applies to the module. Unknown types apply to
 // nobody.

@@ -54,11 +54,12 @@ size_t store_values(std::vector<T>& out, size_t first, const Bytes& data) {
 }  // namespace
 
 void refresh_inputs(Module& m) {
-    for (auto& [n, slot] : m.slots) {
+    Slots& slots = m.base.slots;
+    for (auto& [n, slot] : slots) {
         const SlotBehaviour& b = slot.behaviour;
         if (b.wired_from >= 0) {
-            auto src = m.slots.find(b.wired_from);
-            if (src != m.slots.end()) {
+            auto src = slots.find(b.wired_from);
+            if (src != slots.end()) {
                 const Slot& s = src->second;
                 copy_bits(s.io.bit_out, s.counts().bit_out, slot.io.bit_in, slot.counts().bit_in);
                 copy_prefix(s.io.word_out, slot.io.word_in);
@@ -75,26 +76,50 @@ void refresh_inputs(Module& m) {
     }
 }
 
-Bytes encode_inputs(const Module& m, bool extended) {
+namespace {
+
+// One direction of a slot's image: its bit, word and 32-bit values with their item types.
+struct ImageSide {
+    uint8_t bit_type, word_type, dword_type;
+    const Bytes& bits;
+    const std::vector<uint16_t>& words;
+    const std::vector<uint32_t>& dwords;
+};
+
+Bytes encode_stream(const Slots& slots, bool extended, ImageSide (*side)(const Slot&)) {
     StreamWriter w(extended);
-    for (const auto& [n, slot] : m.slots) {
-        const IoCounts& c = slot.counts();
-        if (!c.any_inputs()) continue;
+    for (const auto& [n, slot] : slots) {
+        const ImageSide s = side(slot);
+        if (s.bits.empty() && s.words.empty() && s.dwords.empty()) continue;
         w.select_slot(n);
-        if (c.bit_in) w.data_items(kBitIn, slot.io.bit_in.data(), slot.io.bit_in.size(), 1);
-        if (c.word_in) {
+        if (!s.bits.empty()) w.data_items(s.bit_type, s.bits.data(), s.bits.size(), 1);
+        if (!s.words.empty()) {
             Bytes words;
-            for (uint16_t v : slot.io.word_in) put_u16(words, v);
-            w.data_items(kWordIn, words.data(), slot.io.word_in.size(), 2);
+            for (uint16_t v : s.words) put_u16(words, v);
+            w.data_items(s.word_type, words.data(), s.words.size(), 2);
         }
-        if (c.dword_in) {
+        if (!s.dwords.empty()) {
             Bytes dwords;
-            for (uint32_t v : slot.io.dword_in) put_u32(dwords, v);
-            w.data_items(kDwordIn, dwords.data(), slot.io.dword_in.size(), 4);
+            for (uint32_t v : s.dwords) put_u32(dwords, v);
+            w.data_items(s.dword_type, dwords.data(), s.dwords.size(), 4);
         }
     }
     w.put(kEndIo);
     return w.take();
+}
+
+}  // namespace
+
+Bytes encode_inputs(const Slots& slots, bool extended) {
+    return encode_stream(slots, extended, [](const Slot& s) {
+        return ImageSide{kBitIn, kWordIn, kDwordIn, s.io.bit_in, s.io.word_in, s.io.dword_in};
+    });
+}
+
+Bytes encode_outputs(const Slots& slots, bool extended) {
+    return encode_stream(slots, extended, [](const Slot& s) {
+        return ImageSide{kBitOut, kWordOut, kDwordOut, s.io.bit_out, s.io.word_out, s.io.dword_out};
+    });
 }
 
 std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
@@ -104,8 +129,8 @@ std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
         log += "slot " + std::to_string(slot) + " " + what + " " + value;
     };
     for (const StreamItem& item : items) {
-        auto it = m.slots.find(item.slot);
-        if (it == m.slots.end()) continue;
+        auto it = m.base.slots.find(item.slot);
+        if (it == m.base.slots.end()) continue;
         Slot& slot = it->second;
         const size_t esize = element_size(item.type);
         const size_t first = item.offset / esize;
@@ -144,7 +169,7 @@ std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
 
 std::string describe_inputs(const Module& m) {
     std::string log;
-    for (const auto& [n, slot] : m.slots) {
+    for (const auto& [n, slot] : m.base.slots) {
         const SlotImage& io = slot.io;
         std::string parts;
         auto add = [&](const char* what, const std::string& v) {

@@ -16,7 +16,12 @@ void refresh_inputs(Module& m);
 
 // The input stream: for each slot with inputs, its selection, then bit, word and 32-bit
 // inputs, and the end byte.
-Bytes encode_inputs(const Module& m, bool extended);
+Bytes encode_inputs(const Slots& slots, bool extended);
+inline Bytes encode_inputs(const Module& m, bool extended) {
+    return encode_inputs(m.base.slots, extended);
+}
+// The output stream that writes every output of the base, in the same shape.
+Bytes encode_outputs(const Slots& slots, bool extended);
 
 // Stores the output items of a parsed stream. Items for slots the module does not have, and
 // input items, are dropped; data past a slot's image is cut. Returns a short description of

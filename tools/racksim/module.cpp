@@ -117,7 +117,12 @@ void SlotImage::set_bit(Bytes& bits, size_t n, bool v) {
 }
 
 Slot& Module::add_slot(int slot, SlotRecord record) {
-    return slots.insert_or_assign(slot, Slot(std::move(record))).first->second;
+    return base.slots.insert_or_assign(slot, Slot(std::move(record))).first->second;
+}
+
+Faults& Module::faults_for(uint8_t code) {
+    auto it = faults_by_function.find(code);
+    return it == faults_by_function.end() ? faults : it->second;
 }
 
 }  // namespace racksim

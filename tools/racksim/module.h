@@ -97,7 +97,8 @@ struct Slot {
     const IoCounts& counts() const { return record.counts; }
 };
 
-// Misbehaviour, applied to every request addressed to the module.
+// Misbehaviour, applied to the requests addressed to the module (or, as an entry of
+// `faults_by_function`, to those with one function code).
 struct Faults {
     uint32_t drop_first = 0;     // drop this many requests, then answer
     double drop_fraction = 0.0;  // drop this share of requests (0..1), decided by `seed`
@@ -109,6 +110,7 @@ struct Faults {
     bool answer_twice = false;        // every reply is sent twice
     bool magic_zqq = false;           // replies carry the magic "ZQQ"
     bool broadcast_only = false;      // the discovery answer says "reach me by broadcast only"
+    uint64_t rng_state = 0;           // drop_fraction's generator; set from `seed` by the rack
     bool operator==(const Faults&) const = default;
 };
 
@@ -119,33 +121,54 @@ struct Counters {
     std::map<uint8_t, uint64_t> by_function;  // answered requests per function code
 };
 
-struct Module {
+// What the module says about itself and where it is.
+struct Identity {
     std::string name;
     uint32_t number = 0;
     uint8_t kind = kKindQxRio;
     uint32_t ip = 0;  // host byte order; 0 = assigned by the rack
     HwAddress hw{};   // all zero = derived by the rack
-    int base_slots = kDefaultBaseSlots;
-
-    std::map<int, Slot> slots;      // the current base definition with the I/O images
-    std::map<int, Slot> installed;  // what init/rescan restores; set when added to a rack
 
     Bytes version_block;  // empty = the default block
     Bytes support_block;  // empty = the default block
     Bytes device_def;     // empty = the default block (byte 2 = kind)
+};
+
+using Slots = std::map<int, Slot>;
+
+// The I/O base behind the module: its slots with module records and I/O images.
+struct BaseIo {
+    int base_slots = kDefaultBaseSlots;
+    Slots slots;      // the current base definition with the I/O images
+    Slots installed;  // what init/rescan restores; set when added to a rack
+};
+
+// A simulated module: one part per feature it plays, its misbehaviour and its counters.
+// Features to come (setup data, configuration, memory, serial ports) each add their own part.
+struct Module {
+    Identity identity;
+    BaseIo base;
 
     Faults faults;
+    // Faults for one function code in place of `faults` (a rack description fills an entry
+    // from the module's faults, changed by what the entry gives).
+    std::map<uint8_t, Faults> faults_by_function;
     Counters counters;
-    uint64_t rng_state = 0;  // drop_fraction's generator, seeded when added to a rack
 
     Module() = default;
-    Module(std::string name, uint32_t number, uint8_t kind = kKindQxRio)
-        : name(std::move(name)), number(number), kind(kind) {}
+    Module(std::string name, uint32_t number, uint8_t kind = kKindQxRio) {
+        identity.name = std::move(name);
+        identity.number = number;
+        identity.kind = kind;
+    }
 
     // Puts a module record in a slot with a zeroed image.
     Slot& add_slot(int slot, SlotRecord record);
-    Slot& slot(int n) { return slots.at(n); }
-    const Slot& slot(int n) const { return slots.at(n); }
+    Slot& slot(int n) { return base.slots.at(n); }
+    const Slot& slot(int n) const { return base.slots.at(n); }
+
+    // The faults that a request with this function code meets.
+    Faults& faults_for(uint8_t code);
 };
 
 }  // namespace racksim

@@ -8,34 +8,38 @@
 
 namespace racksim {
 
+Rack::Rack() : clock_(std::make_shared<SteadyClock>()), files_(std::make_shared<MemoryStore>()) {}
+
 Module& Rack::add_module(Module m) {
-    if (m.ip == 0) {
+    Identity& id = m.identity;
+    if (id.ip == 0) {
         uint32_t ip = kFirstModuleIp + static_cast<uint32_t>(modules_.size());
         while (find_ip(ip)) ++ip;
-        m.ip = ip;
+        id.ip = ip;
     }
-    if (m.hw == HwAddress{}) {
+    if (id.hw == HwAddress{}) {
         auto serial = static_cast<uint16_t>(modules_.size() + 1);
         do {
-            m.hw = derived_hw(serial++);
-        } while (find_hw(m.hw));
+            id.hw = derived_hw(serial++);
+        } while (find_hw(id.hw));
     }
-    m.installed = m.slots;
-    m.rng_state = m.faults.seed;
+    m.base.installed = m.base.slots;
+    m.faults.rng_state = m.faults.seed;
+    for (auto& [code, f] : m.faults_by_function) f.rng_state = f.seed;
     modules_.push_back(std::move(m));
     return modules_.back();
 }
 
 Module* Rack::find(const std::string& name) {
     for (Module& m : modules_) {
-        if (m.name == name) return &m;
+        if (m.identity.name == name) return &m;
     }
     return nullptr;
 }
 
 Module* Rack::find_hw(const HwAddress& hw) {
     for (Module& m : modules_) {
-        if (m.hw == hw) return &m;
+        if (m.identity.hw == hw) return &m;
     }
     return nullptr;
 }
@@ -52,7 +56,7 @@ HwAddress derived_hw(uint16_t serial) {
 
 Module* Rack::find_ip(uint32_t ip) {
     for (Module& m : modules_) {
-        if (m.ip == ip) return &m;
+        if (m.identity.ip == ip) return &m;
     }
     return nullptr;
 }
@@ -61,7 +65,7 @@ bool Rack::is_broadcast(uint32_t ip) const {
     if (ip == kBroadcastIp) return true;
     if ((ip & 0xFF) != 0xFF) return false;
     for (const Module& m : modules_) {
-        if (m.ip == ip) return false;
+        if (m.identity.ip == ip) return false;
     }
     return true;
 }
@@ -77,8 +81,8 @@ std::vector<Outgoing> Rack::handle(uint32_t to_ip, const uint8_t* data, size_t l
     const bool broadcast = is_broadcast(to_ip);
     std::vector<Outgoing> out;
     for (Module& m : modules_) {
-        if (!broadcast && m.ip != to_ip) continue;
-        if (req->extended && req->node != m.hw) continue;
+        if (!broadcast && m.identity.ip != to_ip) continue;
+        if (req->extended && req->node != m.identity.hw) continue;
         std::vector<Outgoing> replies = serve(m, *req);
         out.insert(out.end(), replies.begin(), replies.end());
     }
@@ -89,15 +93,17 @@ std::vector<Outgoing> Rack::serve(Module& m, const Request& req) {
     const uint8_t code = req.payload[0];
     char code_text[16];
     std::snprintf(code_text, sizeof code_text, " fn 0x%02X ", code);
-    const std::string head = m.name + " (" + ip_text(m.ip) + ")" + code_text;
+    const std::string head = m.identity.name + " (" + ip_text(m.identity.ip) + ")" + code_text;
     ++m.counters.requests;
+    Faults& faults = m.faults_for(code);
     std::string why;
-    if (drop_request(m, &why)) {
+    if (drop_request(faults, &why)) {
         ++m.counters.dropped;
         log(head + why);
         return {};
     }
-    Execution ex = execute(m, req);
+    Context ctx{*this, m, faults, *clock_, *files_};
+    Execution ex = execute(ctx, req);
     if (ex.answers.empty()) {
         if (!ex.log.empty()) log(head + ex.log);
         return {};
@@ -110,8 +116,8 @@ std::vector<Outgoing> Rack::serve(Module& m, const Request& req) {
     }
     ++m.counters.answered;
     ++m.counters.by_function[code];
-    log(head + ex.log + fault_note(m));
-    return reply_datagrams(m, req.sequence, ex.answers, settings_.crc);
+    log(head + ex.log + fault_note(faults));
+    return reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc);
 }
 
 std::string ip_text(uint32_t ip) {

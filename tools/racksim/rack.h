@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "context.h"
 #include "module.h"
 
 namespace racksim {
@@ -33,7 +35,8 @@ struct RackSettings {
 
 class Rack {
   public:
-    Rack() = default;
+    // Runs on the steady clock and keeps its files in memory until told otherwise.
+    Rack();
 
     // Parses a rack description; on error returns nullopt and sets *error to a message naming
     // the place (e.g. "modules[1].slots[0]: unknown record kind 9").
@@ -42,7 +45,7 @@ class Rack {
 
     // Adds a module. An address of 0 becomes the next free one from 127.0.0.2, an all-zero
     // hardware address a free derived one; its current base becomes the installed base that
-    // init restores, and its fault seed starts its drop generator.
+    // init restores, and each fault seed starts its drop generator.
     Module& add_module(Module m);
 
     // One request datagram arrived for `to_ip` (a module's own address, or a broadcast
@@ -51,6 +54,12 @@ class Rack {
 
     // Called with one line per request served, dropped or refused.
     void set_log(LogSink sink) { log_ = std::move(sink); }
+
+    // The clock and the file store that handlers are given.
+    void set_clock(std::shared_ptr<const Clock> clock) { clock_ = std::move(clock); }
+    const Clock& clock() const { return *clock_; }
+    void set_files(std::shared_ptr<FileStore> files) { files_ = std::move(files); }
+    FileStore& files() { return *files_; }
 
     RackSettings& settings() { return settings_; }
     const RackSettings& settings() const { return settings_; }
@@ -75,6 +84,8 @@ class Rack {
 
     RackSettings settings_;
     std::deque<Module> modules_;
+    std::shared_ptr<const Clock> clock_;
+    std::shared_ptr<FileStore> files_;
     LogSink log_;
     uint64_t bad_frames_ = 0;
 };

@@ -1,6 +1,7 @@
 // Reading a rack description (JSON). Every error names its place in the document.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host_limits.h"
 #include "identity.h"
 #include "rack.h"
 
@@ -200,8 +202,10 @@ void read_slots(const json& list, const std::string& path, Module& m) {
         only_keys(j, p, {"slot", "record", "inputs", "outputs", "counter", "wired_from"});
         if (!j.contains("slot")) fail(p, "missing \"slot\"");
         if (!j.contains("record")) fail(p, "missing \"record\"");
-        const int n = static_cast<int>(integer(j["slot"], at(p, "slot"), 0, m.base_slots - 1));
-        if (m.slots.count(n)) fail(at(p, "slot"), "slot " + std::to_string(n) + " given twice");
+        const int n = static_cast<int>(integer(j["slot"], at(p, "slot"), 0, m.base.base_slots - 1));
+        if (m.base.slots.count(n)) {
+            fail(at(p, "slot"), "slot " + std::to_string(n) + " given twice");
+        }
         Slot& slot = m.add_slot(n, read_record(j["record"], at(p, "record")));
         const IoCounts& c = slot.counts();
         if (j.contains("inputs")) {
@@ -223,23 +227,25 @@ void read_slots(const json& list, const std::string& path, Module& m) {
         }
     }
     for (const auto& [n, p] : wired) {
-        const int from = m.slots.at(n).behaviour.wired_from;
-        auto src = m.slots.find(from);
-        if (src == m.slots.end()) fail(p, "no slot " + std::to_string(from) + " in this module");
+        const int from = m.slot(n).behaviour.wired_from;
+        auto src = m.base.slots.find(from);
+        if (src == m.base.slots.end())
+            fail(p, "no slot " + std::to_string(from) + " in this module");
         if (!src->second.counts().any_outputs()) {
             fail(p, "slot " + std::to_string(from) + " has no outputs");
         }
     }
 }
 
-Faults read_faults(const json& j, const std::string& path) {
+// Reads faults over `f`: what the object gives replaces, the rest stays.
+Faults read_faults(const json& j, const std::string& path, Faults f = {}) {
     object(j, path);
     only_keys(j, path,
               {"drop_first", "drop_fraction", "seed", "delay_ms", "final_delay_ms", "corrupt_crc",
                "stray_before_reply", "answer_twice", "magic_zqq", "broadcast_only"});
-    Faults f;
     const int64_t kMaxDelay = 600000;
-    f.drop_first = static_cast<uint32_t>(integer_or(j, "drop_first", path, 0, UINT32_MAX, 0));
+    f.drop_first =
+        static_cast<uint32_t>(integer_or(j, "drop_first", path, 0, UINT32_MAX, f.drop_first));
     if (j.contains("drop_fraction")) {
         const json& d = j["drop_fraction"];
         if (!d.is_number() || d.get<double>() < 0 || d.get<double>() > 1) {
@@ -247,16 +253,58 @@ Faults read_faults(const json& j, const std::string& path) {
         }
         f.drop_fraction = d.get<double>();
     }
-    f.seed = static_cast<uint64_t>(integer_or(j, "seed", path, 0, INT64_MAX, 1));
-    f.delay_ms = static_cast<uint32_t>(integer_or(j, "delay_ms", path, 0, kMaxDelay, 0));
-    f.final_delay_ms =
-        static_cast<uint32_t>(integer_or(j, "final_delay_ms", path, 0, kMaxDelay, 0));
-    f.corrupt_crc = boolean_or(j, "corrupt_crc", path, false);
-    f.stray_before_reply = boolean_or(j, "stray_before_reply", path, false);
-    f.answer_twice = boolean_or(j, "answer_twice", path, false);
-    f.magic_zqq = boolean_or(j, "magic_zqq", path, false);
-    f.broadcast_only = boolean_or(j, "broadcast_only", path, false);
+    f.seed = static_cast<uint64_t>(
+        integer_or(j, "seed", path, 0, INT64_MAX, static_cast<int64_t>(f.seed)));
+    f.delay_ms = static_cast<uint32_t>(integer_or(j, "delay_ms", path, 0, kMaxDelay, f.delay_ms));
+    f.final_delay_ms = static_cast<uint32_t>(
+        integer_or(j, "final_delay_ms", path, 0, kMaxDelay, f.final_delay_ms));
+    f.corrupt_crc = boolean_or(j, "corrupt_crc", path, f.corrupt_crc);
+    f.stray_before_reply = boolean_or(j, "stray_before_reply", path, f.stray_before_reply);
+    f.answer_twice = boolean_or(j, "answer_twice", path, f.answer_twice);
+    f.magic_zqq = boolean_or(j, "magic_zqq", path, f.magic_zqq);
+    f.broadcast_only = boolean_or(j, "broadcast_only", path, f.broadcast_only);
     return f;
+}
+
+// A function code written as a decimal number or as 0x and hex digits, 0 to 255.
+bool parse_function_code(const std::string& text, uint8_t* code) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const size_t first = hex ? 2 : 0;
+    if (text.size() <= first || text.size() - first > 3) return false;
+    unsigned v = 0;
+    for (size_t i = first; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned d;
+        if (c >= '0' && c <= '9') {
+            d = static_cast<unsigned>(c - '0');
+        } else if (hex && c >= 'a' && c <= 'f') {
+            d = static_cast<unsigned>(c - 'a' + 10);
+        } else if (hex && c >= 'A' && c <= 'F') {
+            d = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        v = v * (hex ? 16 : 10) + d;
+    }
+    if (v > 255) return false;
+    *code = static_cast<uint8_t>(v);
+    return true;
+}
+
+// {"<function code>": {faults}, ...}: each entry starts from the module's faults.
+std::map<uint8_t, Faults> read_faults_by_function(const json& j, const std::string& path,
+                                                  const Faults& module_faults) {
+    object(j, path);
+    std::map<uint8_t, Faults> out;
+    for (const auto& [key, value] : j.items()) {
+        uint8_t code = 0;
+        if (!parse_function_code(key, &code)) {
+            fail(path, "\"" + key + "\" is not a function code (0 to 255, or 0x00 to 0xFF)");
+        }
+        if (out.count(code)) fail(path, "function code " + std::to_string(code) + " given twice");
+        out.emplace(code, read_faults(value, at(path, key.c_str()), module_faults));
+    }
+    return out;
 }
 
 uint8_t read_kind(const json& j, const std::string& path) {
@@ -273,46 +321,51 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     object(j, path);
     only_keys(j, path,
               {"name", "number", "kind", "address", "hardware_address", "base_slots", "slots",
-               "version_block", "support_block", "device_def", "faults"});
+               "version_block", "support_block", "device_def", "faults", "faults_by_function"});
     Module m;
-    m.name = text_or(j, "name", path, "module" + std::to_string(index + 1));
-    if (m.name.size() > 255 || m.name.find('\0') != std::string::npos) {
+    Identity& id = m.identity;
+    id.name = text_or(j, "name", path, "module" + std::to_string(index + 1));
+    if (id.name.size() > 255 || id.name.find('\0') != std::string::npos) {
         fail(at(path, "name"), "must be at most 255 characters without a zero byte");
     }
-    m.number = static_cast<uint32_t>(
+    id.number = static_cast<uint32_t>(
         integer_or(j, "number", path, INT32_MIN, UINT32_MAX, static_cast<int64_t>(index + 1)));
-    if (j.contains("kind")) m.kind = read_kind(j["kind"], at(path, "kind"));
+    if (j.contains("kind")) id.kind = read_kind(j["kind"], at(path, "kind"));
     if (j.contains("address")) {
         const std::string p = at(path, "address");
-        if (!j["address"].is_string() || !parse_ip(j["address"].get<std::string>(), &m.ip)) {
+        if (!j["address"].is_string() || !parse_ip(j["address"].get<std::string>(), &id.ip)) {
             fail(p, "expected an IPv4 address such as \"127.0.0.2\"");
         }
-        if (m.ip == 0 || (m.ip & 0xFF) == 0xFF || (m.ip >> 28) >= 0xE) {
-            fail(p, ip_text(m.ip) + " cannot be a module's address");
+        if (id.ip == 0 || (id.ip & 0xFF) == 0xFF || (id.ip >> 28) >= 0xE) {
+            fail(p, ip_text(id.ip) + " cannot be a module's address");
         }
     }
     if (j.contains("hardware_address")) {
         const std::string p = at(path, "hardware_address");
         if (!j["hardware_address"].is_string() ||
-            !parse_hw(j["hardware_address"].get<std::string>(), &m.hw) || m.hw == HwAddress{}) {
+            !parse_hw(j["hardware_address"].get<std::string>(), &id.hw) || id.hw == HwAddress{}) {
             fail(p, "expected a nonzero address such as \"02:52:53:00:00:01\"");
         }
     }
-    m.base_slots =
+    m.base.base_slots =
         static_cast<int>(integer_or(j, "base_slots", path, 1, kMaxBaseSlots, kDefaultBaseSlots));
     if (j.contains("slots")) read_slots(j["slots"], at(path, "slots"), m);
     if (j.contains("version_block")) {
-        m.version_block =
+        id.version_block =
             byte_block(j["version_block"], at(path, "version_block"), 1, kMaxIdentityBlock);
     }
     if (j.contains("support_block")) {
-        m.support_block =
+        id.support_block =
             byte_block(j["support_block"], at(path, "support_block"), 1, kMaxIdentityBlock);
     }
     if (j.contains("device_def")) {
-        m.device_def = byte_block(j["device_def"], at(path, "device_def"), 3, kMaxIdentityBlock);
+        id.device_def = byte_block(j["device_def"], at(path, "device_def"), 3, kMaxIdentityBlock);
     }
     if (j.contains("faults")) m.faults = read_faults(j["faults"], at(path, "faults"));
+    if (j.contains("faults_by_function")) {
+        m.faults_by_function = read_faults_by_function(j["faults_by_function"],
+                                                       at(path, "faults_by_function"), m.faults);
+    }
     return m;
 }
 
@@ -334,7 +387,11 @@ Rack read_rack(const json& root) {
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string p = at("modules", i);
         modules.push_back(read_module(list[i], p, i));
-        const uint32_t ip = modules.back().ip;
+        const Module& m = modules.back();
+        if (std::string why = installed_base_too_large(m.base.slots); !why.empty()) {
+            fail(p + " (\"" + m.identity.name + "\")", why);
+        }
+        const uint32_t ip = m.identity.ip;
         if (ip == 0) continue;
         if (auto [it, fresh] = ips.emplace(ip, i); !fresh) {
             fail(at(p, "address"),
@@ -343,14 +400,14 @@ Rack read_rack(const json& root) {
     }
     uint32_t next = kFirstModuleIp;
     for (Module& m : modules) {
-        if (m.ip != 0) continue;
+        if (m.identity.ip != 0) continue;
         while (ips.count(next)) ++next;
-        m.ip = next;
+        m.identity.ip = next;
         ips.emplace(next, 0);
     }
     std::map<HwAddress, size_t> hws;
     for (size_t i = 0; i < modules.size(); ++i) {
-        const HwAddress hw = modules[i].hw;
+        const HwAddress hw = modules[i].identity.hw;
         if (hw == HwAddress{}) continue;
         if (auto [it, fresh] = hws.emplace(hw, i); !fresh) {
             fail(at(at("modules", i), "hardware_address"),
@@ -359,11 +416,12 @@ Rack read_rack(const json& root) {
     }
     uint16_t serial = 1;
     for (Module& m : modules) {
-        if (m.hw != HwAddress{}) continue;
+        HwAddress& hw = m.identity.hw;
+        if (hw != HwAddress{}) continue;
         do {
-            m.hw = derived_hw(serial++);
-        } while (hws.count(m.hw));
-        hws.emplace(m.hw, 0);
+            hw = derived_hw(serial++);
+        } while (hws.count(hw));
+        hws.emplace(hw, 0);
     }
     for (Module& m : modules) rack.add_module(std::move(m));
     return rack;
@@ -390,16 +448,30 @@ std::optional<Rack> Rack::parse(const std::string& text, std::string* error) {
 }
 
 std::optional<Rack> Rack::load(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<Rack> {
+        if (error) *error = path + ": " + why;
+        return std::nullopt;
+    };
+    // A directory opens as a stream that reads nothing; say so rather than "end of input".
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return fail("is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error) *error = "cannot read " + path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    if (in.bad()) return fail("read failed");
+    const std::string text = contents.str();
+    if (text.empty()) return fail("empty file");
+    // The JSON reader stops at a NUL byte as at the end of the text.
+    if (const size_t nul = text.find('\0'); nul != std::string::npos) {
+        return fail("not a text file (NUL byte at offset " + std::to_string(nul) + ")");
+    }
     std::string why;
-    std::optional<Rack> rack = parse(text.str(), &why);
-    if (!rack && error) *error = path + ": " + why;
+    std::optional<Rack> rack = parse(text, &why);
+    if (!rack) return fail(why);
     return rack;
 }
 

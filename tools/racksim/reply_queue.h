@@ -10,10 +10,10 @@
 
 namespace racksim {
 
-using Clock = std::chrono::steady_clock;
+using SteadyTime = std::chrono::steady_clock;
 
 struct Pending {
-    Clock::time_point due;
+    SteadyTime::time_point due;
     uint64_t order = 0;
     uint32_t from_ip = 0;  // host order
     uint32_t to_ip = 0;    // host order
@@ -28,9 +28,9 @@ class ReplyQueue {
         queue_.push(std::move(p));
     }
     bool empty() const { return queue_.empty(); }
-    Clock::time_point next_due() const { return queue_.top().due; }
+    SteadyTime::time_point next_due() const { return queue_.top().due; }
     // Takes the earliest reply if it is due at `now`.
-    bool pop_due(Clock::time_point now, Pending* out) {
+    bool pop_due(SteadyTime::time_point now, Pending* out) {
         if (queue_.empty() || queue_.top().due > now) return false;
         *out = queue_.top();
         queue_.pop();

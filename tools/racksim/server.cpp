@@ -125,7 +125,7 @@ void Server::run() {
     while (!stopping_.load()) {
         int timeout = -1;
         if (!queue_.empty()) {
-            const auto wait = queue_.next_due() - Clock::now();
+            const auto wait = queue_.next_due() - SteadyTime::now();
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
             timeout = ms <= 0 ? 0 : static_cast<int>(std::min<long long>(ms, INT_MAX));
         }
@@ -155,7 +155,7 @@ bool Server::receive_one() {
     msghdr msg = datagram_header(&from, &iov, &control);
     const ssize_t n = recvmsg(fd_, &msg, 0);
     if (n < 0) return false;  // nothing more waiting (or a transient error)
-    const auto arrived = Clock::now();
+    const auto arrived = SteadyTime::now();
 
     const uint32_t sender = ntohl(from.sin_addr.s_addr);
     const uint16_t sender_port = ntohs(from.sin_port);
@@ -198,7 +198,7 @@ bool Server::receive_one() {
 
 void Server::send_due() {
     Pending p;
-    while (queue_.pop_due(Clock::now(), &p)) send(p);
+    while (queue_.pop_due(SteadyTime::now(), &p)) send(p);
 }
 
 void Server::send(const Pending& p) {

@@ -19,6 +19,8 @@ constexpr uint16_t kListCapacity = 20;
 constexpr uint16_t kQueryByNumber = 0x20;
 constexpr uint16_t kQueryByName = 0x16;
 constexpr std::size_t kDeviceDefSize = 42;
+constexpr uint8_t kQxRio = 0;  // byte 2 of the device definition: the module's kind
+constexpr uint8_t kNoKind = 0xFF;
 
 // Closes the library, the transport and the device on every path, in reverse order of opening.
 struct LibraryGuard {
@@ -53,14 +55,17 @@ uint16_t find_modules(ZEBTransport& transport, std::array<ZEBDevice, kListCapaci
     return count;
 }
 
-// Reads the device definition and checks that the module is a Qx-RIO; prints why not.
+// Reads the device definition and checks that the module is a Qx-RIO; prints why not. The read
+// does not say how many bytes it delivered, so the buffer starts out holding a value that is no
+// kind: a definition too short to carry its kind byte is not taken for a Qx-RIO (kind 0).
 bool is_qx_rio(ZEBDevice& device, const Options& options, std::FILE* out) {
-    std::array<uint8_t, kDeviceDefSize> def{};
+    std::array<uint8_t, kDeviceDefSize> def;
+    def.fill(kNoKind);
     if (ZEBReadDeviceDef(&device, def.data(), def.size()) != 0) {
         std::fputs("Error! Unable to read device def.\n", out);
         return false;
     }
-    if (def[2] == 0) return true;
+    if (def[2] == kQxRio) return true;
     if (options.selection == Selection::kByNumber) {
         std::fprintf(out, "Module number %u is not an Qx-RIO. Cannot continue...\n",
                      static_cast<unsigned>(options.number));

@@ -1,0 +1,70 @@
+// A RackSim rack on the simulated network: whole modules answer the library on the virtual
+// clock.
+#include "sim_rack.h"
+
+#include <gtest/gtest.h>
+
+#include "frames.h"
+#include "sim_device.h"
+#include "zeb.h"
+
+namespace zebtest {
+namespace {
+
+racksim::Rack two_modules() {
+    racksim::Rack rack;
+    racksim::Module a("press", 1);
+    a.add_slot(0, racksim::SlotRecord::basic(0x23, 8, 0, 0, 0)).io.bit_in = {0x5A};
+    rack.add_module(std::move(a));
+    rack.add_module(racksim::Module("node", 2, racksim::kKindNode));
+    return rack;
+}
+
+TEST(SimRack, ModulesAnswerAtTheirAddressesAndToBroadcasts) {
+    ScopedSimNetwork net;
+    SimRack sim(*net, two_modules());
+    EXPECT_EQ(sim.endpoint(1), (Endpoint{ipv4(127, 0, 0, 3), kModulePort}));
+
+    IpDevice dev(sim.endpoint(0), {100, 0, 0});
+    uint8_t inputs[16];
+    uint16_t size = sizeof inputs;
+    ASSERT_EQ(ZEBReadIO(&dev.device, inputs, &size), 0u);
+    EXPECT_EQ(Bytes(inputs, inputs + size), (Bytes{0x00, 0x31, 0x5A, 0xFF}));
+
+    ZEBDevice list[4] = {};
+    uint16_t count = 4;
+    ASSERT_EQ(ZEBQueryDevices(&dev.transport, list, &count, ZEB_API_VERSION), 0u);
+    ASSERT_EQ(count, 2);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(endpoint_of(list[i].Address.Raw), sim.endpoint(i));
+        const racksim::HwAddress& hw = sim.module(i).identity.hw;
+        EXPECT_TRUE(std::equal(hw.begin(), hw.end(), list[i].NodeAddress));
+    }
+}
+
+TEST(SimRack, RepliesTakeVirtualTimeAndTheRackRunsOnTheVirtualClock) {
+    ScopedSimNetwork net;
+    SimRack sim(*net, two_modules());
+    EXPECT_EQ(sim.rack().clock().now_ms(), net->now());
+    sim.module(0).faults.delay_ms = 70;
+    IpDevice dev(sim.endpoint(0), {100, 0, 0});
+    const uint64_t start = net->now();
+    uint8_t def[42];
+    EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), 0u);
+    EXPECT_EQ(net->now() - start, 70u);
+    EXPECT_EQ(sim.rack().clock().now_ms(), net->now());
+}
+
+TEST(SimRack, UnpluggedAtTheEndOfItsScope) {
+    ScopedSimNetwork net;
+    IpDevice dev({ipv4(127, 0, 0, 2), kModulePort}, {100, 0, 0});
+    uint8_t def[42];
+    {
+        SimRack sim(*net, two_modules());
+        EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), 0u);
+    }
+    EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), ZEBERR_TIMEOUT);
+}
+
+}  // namespace
+}  // namespace zebtest
