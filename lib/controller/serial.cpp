@@ -51,8 +51,7 @@ void begin(Request<Capacity>& request, Op op, Port port) noexcept {
     if (port.named) request.u8(port.wire);
 }
 
-template <size_t Capacity>
-uint32_t send(ZEBDevice* device, SerialRequest& request, Reply<Capacity>& reply) noexcept {
+uint32_t send(ZEBDevice* device, SerialRequest& request, SerialReply& reply) noexcept {
     return exchange(device, request, reply, Wait::always, Warn::no);
 }
 
