@@ -129,6 +129,25 @@ typedef struct ZEBDevice {
     uint8_t Reserved3[44];
 } ZEBDevice;
 
+/* One part of a batched memory access (ZEBAccessMemory). The caller owns the buffers. */
+typedef struct ZEBMemoryItem {
+    uint8_t Direction; /* 0 read, 1 write */
+    uint16_t MemoryType;
+    uint32_t Address;
+    uint16_t Count;  /* bytes to read or write */
+    uint8_t* Buffer; /* destination of a read, source of a write */
+} ZEBMemoryItem;
+
+/* One entry of the module's memory listing (ZEBENumMemory), passed on as the module sent it. */
+typedef struct ZEBMemoryArea {
+    uint8_t Data[22];
+} ZEBMemoryArea;
+
+/* A serial port's line settings, passed on unchanged both ways: the layout is the module's. */
+typedef struct ZEBSerialSetup {
+    uint8_t Data[8];
+} ZEBSerialSetup;
+
 #pragma pack(pop)
 
 #if defined(__cplusplus)
@@ -169,6 +188,13 @@ ZEB_STATIC_ASSERT(offsetof(ZEBDevice, FromAddress) == 60 + 2 * ZEB_PTR_, "FromAd
 ZEB_STATIC_ASSERT(offsetof(ZEBDevice, LastSequence) == 64 + 3 * ZEB_PTR_, "LastSequence");
 ZEB_STATIC_ASSERT(offsetof(ZEBDevice, Tunnel) == 66 + 3 * ZEB_PTR_, "Tunnel offset");
 ZEB_STATIC_ASSERT(offsetof(ZEBDevice, TunnelNode) == 69 + 3 * ZEB_PTR_, "TunnelNode offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBMemoryItem) == 9 + ZEB_PTR_, "ZEBMemoryItem size");
+ZEB_STATIC_ASSERT(offsetof(ZEBMemoryItem, MemoryType) == 1, "MemoryType offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBMemoryItem, Address) == 3, "Address offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBMemoryItem, Count) == 7, "Count offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBMemoryItem, Buffer) == 9, "Buffer offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBMemoryArea) == 22, "ZEBMemoryArea size");
+ZEB_STATIC_ASSERT(sizeof(ZEBSerialSetup) == 8, "ZEBSerialSetup size");
 
 /* Called for packets that arrive while another reply is awaited (on the caller's thread). */
 typedef void(ZEB_CALL* ZEBAsyncHandler)(ZEBDevice* device, uint8_t* packet, int32_t length);
@@ -271,6 +297,76 @@ ZEB_API uint32_t ZEB_CALL ZEBReadIOEx(ZEBDevice** devices, uint8_t** buffers, ui
 ZEB_API uint32_t ZEB_CALL ZEBWriteIOEx(ZEBDevice** devices, const uint8_t* const* sources,
                                        const uint16_t* lengths, uint8_t** buffers, uint16_t* sizes,
                                        uint32_t* results, int32_t count);
+
+/* ---- Controller requests (acknowledged first; honour NoWait; never report re-sends) ----- */
+
+/* Count: at most 256 data bytes. A read fills exactly Count bytes of buffer; a write sends
+ * them, and gets back the module's answer bytes (as many as it sent, at most Count). */
+ZEB_API uint32_t ZEB_CALL ZEBCCMRequest(ZEBDevice* device, int32_t write, uint32_t data_type,
+                                        uint32_t address, uint32_t count, uint8_t* buffer);
+/* Sends the count bytes of buffer (at most 256) and receives the answer into the same buffer;
+ * *buffer_size: in, its room; out, the bytes delivered. */
+ZEB_API uint32_t ZEB_CALL ZEBKSEQRequest(ZEBDevice* device, uint32_t count, uint8_t* buffer,
+                                         uint16_t* buffer_size);
+
+/* ---- Memory and shared RAM ------------------------------------------------------------- */
+
+/*
+ * Reads deliver their count bytes whole or not at all (at most 589 a request); a module status
+ * whose low 12 bits are 0, or 0x0086, still delivers and is returned sign-extended. Writes take
+ * at most 512 bytes (memory) and 256 (shared RAM). In shared RAM, bit 15 of the address is
+ * sent as a flag beside it.
+ */
+
+ZEB_API uint32_t ZEB_CALL ZEBReadMemory(ZEBDevice* device, uint16_t memory_type, uint32_t address,
+                                        uint32_t count, uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBWriteMemory(ZEBDevice* device, uint16_t memory_type, uint32_t address,
+                                         uint32_t count, const uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBAccessMemory(ZEBDevice* device, ZEBMemoryItem* items,
+                                          uint32_t item_count);
+ZEB_API uint32_t ZEB_CALL ZEBENumMemory(ZEBDevice* device, uint16_t* area_count,
+                                        ZEBMemoryArea* areas);
+ZEB_API uint32_t ZEB_CALL ZEBReadSharedRAM(ZEBDevice* device, uint16_t base, uint16_t slot,
+                                           uint16_t address, uint32_t count, uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBWriteSharedRAM(ZEBDevice* device, uint16_t base, uint16_t slot,
+                                            uint16_t address, uint32_t count,
+                                            const uint8_t* buffer);
+
+/* ---- Serial pass-through (the module's own ports) -------------------------------------- */
+
+/*
+ * The plain family leaves the port to the module; the Ex family names it, counted from 1.
+ * A write takes at most 196 bytes less the header size (195 for the Ex family), and
+ * ZEBAccessComm at most 1496 less the header size. Reads deliver at most the bytes asked for.
+ */
+
+ZEB_API uint32_t ZEB_CALL ZEBWriteComm(ZEBDevice* device, uint32_t count, const uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBReadComm(ZEBDevice* device, uint16_t* count, uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBGetRXAvailable(ZEBDevice* device, uint16_t* available);
+ZEB_API uint32_t ZEB_CALL ZEBFlushRXQueue(ZEBDevice* device);
+ZEB_API uint32_t ZEB_CALL ZEBSetupSerialPort(ZEBDevice* device, const ZEBSerialSetup* setup,
+                                             int32_t wait);
+ZEB_API uint32_t ZEB_CALL ZEBReadSerialPortSetup(ZEBDevice* device, ZEBSerialSetup* setup);
+ZEB_API uint32_t ZEB_CALL ZEBGetTXLeft(ZEBDevice* device, uint16_t* left);
+
+ZEB_API uint32_t ZEB_CALL ZEBWriteCommEx(ZEBDevice* device, uint32_t port, uint32_t count,
+                                         const uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBReadCommEx(ZEBDevice* device, uint32_t port, uint16_t* count,
+                                        uint8_t* buffer);
+ZEB_API uint32_t ZEB_CALL ZEBGetRXAvailableEx(ZEBDevice* device, uint32_t port,
+                                              uint16_t* available);
+ZEB_API uint32_t ZEB_CALL ZEBFlushRXQueueEx(ZEBDevice* device, uint32_t port);
+ZEB_API uint32_t ZEB_CALL ZEBFlushTXQueueEx(ZEBDevice* device, uint32_t port);
+ZEB_API uint32_t ZEB_CALL ZEBSetupSerialPortEx(ZEBDevice* device, uint32_t port,
+                                               const ZEBSerialSetup* setup, int32_t wait);
+ZEB_API uint32_t ZEB_CALL ZEBReadSerialPortSetupEx(ZEBDevice* device, uint32_t port,
+                                                   ZEBSerialSetup* setup);
+ZEB_API uint32_t ZEB_CALL ZEBGetTXLeftEx(ZEBDevice* device, uint32_t port, uint16_t* left);
+
+/* Sends count bytes and delivers the answer; *reply_count: in, room in reply_buffer; out, the
+ * bytes delivered. With a null reply_buffer or reply_count only the status counts. */
+ZEB_API uint32_t ZEB_CALL ZEBAccessComm(ZEBDevice* device, uint32_t count, const uint8_t* buffer,
+                                        uint16_t* reply_count, uint8_t* reply_buffer);
 
 #ifdef __cplusplus
 }

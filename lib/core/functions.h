@@ -39,4 +39,19 @@ inline constexpr uint8_t kEthernetStats = 0x0E;
 inline constexpr uint8_t kPetDevice = 0x14;
 inline constexpr uint8_t kModuleStatus = 0x17;
 
+// Controller protocols carried through the module, acknowledged before their answer.
+inline constexpr uint8_t kCcmRequest = 0x19;
+inline constexpr uint8_t kKseqRequest = 0x1A;
+
+// Serial pass-through: one code for every port operation, the operation in the next byte.
+inline constexpr uint8_t kSerial = 0x23;
+
+// Memory and shared RAM.
+inline constexpr uint8_t kWriteMemory = 0x24;
+inline constexpr uint8_t kReadMemory = 0x25;
+inline constexpr uint8_t kEnumMemory = 0x26;
+inline constexpr uint8_t kAccessMemory = 0x27;
+inline constexpr uint8_t kReadSharedRam = 0x28;
+inline constexpr uint8_t kWriteSharedRam = 0x29;
+
 }  // namespace zeb::fn

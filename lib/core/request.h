@@ -166,16 +166,18 @@ uint32_t exchange(ZEBDevice* device, Request<RequestCapacity>& request, Reply<Re
 }
 
 // The acknowledged exchange: an acknowledgement beginning with ack's echo bytes, then the final
-// reply `extra_ms` later at most, which the reply holds afterwards.
+// reply `extra_ms` later at most, which the reply holds afterwards. When the echo does not
+// match, the result is ZEBERR_MISMATCHED_REPLY and the reply holds the acknowledgement.
 template <size_t RequestCapacity, size_t ReplyCapacity>
 uint32_t exchange_acknowledged(ZEBDevice* device, Request<RequestCapacity>& request,
                                Reply<ReplyCapacity>& reply, const Acknowledgement& ack,
-                               uint16_t extra_ms) noexcept {
+                               uint16_t extra_ms, Wait wait = Wait::always) noexcept {
     if (!device) return ZEBERR_BAD_DEVICE;
     if (uint32_t refused = request.refusal()) return refused;
     reply.set_capacity();
+    const bool want_reply = wait == Wait::always || device->NoWait == 0;
     return send_two_responses(*device, request.data(), request.length(), reply.data(),
-                              reply.length_slot(), true, ack, extra_ms, true, true);
+                              reply.length_slot(), want_reply, ack, extra_ms, true, true);
 }
 
 // Raises a device's Timeout for the length of one call, and gives the caller's value back on
@@ -227,6 +229,19 @@ inline uint32_t copy_cut(const uint8_t* source, size_t count, uint8_t* buffer, u
     return result;
 }
 
+// How many entries of a counted list reach the caller: no more than the reply claims, than
+// arrived whole, or than the caller has room for. A list cut to the room gives
+// ZEBERR_BUFFER_TOO_SMALL, one shorter than its count ZEBERR_NO_DATA, otherwise `result`.
+struct ListCut {
+    size_t count;
+    uint32_t result;
+};
+inline ListCut cut_list(size_t claimed, size_t arrived, size_t room, uint32_t result) noexcept {
+    const size_t n = std::min(claimed, arrived);
+    if (n > room) return {room, ZEBERR_BUFFER_TOO_SMALL};
+    return {n, claimed > arrived ? ZEBERR_NO_DATA : result};
+}
+
 // The answer to a reply that carried nothing to deliver: nothing delivered, ZEBERR_NO_DATA.
 inline uint32_t no_data(uint16_t* capacity) noexcept {
     if (capacity) *capacity = 0;
@@ -255,6 +270,11 @@ inline uint32_t status_io(uint16_t status) noexcept {
 inline uint32_t status_result(uint16_t status, StatusRule rule) noexcept {
     if (status == 0) return 0;
     return rule == StatusRule::io_word ? status_io(status) : status_signed(status);
+}
+
+// A nonzero status word, converted by the rule, in place of `result`.
+inline uint32_t status_or(uint16_t status, StatusRule rule, uint32_t result) noexcept {
+    return status ? status_result(status, rule) : result;
 }
 
 inline constexpr size_t kStatusSize = 2;

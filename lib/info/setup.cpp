@@ -68,24 +68,17 @@ uint32_t ZEBEnumSetupData(ZEBDevice* device, uint16_t* types, uint16_t* count) {
     SetupRequest request(device);
     request.u8(fn::kEnumSetup);
     ReadReply reply;
-    uint32_t result = read_exchange(device, request, reply);
+    const uint32_t result = read_exchange(device, request, reply);
     if (failed(result)) return result;
     ReplyReader in(reply);
     const uint16_t status = in.u16();
     const uint16_t claimed = in.u16();
     if (!in.complete()) return ZEBERR_NO_DATA;
-    const size_t arrived = in.rest_size() / 2;
-    const size_t room = (types && count) ? *count : 0;
-    size_t n = std::min<size_t>(claimed, arrived);
-    if (n > room) {
-        n = room;
-        result = ZEBERR_BUFFER_TOO_SMALL;
-    } else if (claimed > arrived) {
-        result = ZEBERR_NO_DATA;
-    }
-    for (size_t i = 0; i < n; ++i) types[i] = in.u16();
-    put(count, static_cast<uint16_t>(n));
-    return status ? status_result(status, StatusRule::signed_word) : result;
+    const ListCut cut =
+        cut_list(claimed, in.rest_size() / 2, (types && count) ? *count : 0, result);
+    for (size_t i = 0; i < cut.count; ++i) types[i] = in.u16();
+    put(count, static_cast<uint16_t>(cut.count));
+    return status ? status_result(status, StatusRule::signed_word) : cut.result;
 }
 
 }  // extern "C"

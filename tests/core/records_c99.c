@@ -32,4 +32,11 @@ void zebtest_c_layout(size_t out[ZEBTEST_LAYOUT_COUNT]) {
     out[i++] = offsetof(ZEBDevice, Tunnel);
     out[i++] = offsetof(ZEBDevice, TunnelNode);
     out[i++] = offsetof(ZEBDevice, Reserved3);
+    out[i++] = sizeof(ZEBMemoryItem);
+    out[i++] = offsetof(ZEBMemoryItem, MemoryType);
+    out[i++] = offsetof(ZEBMemoryItem, Address);
+    out[i++] = offsetof(ZEBMemoryItem, Count);
+    out[i++] = offsetof(ZEBMemoryItem, Buffer);
+    out[i++] = sizeof(ZEBMemoryArea);
+    out[i++] = sizeof(ZEBSerialSetup);
 }

@@ -38,6 +38,13 @@ TEST(Records, CAndCxxSeeTheSameLayout) {
         offsetof(ZEBDevice, Tunnel),
         offsetof(ZEBDevice, TunnelNode),
         offsetof(ZEBDevice, Reserved3),
+        sizeof(ZEBMemoryItem),
+        offsetof(ZEBMemoryItem, MemoryType),
+        offsetof(ZEBMemoryItem, Address),
+        offsetof(ZEBMemoryItem, Count),
+        offsetof(ZEBMemoryItem, Buffer),
+        sizeof(ZEBMemoryArea),
+        sizeof(ZEBSerialSetup),
     };
     size_t c[ZEBTEST_LAYOUT_COUNT] = {};
     zebtest_c_layout(c);

@@ -2,6 +2,7 @@
 // reply it gets, and the result and data it gives back.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -28,6 +29,7 @@ struct Row {
     Bytes reply;    // body it answers with
     uint32_t result;
     Bytes delivered;
+    Bytes ack = {};  // sent first, before `reply`, to operations that are acknowledged
 };
 
 // Calls an operation with a (pointer, *size) buffer of `capacity` bytes, prefilled with `head`.
@@ -40,6 +42,26 @@ Delivered sized(Op op, uint16_t capacity, Bytes head = {}) {
     EXPECT_EQ(buf[capacity], 0xCC) << "wrote past the capacity";
     d.data.assign(buf.begin(), buf.begin() + size);
     return d;
+}
+
+// Calls an operation with a buffer that it fills with exactly `count` bytes or leaves alone,
+// prefilled with `head` and then 0xCC, plus one guard byte.
+template <class Op>
+Delivered fixed(Op op, size_t count, Bytes head = {}) {
+    Bytes buf(count + 1, 0xCC);
+    std::copy(head.begin(), head.end(), buf.begin());
+    Delivered d{op(buf.data()), {}};
+    EXPECT_EQ(buf[count], 0xCC) << "wrote past the count";
+    d.data.assign(buf.begin(), buf.begin() + count);
+    return d;
+}
+
+// Calls an operation that stores one 16-bit count, prefilled with 0xCCCC.
+template <class Op>
+Delivered counted(Op op) {
+    uint16_t value = 0xCCCC;
+    const uint32_t r = op(&value);
+    return Delivered{r, {uint8_t(value), uint8_t(value >> 8)}};
 }
 
 Bytes range(uint8_t first, size_t n) {
@@ -367,11 +389,387 @@ std::vector<Row> rows() {
     };
 }
 
+Bytes joined(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Controller requests, memory and shared RAM, serial pass-through.
+std::vector<Row> controller_rows() {
+    const Bytes ccm_ack = {0x20, 0x19};
+    const Bytes kseq_ack = {0x20, 0x1A};
+    const Bytes ok = {0x00, 0x00};
+    const Bytes area_a = range(0x40, 22);
+    const Bytes area_b = range(0x80, 22);
+    const ZEBSerialSetup line = {{0x80, 0x25, 0, 0, 8, 0, 0, 1}};
+    const Bytes line_bytes(line.Data, line.Data + 8);
+    return {
+        {"CCM read",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBCCMRequest(d, 0, 0x0108, 0x12345, 4, b); },
+                          4);
+         },
+         {0x19, 0x00, 0x01, 0x1E, 4, 0x45, 0x23, 0x08},
+         {0x22, 0x19, 0x00, 0x00, 1, 2, 3, 4},
+         0,
+         {1, 2, 3, 4},
+         ccm_ack},
+        {"CCM write: the answer bytes that came are copied back",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBCCMRequest(d, 1, 3, 0x10, 3, b); }, 3,
+                          {0x0A, 0x0B, 0x0C});
+         },
+         {0x19, 0x00, 0x01, 0x20, 3, 0x10, 0x00, 0x03, 0x0A, 0x0B, 0x0C},
+         {0x22, 0x19, 0x00, 0x00, 0x1A, 0x1B},
+         0,
+         {0x1A, 0x1B, 0x0C},
+         ccm_ack},
+        {"CCM refused in place of the acknowledgement",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBCCMRequest(d, 0, 1, 2, 2, b); }, 2);
+         },
+         {0x19, 0x00, 0x01, 0x1E, 2, 0x02, 0x00, 0x01},
+         {0x22, 0x19, 0x00, 0x00, 1, 2},
+         5,
+         {0xCC, 0xCC},
+         {0x21, 0x19, 0x05, 0x00}},
+        {"CCM answer with an error status",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBCCMRequest(d, 0, 1, 2, 2, b); }, 2);
+         },
+         {0x19, 0x00, 0x01, 0x1E, 2, 0x02, 0x00, 0x01},
+         {0x22, 0x19, 0xFE, 0xFF, 1, 2},
+         0xFFFFFFFEu,
+         {0xCC, 0xCC},
+         ccm_ack},
+        {"CCM read answered with the wrong length",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBCCMRequest(d, 0, 1, 2, 2, b); }, 2);
+         },
+         {0x19, 0x00, 0x01, 0x1E, 2, 0x02, 0x00, 0x01},
+         {0x22, 0x19, 0x00, 0x00, 1, 2, 3},
+         ZEBERR_BAD_PARAMETER,
+         {0xCC, 0xCC},
+         ccm_ack},
+        {"CCM answer under another function code",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBCCMRequest(d, 0, 1, 2, 2, b); }, 2);
+         },
+         {0x19, 0x00, 0x01, 0x1E, 2, 0x02, 0x00, 0x01},
+         {0x22, 0x1A, 0x00, 0x00, 1, 2},
+         ZEBERR_MISMATCHED_REPLY,
+         {0xCC, 0xCC},
+         ccm_ack},
+        {"K-sequence: the answer replaces the message",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBKSEQRequest(d, 3, b, s); }, 8,
+                          {1, 2, 3});
+         },
+         {0x1A, 0x00, 3, 0x00, 1, 2, 3},
+         {0x22, 0x1A, 0x00, 0x00, 9, 8, 7, 6, 5},
+         0,
+         {9, 8, 7, 6, 5},
+         kseq_ack},
+        {"K-sequence answer cut to the buffer",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBKSEQRequest(d, 1, b, s); }, 2,
+                          {1});
+         },
+         {0x1A, 0x00, 1, 0x00, 1},
+         {0x22, 0x1A, 0x00, 0x00, 9, 8, 7},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {9, 8},
+         kseq_ack},
+        {"read memory",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBReadMemory(d, 0x0102, 0x11223344, 3, b); },
+                          3);
+         },
+         {0x25, 0x00, 0x02, 0x01, 3, 0, 0x44, 0x33, 0x22, 0x11},
+         {0x00, 0x00, 7, 8, 9},
+         0,
+         {7, 8, 9}},
+        {"read memory, status 0x0086 delivers",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBReadMemory(d, 1, 0, 3, b); }, 3);
+         },
+         {0x25, 0x00, 0x01, 0x00, 3, 0, 0, 0, 0, 0},
+         {0x86, 0x00, 7, 8, 9},
+         134,
+         {7, 8, 9}},
+        {"read memory, status 0x1086 does not",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBReadMemory(d, 1, 0, 3, b); }, 3);
+         },
+         {0x25, 0x00, 0x01, 0x00, 3, 0, 0, 0, 0, 0},
+         {0x86, 0x10, 7, 8, 9},
+         0x1086,
+         {0xCC, 0xCC, 0xCC}},
+        {"read memory, negative status sign-extended",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBReadMemory(d, 1, 0, 3, b); }, 3);
+         },
+         {0x25, 0x00, 0x01, 0x00, 3, 0, 0, 0, 0, 0},
+         {0x01, 0x80, 7, 8, 9},
+         0xFFFF8001u,
+         {0xCC, 0xCC, 0xCC}},
+        {"read memory, fewer bytes than asked for",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBReadMemory(d, 1, 0, 3, b); }, 3);
+         },
+         {0x25, 0x00, 0x01, 0x00, 3, 0, 0, 0, 0, 0},
+         {0x00, 0x00, 7, 8},
+         ZEBERR_BAD_PARAMETER,
+         {0xCC, 0xCC, 0xCC}},
+        {"write memory",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {0xAA, 0xBB};
+             return Delivered{ZEBWriteMemory(d, 5, 0x100, 2, data), {}};
+         },
+         {0x24, 0x00, 0x05, 0x00, 2, 0, 0x00, 0x01, 0x00, 0x00, 0xAA, 0xBB},
+         ok,
+         0,
+         {}},
+        {"write memory refused",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {0xAA};
+             return Delivered{ZEBWriteMemory(d, 5, 0x100, 1, data), {}};
+         },
+         {0x24, 0x00, 0x05, 0x00, 1, 0, 0x00, 0x01, 0x00, 0x00, 0xAA},
+         {0x03, 0x80},
+         0xFFFF8003u,
+         {}},
+        {"batched access: a write, then a read",
+         [](ZEBDevice* d) {
+             return fixed(
+                 [d](uint8_t* b) {
+                     uint8_t out[] = {0x0A, 0x0B};
+                     ZEBMemoryItem items[2] = {{1, 1, 0x10, 2, out}, {0, 2, 0x20, 3, b}};
+                     return ZEBAccessMemory(d, items, 2);
+                 },
+                 3);
+         },
+         {0x27, 0x00, 2, 0, 1, 1, 0, 0x10, 0, 0, 0, 2, 0, 0x0A, 0x0B, 0, 2, 0, 0x20, 0, 0, 0, 3, 0},
+         {0x00, 0x00, 1, 0, 0, 2, 0, 0x20, 0, 0, 0, 3, 0, 7, 8, 9},
+         0,
+         {7, 8, 9}},
+        {"batched access, no items follow",
+         [](ZEBDevice* d) {
+             return fixed(
+                 [d](uint8_t* b) {
+                     ZEBMemoryItem item = {0, 2, 0x20, 3, b};
+                     return ZEBAccessMemory(d, &item, 1);
+                 },
+                 3);
+         },
+         {0x27, 0x00, 1, 0, 0, 2, 0, 0x20, 0, 0, 0, 3, 0},
+         {0x00, 0x00, 0x00, 0x00},
+         0,
+         {0xCC, 0xCC, 0xCC}},
+        {"memory list",
+         [](ZEBDevice* d) {
+             ZEBMemoryArea areas[3];
+             uint16_t count = 3;
+             const uint32_t r = ZEBENumMemory(d, &count, areas);
+             return Delivered{r, Bytes(areas[0].Data, areas[0].Data + 22 * count)};
+         },
+         {0x26},
+         joined(joined({0x00, 0x00, 2, 0}, area_a), area_b),
+         0,
+         joined(area_a, area_b)},
+        {"memory list cut to the count, with an error status",
+         [](ZEBDevice* d) {
+             ZEBMemoryArea areas[2];
+             std::memset(areas, 0xCC, sizeof areas);
+             uint16_t count = 1;
+             const uint32_t r = ZEBENumMemory(d, &count, areas);
+             EXPECT_EQ(areas[1].Data[0], 0xCC);
+             return Delivered{r, Bytes(areas[0].Data, areas[0].Data + 22 * count)};
+         },
+         {0x26},
+         joined(joined({0x02, 0x00, 2, 0}, area_a), area_b),
+         2,
+         area_a},
+        {"shared RAM read, address with bit 15",
+         [](ZEBDevice* d) {
+             return fixed([d](uint8_t* b) { return ZEBReadSharedRAM(d, 1, 2, 0x8030, 2, b); }, 2);
+         },
+         {0x28, 0x01, 0x01, 0x00, 0x02, 0x00, 0x30, 0x00, 2, 0},
+         {0x00, 0x00, 5, 6},
+         0,
+         {5, 6}},
+        {"shared RAM write",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {9};
+             return Delivered{ZEBWriteSharedRAM(d, 1, 2, 0x0030, 1, data), {}};
+         },
+         {0x29, 0x00, 0x01, 0x00, 0x02, 0x00, 0x30, 0x00, 1, 0, 9},
+         ok,
+         0,
+         {}},
+        {"serial write",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {1, 2};
+             return Delivered{ZEBWriteComm(d, 2, data), {}};
+         },
+         {0x23, 0x01, 2, 0, 1, 2},
+         ok,
+         0,
+         {}},
+        {"serial write to port 2, refused",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {1, 2};
+             return Delivered{ZEBWriteCommEx(d, 2, 2, data), {}};
+         },
+         {0x23, 0x81, 1, 2, 0, 1, 2},
+         {0x05, 0x80},
+         0xFFFF8005u,
+         {}},
+        {"serial read",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadComm(d, s, b); }, 100);
+         },
+         {0x23, 0x02, 100, 0},
+         {0x00, 0x00, 3, 0, 7, 8, 9},
+         0,
+         {7, 8, 9}},
+        {"serial read from port 1: the bytes come with the status",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadCommEx(d, 1, s, b); }, 10);
+         },
+         {0x23, 0x82, 0, 10, 0},
+         {0x04, 0x00, 2, 0, 7, 8},
+         4,
+         {7, 8}},
+        {"serial read, more than asked for",
+         [](ZEBDevice* d) {
+             return sized([d](uint8_t* b, uint16_t* s) { return ZEBReadComm(d, s, b); }, 2);
+         },
+         {0x23, 0x02, 2, 0},
+         {0x00, 0x00, 3, 0, 7, 8, 9},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {7, 8}},
+        {"receive queue",
+         [](ZEBDevice* d) { return counted([d](uint16_t* v) { return ZEBGetRXAvailable(d, v); }); },
+         {0x23, 0x03},
+         {0x00, 0x00, 0x34, 0x12},
+         0,
+         {0x34, 0x12}},
+        {"receive queue of port 3, stored with a status",
+         [](ZEBDevice* d) {
+             return counted([d](uint16_t* v) { return ZEBGetRXAvailableEx(d, 3, v); });
+         },
+         {0x23, 0x83, 2},
+         {0x01, 0x00, 5, 0},
+         1,
+         {5, 0}},
+        {"transmit queue",
+         [](ZEBDevice* d) { return counted([d](uint16_t* v) { return ZEBGetTXLeft(d, v); }); },
+         {0x23, 0x06},
+         {0x00, 0x00, 9, 0},
+         0,
+         {9, 0}},
+        {"transmit queue of port 1",
+         [](ZEBDevice* d) { return counted([d](uint16_t* v) { return ZEBGetTXLeftEx(d, 1, v); }); },
+         {0x23, 0x86, 0},
+         {0x00, 0x00, 9, 0},
+         0,
+         {9, 0}},
+        {"flush receive queue",
+         [](ZEBDevice* d) {
+             return Delivered{ZEBFlushRXQueue(d), {}};
+         },
+         {0x23, 0x04},
+         ok,
+         0,
+         {}},
+        {"flush receive queue of port 1",
+         [](ZEBDevice* d) {
+             return Delivered{ZEBFlushRXQueueEx(d, 1), {}};
+         },
+         {0x23, 0x84, 0},
+         ok,
+         0,
+         {}},
+        {"flush transmit queue of port 2, refused",
+         [](ZEBDevice* d) {
+             return Delivered{ZEBFlushTXQueueEx(d, 2), {}};
+         },
+         {0x23, 0x89, 1},
+         {0xFF, 0xFF},
+         0xFFFFFFFFu,
+         {}},
+        {"port setup",
+         [line](ZEBDevice* d) {
+             return Delivered{ZEBSetupSerialPort(d, &line, 0), {}};
+         },
+         joined({0x23, 0x05, 0, 0}, line_bytes),
+         ok,
+         0,
+         {}},
+        {"port setup of port 1, waiting for the final status",
+         [line](ZEBDevice* d) {
+             return Delivered{ZEBSetupSerialPortEx(d, 1, &line, 1), {}};
+         },
+         joined({0x23, 0x85, 0, 1, 0}, line_bytes),
+         {0x02, 0x00},
+         2,
+         {},
+         {0x23, 0x85}},
+        {"port setup read back: the record without a status word",
+         [](ZEBDevice* d) {
+             ZEBSerialSetup got;
+             std::memset(&got, 0xCC, sizeof got);
+             const uint32_t r = ZEBReadSerialPortSetup(d, &got);
+             return Delivered{r, Bytes(got.Data, got.Data + 8)};
+         },
+         {0x23, 0x07, 0, 0},
+         line_bytes,
+         0,
+         line_bytes},
+        {"port setup read back, port 0 sent as 0xFF",
+         [](ZEBDevice* d) {
+             ZEBSerialSetup got;
+             const uint32_t r = ZEBReadSerialPortSetupEx(d, 0, &got);
+             return Delivered{r, Bytes(got.Data, got.Data + 8)};
+         },
+         {0x23, 0x87, 0xFF, 0, 0},
+         range(1, 8),
+         0,
+         range(1, 8)},
+        {"combined write and answer",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {1, 2};
+             return sized(
+                 [d, &data](uint8_t* b, uint16_t* s) { return ZEBAccessComm(d, 2, data, s, b); },
+                 10);
+         },
+         {0x23, 0x08, 2, 0, 1, 2},
+         {0x00, 0x00, 3, 0, 7, 8, 9},
+         0,
+         {7, 8, 9}},
+        {"combined write and answer: a cut beats the status",
+         [](ZEBDevice* d) {
+             const uint8_t data[] = {1};
+             return sized(
+                 [d, &data](uint8_t* b, uint16_t* s) { return ZEBAccessComm(d, 1, data, s, b); },
+                 2);
+         },
+         {0x23, 0x08, 1, 0, 1},
+         {0x05, 0x00, 3, 0, 7, 8, 9},
+         ZEBERR_BUFFER_TOO_SMALL,
+         {7, 8}},
+    };
+}
+
 TEST(Operations, RequestReplyAndResultOfEachOperation) {
-    for (const Row& row : rows()) {
+    std::vector<Row> all = rows();
+    for (Row& row : controller_rows()) all.push_back(std::move(row));
+    for (const Row& row : all) {
         SCOPED_TRACE(row.name);
         ScopedSimNetwork net;
-        net->add_peer(kModule, answer_with(row.reply));
+        net->add_peer(kModule, row.ack.empty() ? answer_with(row.reply)
+                                               : acknowledge_then(row.ack, row.reply));
         IpDevice dev(kModule, {100, 0, 0});
         const Delivered got = row.call(&dev.device);
         EXPECT_EQ(got.result, row.result);
