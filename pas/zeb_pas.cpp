@@ -16,12 +16,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
 #define ZEB_PAS_EXPORT __attribute__((visibility("default")))
 #endif
 
-#define ZEB_PAS_ENTRY(fn, count, name)                                                           \
-    static_assert(::zeb::pas::Signature<decltype(fn)>::kCount == (count),                        \
-                  #fn ": the list gives another number of arguments than zeb.h");               \
-    extern "C" ZEB_PAS_EXPORT ZEB_PAS_RESULT(fn)                                                 \
-        ZEB_PAS_CALL PASCAL_##fn(ZEB_PAS_PARAMS_##count(fn)) noexcept {                          \
-        return fn(ZEB_PAS_NAMES_##count);                                                        \
+#define ZEB_PAS_ENTRY(fn, count, name)                                            \
+    static_assert(::zeb::pas::Signature<decltype(fn)>::kCount == (count),         \
+                  #fn ": the list gives another number of arguments than zeb.h"); \
+    extern "C" ZEB_PAS_EXPORT ZEB_PAS_RESULT(fn)                                  \
+    ZEB_PAS_CALL PASCAL_##fn(ZEB_PAS_PARAMS_##count(fn)) noexcept {               \
+        return fn(ZEB_PAS_NAMES_##count);                                         \
     }
 #include "zeb_pas_list.inc"
 

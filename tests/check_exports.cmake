@@ -15,11 +15,12 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${LIB}: ${errors}")
 endif()
 
-# Each line: address, type letter, name (possibly with a @version suffix).
+# Each line: address, type letter, name (possibly with a @version suffix). Version names show
+# as absolute symbols (A) and are not exports.
 string(REPLACE "\n" ";" lines "${listing}")
 set(exported "")
 foreach(line IN LISTS lines)
-  if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] ([^ @]+)")
+  if(line MATCHES "^[0-9a-fA-F]* *[B-Za-z] ([^ @]+)")
     list(APPEND exported ${CMAKE_MATCH_1})
   endif()
 endforeach()

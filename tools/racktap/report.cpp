@@ -91,8 +91,8 @@ std::string format_report(uint16_t protocol, const ZEBDevice& module,
         append_values(out, slot, "32-bit inputs", d.dword_inputs, d.counts.dword_inputs);
     }
 
-    appendf(out, "Outputs written: %u bytes, result 0x%08X\n", static_cast<unsigned>(record.output_length),
-            record.write_result);
+    appendf(out, "Outputs written: %u bytes, result 0x%08X\n",
+            static_cast<unsigned>(record.output_length), record.write_result);
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (!record.sent[slot]) continue;
         const SlotDescriptor& d = *record.sent[slot];

@@ -6,8 +6,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <atomic>
@@ -237,10 +237,10 @@ class Win32Platform final : public Platform {
         sockaddr_storage sa{};
         int sa_len = sizeof sa;
         // A datagram larger than the buffer fails with WSAEMSGSIZE and is dropped.
-        const int n = ::recvfrom(socket_of(h), reinterpret_cast<char*>(buf),
-                                 static_cast<int>(std::min<uint32_t>(cap, INT32_MAX)), 0,
-                                 from ? reinterpret_cast<sockaddr*>(&sa) : nullptr,
-                                 from ? &sa_len : nullptr);
+        const int n =
+            ::recvfrom(socket_of(h), reinterpret_cast<char*>(buf),
+                       static_cast<int>(std::min<uint32_t>(cap, INT32_MAX)), 0,
+                       from ? reinterpret_cast<sockaddr*>(&sa) : nullptr, from ? &sa_len : nullptr);
         if (n == SOCKET_ERROR) return last_socket_error();
         *got = static_cast<uint32_t>(n);
         if (from) *from_len = from_system_address(sa, sa_len, from);
@@ -307,8 +307,8 @@ class Win32Platform final : public Platform {
         } else {
             std::snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(port));
         }
-        const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, 0, nullptr);
+        const HANDLE h =
+            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return last_system_error();
         if (!g_ports.add(reinterpret_cast<Handle>(h))) {
             CloseHandle(h);
