@@ -45,16 +45,21 @@ bool parse_hex(const std::string& text, Bytes* out, std::string* why) {
             ++i;
             continue;
         }
-        const int hi = hex_digit(text[i]);
-        const int lo = i + 1 < text.size() ? hex_digit(text[i + 1]) : -1;
-        if (hi < 0 || lo < 0) {
-            if (why) {
-                *why = hi < 0 ? "\"" + text.substr(i, 1) + "\" at " + std::to_string(i) +
-                                    " is not a hex digit"
-                              : "a byte needs two hex digits (at " + std::to_string(i) + ")";
-            }
+        auto fail = [&](const std::string& reason) {
+            if (why) *why = reason;
             return false;
+        };
+        auto not_hex = [&](size_t at) {
+            return fail("\"" + text.substr(at, 1) + "\" at " + std::to_string(at) +
+                        " is not a hex digit");
+        };
+        const int hi = hex_digit(text[i]);
+        if (hi < 0) return not_hex(i);
+        if (i + 1 >= text.size() || is_space(text[i + 1])) {
+            return fail("a byte needs two hex digits (at " + std::to_string(i) + ")");
         }
+        const int lo = hex_digit(text[i + 1]);
+        if (lo < 0) return not_hex(i + 1);
         out->push_back(static_cast<uint8_t>(hi * 16 + lo));
         i += 2;
     }

@@ -19,7 +19,7 @@ namespace {
 using json = nlohmann::ordered_json;
 
 constexpr size_t kWidth = 100;      // lines are kept within this many columns where they can be
-constexpr size_t kHexPerLine = 32;  // bytes in one hex string of a longer block
+constexpr size_t kHexPerLine = 24;  // bytes in one hex string of a longer block
 
 json byte_json(const Bytes& b) {
     if (is_text(b)) return std::string(b.begin(), b.end());
