@@ -72,8 +72,7 @@ TEST_F(RackTapRun, ReportsNoModuleAndAFailingDeviceDefinition) {
 
 TEST_F(RackTapRun, FindsTheModuleByTheNameAndNumberAHostWrote) {
     open_transport();
-    ZEBDevice d{};
-    open_at(d, 0x7F000002);
+    ZEBDevice& d = open_device(0x7F000002);
     ASSERT_EQ(ZEBWriteSetupData(&d, 0x16, reinterpret_cast<const uint8_t*>("mill"), 4), 0u);
     const uint8_t number[] = {42, 0};  // 16 bits, as a node list reads it
     ASSERT_EQ(ZEBWriteSetupData(&d, 0x20, number, sizeof number), 0u);

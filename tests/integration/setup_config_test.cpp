@@ -117,8 +117,7 @@ TEST_F(SetupConfig, AModuleIsFoundByAnyRecordItHolds) {
     EXPECT_EQ(search(0x20, &two, 4), std::vector<int>{3});
 
     // A name a host wrote is the name a search by name finds, in the tool's 256-byte buffer.
-    ZEBDevice packer{};
-    open_at(packer, kPacker);
+    ZEBDevice& packer = open_device(kPacker);
     ASSERT_EQ(ZEBWriteSetupData(&packer, 0x16, reinterpret_cast<const uint8_t*>("boxer"), 5), 0u);
     char name[256] = "boxer";
     EXPECT_EQ(search(0x16, name, 256), std::vector<int>{3});
@@ -223,8 +222,7 @@ TEST_F(RackTest, RackSimSavesWhatHostsWroteOnExit) {
     Child sim = start_racksim({"--rack", path, "--save", path});
     ASSERT_GT(sim.pid, 0);
     open_transport();
-    ZEBDevice d{};
-    open_at(d, kPress, 100, 0);
+    ZEBDevice& d = open_device(kPress, 100, 0);
     const uint8_t record[] = {0x00, 0x01, 'k'};
     // Until RackSim serves, the module port is closed and the write fails at once.
     uint32_t result = ZEBERR_TIMEOUT;

@@ -43,10 +43,8 @@ std::string sample_text() {
 }
 
 Bytes write_setup(uint16_t type, const Bytes& data) {
-    Bytes b{0x0C, 0x00};
-    put_u16(b, type);
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
+    const Bytes head{0x0C, 0x00, static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8)};
+    return test::concat({head, data});
 }
 
 Bytes text(const std::string& s) {
