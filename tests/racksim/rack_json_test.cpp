@@ -38,6 +38,10 @@ TEST(RackJson, SampleRackLoads) {
     EXPECT_GE(press.slot(1).counts().bit_in, 8);
     EXPECT_GT(press.slot(3).counts().bit_out, 0);
     EXPECT_EQ(rack->module(2).identity.kind, kKindNode);
+    const Module& packer = rack->module(1);
+    EXPECT_EQ(packer.setup.types(), (std::vector<uint16_t>{0x16, 0x20, 0x30, 0x31}));
+    EXPECT_EQ(*packer.setup.find(0x31), (Bytes{0x00, 0x0A, 0x01, 0xFF}));
+    EXPECT_EQ(std::string(packer.config.begin(), packer.config.end()), "mode=auto;rate=20");
     // The demo road: outputs written to slot 3 come back on slot 1's inputs.
     const auto r = test::ask(*rack, test::kModuleA, {0x06, 0x03, 0x41, 0x06, 0xFF});
     ASSERT_EQ(r.size(), 1u);
