@@ -63,4 +63,10 @@ void RackTest::open_at(ZEBDevice& d, uint32_t ip, uint16_t timeout_ms, uint16_t 
     opened_.push_back(&d);
 }
 
+ZEBDevice& RackTest::open_device(uint32_t ip, uint16_t timeout_ms, uint16_t retries) {
+    ZEBDevice& d = devices_.emplace_back();
+    open_at(d, ip, timeout_ms, retries);
+    return d;
+}
+
 }  // namespace zebtest

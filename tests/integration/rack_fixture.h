@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -30,8 +31,11 @@ class RackTest : public ::testing::Test {
     void open_transport();
     // Finds modules by broadcast; returns the count and fills `found`.
     uint16_t query(std::vector<ZEBDevice>& found, uint16_t capacity, uint32_t* result = nullptr);
-    // Opens `device` at a module's address directly; closed again by TearDown.
+    // Opens `device` at a module's address directly; closed again by TearDown, so the record
+    // must outlive the test body.
     void open_at(ZEBDevice& device, uint32_t ip, uint16_t timeout_ms = 200, uint16_t retries = 2);
+    // The same with a record the fixture keeps.
+    ZEBDevice& open_device(uint32_t ip, uint16_t timeout_ms = 200, uint16_t retries = 2);
 
     template <class F>
     auto rack(F f) {
@@ -43,6 +47,7 @@ class RackTest : public ::testing::Test {
     uint8_t source_[16] = {};
     bool transport_open_ = false;
     std::vector<ZEBDevice*> opened_;
+    std::deque<ZEBDevice> devices_;
 };
 
 }  // namespace zebtest

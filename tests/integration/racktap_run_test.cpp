@@ -70,6 +70,23 @@ TEST_F(RackTapRun, ReportsNoModuleAndAFailingDeviceDefinition) {
               std::string(kIntro) + "Error! Unable to read device def.\n");
 }
 
+TEST_F(RackTapRun, FindsTheModuleByTheNameAndNumberAHostWrote) {
+    open_transport();
+    ZEBDevice& d = open_device(0x7F000002);
+    ASSERT_EQ(ZEBWriteSetupData(&d, 0x16, reinterpret_cast<const uint8_t*>("mill"), 4), 0u);
+    const uint8_t number[] = {42, 0};  // 16 bits, as a node list reads it
+    ASSERT_EQ(ZEBWriteSetupData(&d, 0x20, number, sizeof number), 0u);
+    auto transactions = [&] {
+        return rack([](racksim::Rack& r) { return r.module(0).counters.by_function[0x06]; });
+    };
+    EXPECT_EQ(racktap("/PI /Nmill /L127.0.0.1").out, kIntro);
+    EXPECT_EQ(transactions(), 1u);
+    EXPECT_EQ(racktap("/PI /I42 /L127.0.0.1").out, kIntro);  // sent as 32 bits
+    EXPECT_EQ(transactions(), 2u);
+    EXPECT_EQ(racktap("/PI /Npress /L127.0.0.1").out,
+              std::string(kIntro) + "Sorry! No ethernet devices found\n");
+}
+
 TEST_F(RackTapRun, VerboseReportShowsWhatWasFoundAndMoved) {
     const TapRun run = racktap("/PI /I1 /L127.0.0.1 /V");
     EXPECT_EQ(run.status, 0);

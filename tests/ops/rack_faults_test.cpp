@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base_def.h"
+#include "diagnostics.h"
 #include "faults.h"
 #include "identity.h"
 #include "io_image.h"
@@ -32,6 +33,8 @@ constexpr uint16_t kCapacity = 1200;  // of the caller's buffer
 constexpr uint8_t kUnwritten = 0xCC;  // what the caller's buffer holds before the call
 constexpr uint16_t kListCapacity = 4;
 constexpr uint32_t kModuleNumber = 7;
+constexpr uint16_t kHeldType = 0x30;     // a setup record the module holds
+constexpr uint16_t kWrittenType = 0x40;  // one the calls write
 
 // The caller's side of one call: kCapacity bytes that start with a prefix (the 0xB1 marker) and
 // hold kUnwritten after it, one guard byte past the end, and a size of kCapacity.
@@ -59,6 +62,8 @@ racksim::Rack table_rack(const racksim::Faults& faults) {
     m.add_slot(3, racksim::SlotRecord::basic(0x24, 0, 8, 0, 0));
     m.add_slot(9, racksim::SlotRecord::paired(0x50, {{5, 3}, {9, 2}})).io.word_in = {1, 2, 3};
     m.add_slot(20, racksim::SlotRecord::wide(0x40, 16, 0, 2, 0)).io.bit_in = {0x0F, 0xF0};
+    m.setup.put(kHeldType, {'b', 'e', 'l', 't', '-', '7'});
+    m.config = {0x10, 0x20, 0x30, 0x40, 0x50};
     m.faults = faults;
     racksim::Rack rack;
     rack.add_module(std::move(m));
@@ -88,10 +93,12 @@ enum class Shape {
 enum class Warns { no, yes };  // a reply that needed re-sends gives ZEBWARN_RETRIED
 
 // What reaches the caller after a clean exchange: bytes at the start of its buffer, worked out
-// from the module as it is after the call, and whether *size (or the count) says how many.
+// from the module as it is after the call (and the faults it played), and whether *size (or
+// the count) says how many, in entries of `entry_size` bytes.
 struct Delivery {
-    std::function<Bytes(Cell&)> data;  // empty: the operation takes no buffer
+    std::function<Bytes(Cell&, const racksim::Faults&)> data;  // empty: the call takes no buffer
     bool sized = false;
+    size_t entry_size = 1;
 };
 
 struct Operation {
@@ -216,33 +223,136 @@ uint32_t query_device_data(Cell& c, CallerBuffer& b) {
     return list_into(result, list, count, b);
 }
 
+const Bytes kWrittenRecord = {0x01, 0x02, 0x00, 0xFF};
+const Bytes kConfig = {0xB1, 0x00, 0x7E, 0x7F};  // a block the module keeps as it is
+
+uint32_t read_setup(Cell& c, CallerBuffer& b) {
+    return ZEBReadSetupData(&c.dev.device, kHeldType, b.data(), &b.size);
+}
+
+uint32_t write_setup(Cell& c, CallerBuffer&) {
+    return ZEBWriteSetupData(&c.dev.device, kWrittenType, kWrittenRecord.data(),
+                             static_cast<uint32_t>(kWrittenRecord.size()));
+}
+
+uint32_t delete_setup(Cell& c, CallerBuffer&) {
+    return ZEBDeleteSetupData(&c.dev.device, kHeldType);
+}
+
+// The types as the caller's buffer (little-endian entries), the count as its size. The list
+// starts out as unwritten as the buffer.
+uint32_t enum_setup(Cell& c, CallerBuffer& b) {
+    uint16_t types[kCapacity];
+    std::fill(std::begin(types), std::end(types), uint16_t{kUnwritten * 0x101});
+    uint16_t count = b.size;
+    const uint32_t result = ZEBEnumSetupData(&c.dev.device, types, &count);
+    for (uint16_t i = 0; i < count && 2u * i + 1 < kCapacity; ++i) {
+        b.bytes[2 * i] = static_cast<uint8_t>(types[i]);
+        b.bytes[2 * i + 1] = static_cast<uint8_t>(types[i] >> 8);
+    }
+    b.size = count;
+    return result;
+}
+
+uint32_t read_config(Cell& c, CallerBuffer& b) {
+    return ZEBReadConfigData(&c.dev.device, b.data(), &b.size);
+}
+
+uint32_t write_config(Cell& c, CallerBuffer& b) {
+    return ZEBWriteConfigData(&c.dev.device, kConfig.data(), static_cast<uint32_t>(kConfig.size()),
+                              b.data(), &b.size);
+}
+
+uint32_t pet(Cell& c, CallerBuffer&) {
+    return ZEBPetDevice(&c.dev.device);
+}
+
+uint32_t read_ethernet_stats(Cell& c, CallerBuffer& b) {
+    return ZEBReadEthernetStats(&c.dev.device, b.data(), &b.size, 0);
+}
+
+uint32_t read_module_status(Cell& c, CallerBuffer& b) {
+    return ZEBReadModuleStatus(&c.dev.device, b.data(), &b.size, 0);
+}
+
 // ---- What they deliver ----
 
+Delivery of_module(Bytes (*of)(const racksim::Module&), bool sized) {
+    return {[of](Cell& c, const racksim::Faults&) { return of(c.module()); }, sized};
+}
+
 Delivery block(Bytes (*of)(const racksim::Module&)) {
-    return {[of](Cell& c) { return of(c.module()); }, false};
+    return of_module(of, false);
 }
 
 Delivery base_def(bool extended) {
-    return {[extended](Cell& c) { return racksim::encode_base_def(c.module(), extended); }, true};
+    return {[extended](Cell& c, const racksim::Faults&) {
+                return racksim::encode_base_def(c.module(), extended);
+            },
+            true};
 }
 
 Delivery inputs(bool extended) {
-    return {[extended](Cell& c) { return racksim::encode_inputs(c.module(), extended); }, true};
+    return {[extended](Cell& c, const racksim::Faults&) {
+                return racksim::encode_inputs(c.module(), extended);
+            },
+            true};
+}
+
+Delivery record(uint16_t type) {
+    return {[type](Cell& c, const racksim::Faults&) { return *c.module().setup.find(type); }, true};
+}
+
+Delivery types() {
+    return {[](Cell& c, const racksim::Faults&) {
+                Bytes b;
+                for (uint16_t t : c.module().setup.types()) {
+                    b.push_back(static_cast<uint8_t>(t));
+                    b.push_back(static_cast<uint8_t>(t >> 8));
+                }
+                return b;
+            },
+            true, 2};
+}
+
+Delivery config() {
+    return of_module([](const racksim::Module& m) { return m.config; }, true);
+}
+
+// The record counts the traffic before its own reply left: the datagrams that carried the
+// reply (with a stray copy before it, or a second copy) are taken back.
+Delivery ethernet_stats() {
+    return {[](Cell& c, const racksim::Faults& f) {
+                racksim::Module m = c.module();
+                const uint32_t copies = 1 + f.stray_before_reply + f.answer_twice;
+                m.diagnostics.ethernet.frames_out -= copies;
+                m.diagnostics.ethernet.bytes_out -=
+                    copies * static_cast<uint32_t>(9 + racksim::kEthernetStatsSize);
+                return racksim::ethernet_stats(m, c.net->now());
+            },
+            true};
+}
+
+Delivery module_status() {
+    return {[](Cell& c, const racksim::Faults&) {
+                return racksim::module_status(c.module(), c.net->now());
+            },
+            true};
 }
 
 // The module's entry in the list.
 Delivery listed() {
-    return {[](Cell& c) {
+    return {[](Cell& c, const racksim::Faults&) {
                 ZEBDevice d{};
                 const SocketAddress a = socket_address(c.sim.endpoint(0));
                 std::memcpy(d.Address.Raw, a.data(), a.size());
                 std::memcpy(d.NodeAddress, c.module().identity.hw.data(), 6);
                 return entry_bytes(d);
             },
-            true};
+            true, kEntrySize};
 }
 
-const Delivery kEmpty{[](Cell&) { return Bytes{}; }, true};
+const Delivery kEmpty{[](Cell&, const racksim::Faults&) { return Bytes{}; }, true};
 const Delivery kNoBuffer{};
 
 // clang-format off
@@ -264,6 +374,15 @@ const std::vector<Operation>& operations() {
         {"ZEBWriteIOEx",        S::parallel,     Warns::no,  {},      write_io_ex,      inputs(false)},
         {"ZEBQueryDevices",     S::discovery,    Warns::no,  {},      query_devices,    listed()},
         {"ZEBQueryDeviceData",  S::discovery,    Warns::no,  {},      query_device_data, listed()},
+        {"ZEBReadSetupData",    S::single,       Warns::no,  {},      read_setup,       record(kHeldType)},
+        {"ZEBWriteSetupData",   S::acknowledged, Warns::yes, {},      write_setup,      kNoBuffer},
+        {"ZEBDeleteSetupData",  S::acknowledged, Warns::yes, {},      delete_setup,     kNoBuffer},
+        {"ZEBEnumSetupData",    S::single,       Warns::no,  {},      enum_setup,       types()},
+        {"ZEBReadConfigData",   S::single,       Warns::yes, kMarker, read_config,      config()},
+        {"ZEBWriteConfigData",  S::single,       Warns::yes, {},      write_config,     config()},
+        {"ZEBPetDevice",        S::single,       Warns::no,  {},      pet,              kNoBuffer},
+        {"ZEBReadEthernetStats", S::single,      Warns::no,  {},      read_ethernet_stats, ethernet_stats()},
+        {"ZEBReadModuleStatus", S::single,       Warns::no,  {},      read_module_status, module_status()},
     };
     return rows;
 }
@@ -335,10 +454,10 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses, C
     e.buffer = CallerBuffer(op.prefix).bytes;
     auto deliver = [&] {
         if (!op.delivers.data) return;
-        const Bytes data = op.delivers.data(c);
+        const Bytes data = op.delivers.data(c, fault.faults);
         std::copy(data.begin(), data.end(), e.buffer.begin());
         if (!op.delivers.sized) return;
-        e.size = static_cast<uint16_t>(op.shape == Shape::discovery ? 1 : data.size());
+        e.size = static_cast<uint16_t>(data.size() / op.delivers.entry_size);
     };
     if (op.shape == Shape::discovery) {
         // One query, no re-send: a lost query finds nothing; a late answer is still within the

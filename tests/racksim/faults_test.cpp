@@ -143,7 +143,7 @@ TEST(Faults, HandlersSeeTheFaultsOfTheirFunctionCode) {
     EXPECT_EQ(ask(rack, kModuleA, {0x05}).at(0).payload.at(8), 1);
     // Discovery by number (0x09) has no entry: the module's faults say "not broadcast-only".
     Bytes by_number{0x09, 0x00, 0x20, 0x00, 0x04, 0x00};
-    put_u32(by_number, m.identity.number);
+    put_u32(by_number, m.number());
     EXPECT_EQ(ask(rack, kModuleA, by_number).at(0).payload.at(8), 0);
     const auto write = ask(rack, kModuleA, {0x0F, 0x00, 0x00, 0x00});
     ASSERT_EQ(write.size(), 2u);

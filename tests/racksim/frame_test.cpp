@@ -121,7 +121,7 @@ TEST(Frame, RackWithCrcOffLeavesTheFieldZero) {
 
 TEST(Frame, UnknownFunctionGetsNonzeroStatus) {
     Rack rack = test::three_modules();
-    const test::Reply r = ask_one(rack, kModuleA, {0x61, 1, 2, 3});
+    const test::Reply r = ask_one(rack, kModuleA, {0x70, 1, 2, 3});
     EXPECT_EQ(r.payload, (Bytes{0x01, 0x00}));
 }
 

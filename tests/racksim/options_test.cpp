@@ -29,6 +29,8 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_TRUE(o->verbose);
     EXPECT_TRUE(o->allow_remote);
     EXPECT_EQ(parse({"--rack=x.json", "--port", "65535"})->port, 65535);
+    EXPECT_EQ(parse({"--save", "kept.json"})->save_file, "kept.json");
+    EXPECT_EQ(parse({"--save=r.json", "--rack=r.json"})->save_file, "r.json");
     EXPECT_TRUE(parse({"--help"})->help);
 }
 
@@ -40,6 +42,8 @@ TEST(Options, RefusesBadInput) {
         {{"--port"}, "--port needs a value"},
         {{"--rack"}, "--rack needs a value"},
         {{"--rack="}, "--rack needs a file name"},
+        {{"--save"}, "--save needs a value"},
+        {{"--save="}, "--save needs a file name"},
         {{"--verbose=yes"}, "--verbose takes no value"},
         {{"--frobnicate"}, "unknown option \"--frobnicate\""},
         {{"rack.json"}, "unknown option \"rack.json\""},
@@ -51,9 +55,19 @@ TEST(Options, RefusesBadInput) {
     }
 }
 
+TEST(Options, ASaveTargetIsCheckedBeforeServing) {
+    std::string error;
+    EXPECT_TRUE(save_target_ok("kept.json", &error)) << error;  // in the working folder
+    EXPECT_FALSE(save_target_ok("/", &error));
+    EXPECT_EQ(error, "--save: / is a directory");
+    EXPECT_FALSE(save_target_ok("/nonexistent-folder/kept.json", &error));
+    EXPECT_EQ(error, "--save: no folder /nonexistent-folder");
+}
+
 TEST(Options, UsageMentionsEveryOption) {
     const std::string u = usage_text();
-    for (const char* opt : {"--rack", "--port", "--verbose", "--allow-remote", "--help"}) {
+    for (const char* opt :
+         {"--rack", "--port", "--save", "--verbose", "--allow-remote", "--help"}) {
         EXPECT_NE(u.find(opt), std::string::npos) << opt;
     }
 }

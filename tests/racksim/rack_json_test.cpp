@@ -31,13 +31,17 @@ TEST(RackJson, SampleRackLoads) {
     ASSERT_TRUE(rack) << error;
     ASSERT_EQ(rack->modules().size(), 3u);
     const Module& press = rack->module(0);
-    EXPECT_EQ(press.identity.name, "press-line");
-    EXPECT_EQ(press.identity.number, 1u);
+    EXPECT_EQ(press.name(), "press-line");
+    EXPECT_EQ(press.number(), 1u);
     EXPECT_EQ(press.identity.kind, kKindQxRio);
     EXPECT_GE(press.slot(0).counts().bit_in, 8);
     EXPECT_GE(press.slot(1).counts().bit_in, 8);
     EXPECT_GT(press.slot(3).counts().bit_out, 0);
     EXPECT_EQ(rack->module(2).identity.kind, kKindNode);
+    const Module& packer = rack->module(1);
+    EXPECT_EQ(packer.setup.types(), (std::vector<uint16_t>{0x16, 0x20, 0x30, 0x31}));
+    EXPECT_EQ(*packer.setup.find(0x31), (Bytes{0x00, 0x0A, 0x01, 0xFF}));
+    EXPECT_EQ(std::string(packer.config.begin(), packer.config.end()), "mode=auto;rate=20");
     // The demo road: outputs written to slot 3 come back on slot 1's inputs.
     const auto r = test::ask(*rack, test::kModuleA, {0x06, 0x03, 0x41, 0x06, 0xFF});
     ASSERT_EQ(r.size(), 1u);
@@ -51,8 +55,8 @@ TEST(RackJson, DefaultsFillAddressesNamesAndNumbers) {
     EXPECT_EQ(ip_text(rack.module(0).identity.ip), "127.0.0.3");  // .2 is taken by the second
     EXPECT_EQ(ip_text(rack.module(1).identity.ip), "127.0.0.2");
     EXPECT_EQ(ip_text(rack.module(2).identity.ip), "127.0.0.4");
-    EXPECT_EQ(rack.module(0).identity.name, "module1");
-    EXPECT_EQ(rack.module(2).identity.number, 3u);
+    EXPECT_EQ(rack.module(0).name(), "module1");
+    EXPECT_EQ(rack.module(2).number(), 3u);
     EXPECT_EQ(hw_text(rack.module(0).identity.hw), "02:52:53:00:00:01");
     EXPECT_EQ(hw_text(rack.module(2).identity.hw), "02:52:53:00:00:03");
     EXPECT_EQ(rack.module(0).base.base_slots, 8);
@@ -76,7 +80,7 @@ TEST(RackJson, ReadsSlotsImagesBehaviourAndFaults) {
                    "final_delay_ms": 900, "corrupt_crc": true, "stray_before_reply": true,
                    "answer_twice": true, "magic_zqq": true, "broadcast_only": true}}]})");
     const Module& m = rack.module(0);
-    EXPECT_EQ(m.identity.number, 0xFFFFFFFFu);
+    EXPECT_EQ(m.number(), 0xFFFFFFFFu);
     EXPECT_EQ(m.identity.kind, 6);
     EXPECT_EQ(hw_text(m.identity.hw), "0A:0B:0C:0D:0E:0F");
     const Slot& s = m.slot(12);

@@ -69,4 +69,20 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+uint16_t u16_at(const Bytes& b, size_t at) {
+    if (at + 2 > b.size()) {
+        ADD_FAILURE() << "no u16 at " << at << " of " << b.size() << " bytes";
+        return 0;
+    }
+    return get_u16(&b[at]);
+}
+
+uint32_t u32_at(const Bytes& b, size_t at) {
+    if (at + 4 > b.size()) {
+        ADD_FAILURE() << "no u32 at " << at << " of " << b.size() << " bytes";
+        return 0;
+    }
+    return get_u32(&b[at]);
+}
+
 }  // namespace racksim::test

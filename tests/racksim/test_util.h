@@ -42,4 +42,15 @@ Rack three_modules();
 
 Bytes concat(std::initializer_list<Bytes> parts);
 
+// A clock that moves only when told.
+class ManualClock final : public Clock {
+  public:
+    uint64_t now_ms() const override { return now; }
+    uint64_t now = 1000;
+};
+
+// The little-endian u16 or u32 at `at`.
+uint16_t u16_at(const Bytes& b, size_t at);
+uint32_t u32_at(const Bytes& b, size_t at);
+
 }  // namespace racksim::test

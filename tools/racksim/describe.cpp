@@ -40,8 +40,8 @@ std::string describe_rack(const Rack& rack) {
     std::string s;
     for (const Module& m : rack.modules()) {
         const Identity& id = m.identity;
-        s += "  " + id.name + ": number " + std::to_string(id.number) + ", " + kind_text(id.kind) +
-             ", at " + ip_text(id.ip) + ", hardware " + hw_text(id.hw) + "\n";
+        s += "  " + printable(m.name()) + ": number " + std::to_string(m.number()) + ", " +
+             kind_text(id.kind) + ", at " + ip_text(id.ip) + ", hardware " + hw_text(id.hw) + "\n";
         for (const auto& [n, slot] : m.base.slots) s += "    " + describe_slot(n, slot) + "\n";
     }
     const RackSettings& set = rack.settings();
@@ -53,7 +53,7 @@ std::string describe_rack(const Rack& rack) {
 std::string first_remote_module(const Rack& rack) {
     for (const Module& m : rack.modules()) {
         const Identity& id = m.identity;
-        if ((id.ip >> 24) != 127) return id.name + " (" + ip_text(id.ip) + ")";
+        if ((id.ip >> 24) != 127) return printable(m.name()) + " (" + ip_text(id.ip) + ")";
     }
     return "";
 }

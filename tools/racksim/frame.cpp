@@ -20,7 +20,8 @@ void apply_key(uint8_t* frame, size_t len, const std::string& key) {
 }
 
 std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
-                                     std::string* why) {
+                                     std::string* why, bool* bad_crc) {
+    if (bad_crc) *bad_crc = false;
     auto fail = [&](const char* reason) -> std::optional<Request> {
         if (why) *why = reason;
         return std::nullopt;
@@ -35,6 +36,7 @@ std::optional<Request> parse_request(const uint8_t* data, size_t len, const std:
     const uint16_t length = get_u16(&frame[7]);
     if (length != len - kHeaderSize) return fail("length field disagrees with datagram");
     if (crc_field != 0 && zeb::crc16(&frame[kHeaderSize], len - kHeaderSize) != crc_field) {
+        if (bad_crc) *bad_crc = true;
         return fail("bad CRC");
     }
 

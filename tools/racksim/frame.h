@@ -32,9 +32,9 @@ void apply_key(uint8_t* frame, size_t len, const std::string& key);
 
 // Checks and decodes one request datagram. Returns nullopt for anything that must be dropped
 // (too short, wrong magic, length field disagreeing with the datagram, bad CRC, no function
-// code) and says why in *why.
+// code) and says why in *why; *bad_crc tells a CRC mismatch from the rest.
 std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
-                                     std::string* why);
+                                     std::string* why, bool* bad_crc = nullptr);
 
 // Builds a reply frame; crc=false leaves the CRC field 0. The payload must not exceed
 // kMaxReplyPayload.

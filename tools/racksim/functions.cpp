@@ -24,9 +24,18 @@ constexpr Entry kTable[] = {
     {fn::kReadIo, on_read_io},
     {fn::kReadBaseDef, on_read_base_def},
     {fn::kQueryData, on_query_data},
+    {fn::kEnumSetup, on_enum_setup},
+    {fn::kReadSetup, on_read_setup},
+    {fn::kWriteSetup, on_write_setup},
+    {fn::kDeleteSetup, on_delete_setup},
+    {fn::kEthernetStats, on_ethernet_stats},
     {fn::kWriteBaseDef, on_write_base_def},
+    {fn::kPet, on_pet},
+    {fn::kModuleStatus, on_module_status},
     {fn::kInitBaseDef, on_init_base_def},
     {fn::kWriteIoNoRead, on_write_io},
+    {fn::kWriteConfig, on_write_config},
+    {fn::kReadConfig, on_read_config},
 };
 
 }  // namespace

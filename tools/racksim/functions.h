@@ -21,17 +21,35 @@ inline constexpr uint8_t kWriteIo = 0x06;
 inline constexpr uint8_t kReadIo = 0x07;
 inline constexpr uint8_t kReadBaseDef = 0x08;
 inline constexpr uint8_t kQueryData = 0x09;
+inline constexpr uint8_t kEnumSetup = 0x0A;
+inline constexpr uint8_t kReadSetup = 0x0B;
+inline constexpr uint8_t kWriteSetup = 0x0C;
+inline constexpr uint8_t kDeleteSetup = 0x0D;
+inline constexpr uint8_t kEthernetStats = 0x0E;
 inline constexpr uint8_t kWriteBaseDef = 0x0F;
+inline constexpr uint8_t kPet = 0x14;
+inline constexpr uint8_t kModuleStatus = 0x17;
 inline constexpr uint8_t kInitBaseDef = 0x18;
 inline constexpr uint8_t kWriteIoNoRead = 0x30;
+inline constexpr uint8_t kWriteConfig = 0x61;
+inline constexpr uint8_t kReadConfig = 0x62;
 }  // namespace fn
 
-// Status words at the start of the replies that carry one.
+// Status words at the start of the replies that carry one. The refusals of setup records and
+// the configuration block have bit 15 set: a host sign-extends them to results 0xFFFF81xx,
+// which no result code of its own, Winsock or system error number shares. None of them is
+// 0x0C or 0x0D, so a final reply never repeats an acknowledgement's bytes (0x0C 0x00 or
+// 0x0D 0x00), which a host would take for a duplicate of it.
 enum Status : uint16_t {
     kStatusOk = 0,
     kStatusUnknownFunction = 0x0001,
     kStatusMalformed = 0x0002,
     kStatusBadBaseDef = 0x0003,
+    kStatusNoSuchRecord = 0x8101,    // read or delete of a type the store does not hold
+    kStatusRecordTooLarge = 0x8102,  // a record a host could not read back whole
+    kStatusStoreFull = 0x8103,       // a new type the list of types has no room for
+    kStatusShortRequest = 0x8104,    // a setup request too short to name its type
+    kStatusConfigTooLarge = 0x8105,  // a configuration block a host could not read back
 };
 
 // One reply payload and how much later than the request's other replies it leaves.

@@ -2,6 +2,7 @@
 // request: the module it serves is ctx.module.
 #pragma once
 
+#include "capacities.h"
 #include "functions.h"
 
 namespace racksim {
@@ -14,6 +15,15 @@ Execution on_write_io(Context& ctx, const Request& req);        // 0x06, 0x30
 Execution on_read_base_def(Context& ctx, const Request& req);   // 0x08
 Execution on_init_base_def(Context& ctx, const Request& req);   // 0x18
 Execution on_write_base_def(Context& ctx, const Request& req);  // 0x0F
+Execution on_enum_setup(Context& ctx, const Request& req);      // 0x0A
+Execution on_read_setup(Context& ctx, const Request& req);      // 0x0B
+Execution on_write_setup(Context& ctx, const Request& req);     // 0x0C
+Execution on_delete_setup(Context& ctx, const Request& req);    // 0x0D
+Execution on_read_config(Context& ctx, const Request& req);     // 0x62
+Execution on_write_config(Context& ctx, const Request& req);    // 0x61
+Execution on_pet(Context& ctx, const Request& req);             // 0x14
+Execution on_ethernet_stats(Context& ctx, const Request& req);  // 0x0E
+Execution on_module_status(Context& ctx, const Request& req);   // 0x17
 
 // A reply payload holding only a status word.
 Bytes status_only(uint16_t status);

@@ -1,4 +1,5 @@
 // Discovery and the identity blocks.
+#include <cstdio>
 #include <string>
 
 #include "handlers.h"
@@ -19,9 +20,16 @@ Execution on_query_data(Context& ctx, const Request& req) {
         return {{}, "discovery with a malformed data item: silent"};
     }
     if (!query_applies(m, type, in.here(), length)) return {{}, ""};
-    const Identity& id = m.identity;
-    std::string what =
-        type == kQueryByNumber ? "number " + std::to_string(id.number) : "name \"" + id.name + "\"";
+    std::string what;
+    if (type == kQueryByNumber) {
+        what = "number " + std::to_string(m.number());
+    } else if (type == kQueryByName) {
+        what = "name \"" + printable(m.name()) + "\"";
+    } else {
+        char text[40];
+        std::snprintf(text, sizeof text, "setup record 0x%04X", type);
+        what = text;
+    }
     return {{{discovery_answer(m, ctx.faults)}}, "discovery by " + what};
 }
 

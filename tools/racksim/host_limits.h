@@ -6,15 +6,10 @@
 #include <cstddef>
 #include <string>
 
+#include "capacities.h"
 #include "module.h"
 
 namespace racksim {
-
-// Whole datagrams, the 9-byte header included.
-inline constexpr size_t kIoReplyCapacity = 1200;       // read and write I/O
-inline constexpr size_t kIoRequestCapacity = 1200;     // write I/O
-inline constexpr size_t kBaseDefReplyCapacity = 1000;  // read base definition, rescan
-inline constexpr size_t kInitReplyCapacity = 600;      // init base definition
 
 // What of the exchanges with a base would not fit, in both item formats: the I/O reply, the
 // write of all outputs and the base-definition read. "" when everything fits.

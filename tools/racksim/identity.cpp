@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 #include "functions.h"
 
@@ -14,23 +13,12 @@ Bytes discovery_answer(const Module& m, const Faults& faults) {
     b.insert(b.end(), id.hw.begin(), id.hw.end());
     b.push_back(faults.broadcast_only ? 1 : 0);
     b.push_back(id.kind);
-    put_u32(b, id.number);
+    put_u32(b, m.number());
     return b;
 }
 
 bool query_applies(const Module& m, uint16_t type, const uint8_t* data, size_t len) {
-    switch (type) {
-        case kQueryByNumber:
-            return len >= 4 && get_u32(data) == m.identity.number;
-        case kQueryByName: {
-            const auto* end = std::find(data, data + len, uint8_t{0});
-            const std::string_view name(reinterpret_cast<const char*>(data),
-                                        static_cast<size_t>(end - data));
-            return name == m.identity.name;
-        }
-        default:
-            return false;
-    }
+    return store_matches(m.setup, type, data, len);
 }
 
 Bytes version_block(const Module& m) {
@@ -57,10 +45,11 @@ Bytes device_definition(const Module& m) {
     // zero-terminated).
     Bytes b{static_cast<uint8_t>(kDeviceDefSize), 1, id.kind,
             static_cast<uint8_t>(m.base.base_slots)};
-    put_u32(b, id.number);
+    put_u32(b, m.number());
     b.insert(b.end(), id.hw.begin(), id.hw.end());
     Bytes name(kDeviceDefSize - b.size(), 0);
-    std::memcpy(name.data(), id.name.data(), std::min(id.name.size(), name.size() - 1));
+    const std::string text = m.name();
+    std::memcpy(name.data(), text.data(), std::min(text.size(), name.size() - 1));
     b.insert(b.end(), name.begin(), name.end());
     return b;
 }

@@ -10,9 +10,9 @@
 
 namespace racksim {
 
-// Discovery data item types.
-inline constexpr uint16_t kQueryByName = 0x16;
-inline constexpr uint16_t kQueryByNumber = 0x20;
+// Discovery data item types: a search by any setup record, these two being what hosts use.
+inline constexpr uint16_t kQueryByName = kSetupName;
+inline constexpr uint16_t kQueryByNumber = kSetupNumber;
 
 // Largest block a host reads (a 200-byte reply).
 inline constexpr size_t kMaxIdentityBlock = 191;
@@ -23,7 +23,8 @@ inline constexpr size_t kDeviceDefSize = 42;
 // module number.
 Bytes discovery_answer(const Module& m, const Faults& faults);
 
-// Whether a discovery data item (type, data) applies to the module. Unknown types apply to
+// Whether a discovery data item (type, data) applies to the module: whether it names one of
+// the module's setup records (see store_matches). Types the module holds no record of apply to
 // nobody.
 bool query_applies(const Module& m, uint16_t type, const uint8_t* data, size_t len);
 

@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
                                             ? racksim::Rack::parse(racksim::kBuiltinRack, &error)
                                             : racksim::Rack::load(options->rack_file, &error);
     if (!rack) return fail(error);
+    // Found out now rather than when the work is to be kept.
+    if (!options->save_file.empty() && !racksim::save_target_ok(options->save_file, &error)) {
+        return fail(error);
+    }
     if (const std::string remote = racksim::first_remote_module(*rack);
         !remote.empty() && !options->allow_remote) {
         return fail("module " + remote + " is outside 127.0.0.0/8; use --allow-remote");
@@ -75,5 +79,11 @@ int main(int argc, char** argv) {
     server.run();
     g_server = nullptr;
     std::printf("RackSim: stopped\n");
+    if (!options->save_file.empty()) {
+        const bool saved =
+            server.with_rack([&](racksim::Rack& r) { return r.save(options->save_file, &error); });
+        if (!saved) return fail("rack not saved: " + error);
+        std::printf("RackSim: rack saved to %s\n", options->save_file.c_str());
+    }
     return 0;
 }

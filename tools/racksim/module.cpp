@@ -120,6 +120,24 @@ Slot& Module::add_slot(int slot, SlotRecord record) {
     return base.slots.insert_or_assign(slot, Slot(std::move(record))).first->second;
 }
 
+std::string Module::name() const {
+    const Bytes* r = setup.find(kSetupName);
+    return r ? name_of(*r) : std::string();
+}
+
+uint32_t Module::number() const {
+    const Bytes* r = setup.find(kSetupNumber);
+    return r ? number_of(*r) : 0;
+}
+
+void Module::set_name(const std::string& name) {
+    setup.put(kSetupName, Bytes(name.begin(), name.end()));
+}
+
+void Module::set_number(uint32_t number) {
+    setup.put(kSetupNumber, number_record(number));
+}
+
 Faults& Module::faults_for(uint8_t code) {
     auto it = faults_by_function.find(code);
     return it == faults_by_function.end() ? faults : it->second;

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "bytes.h"
+#include "diagnostics.h"
 #include "frame.h"
+#include "setup_store.h"
 
 namespace racksim {
 
@@ -121,10 +123,8 @@ struct Counters {
     std::map<uint8_t, uint64_t> by_function;  // answered requests per function code
 };
 
-// What the module says about itself and where it is.
+// What the module says about itself and where it is. Its name and number are setup records.
 struct Identity {
-    std::string name;
-    uint32_t number = 0;
     uint8_t kind = kKindQxRio;
     uint32_t ip = 0;  // host byte order; 0 = assigned by the rack
     HwAddress hw{};   // all zero = derived by the rack
@@ -144,10 +144,13 @@ struct BaseIo {
 };
 
 // A simulated module: one part per feature it plays, its misbehaviour and its counters.
-// Features to come (setup data, configuration, memory, serial ports) each add their own part.
+// Features to come (memory, serial ports) each add their own part.
 struct Module {
     Identity identity;
     BaseIo base;
+    SetupStore setup;
+    Bytes config;  // the configuration block, read and written whole
+    Diagnostics diagnostics;
 
     Faults faults;
     // Faults for one function code in place of `faults` (a rack description fills an entry
@@ -156,11 +159,17 @@ struct Module {
     Counters counters;
 
     Module() = default;
-    Module(std::string name, uint32_t number, uint8_t kind = kKindQxRio) {
-        identity.name = std::move(name);
-        identity.number = number;
+    Module(const std::string& name, uint32_t number, uint8_t kind = kKindQxRio) {
+        set_name(name);
+        set_number(number);
         identity.kind = kind;
     }
+
+    // The name and number records; "" and 0 when the record is missing.
+    std::string name() const;
+    uint32_t number() const;
+    void set_name(const std::string& name);
+    void set_number(uint32_t number);
 
     // Puts a module record in a slot with a zeroed image.
     Slot& add_slot(int slot, SlotRecord record);

@@ -1,5 +1,11 @@
 #include "options.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
 namespace racksim {
 
 namespace {
@@ -51,6 +57,13 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 return std::nullopt;
             }
             o.rack_file = value;
+        } else if (arg == "--save") {
+            if (!take_value()) return std::nullopt;
+            if (value.empty()) {
+                *error = "--save needs a file name";
+                return std::nullopt;
+            }
+            o.save_file = value;
         } else if (arg == "--port") {
             if (!take_value()) return std::nullopt;
             if (!parse_port(value, &o.port)) {
@@ -76,11 +89,33 @@ std::string usage_text() {
            "Options:\n"
            "  --rack FILE      rack description (JSON); default: one built-in Qx-RIO module\n"
            "  --port N         UDP port to serve (default 28784)\n"
+           "  --save FILE      on exit, write the rack with the setup records and configuration\n"
+           "                   blocks that hosts wrote to FILE (may be the --rack file)\n"
            "  --verbose, -v    print a line for every request served\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
            "  --help, -h       print this text\n"
            "\n"
            "Stops cleanly on Ctrl-C (SIGINT) or SIGTERM.\n";
+}
+
+bool save_target_ok(const std::string& path, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        *error = "--save: " + path + " is a directory";
+        return false;
+    }
+    const fs::path folder =
+        fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+    if (!fs::is_directory(folder, ec)) {
+        *error = "--save: no folder " + folder.string();
+        return false;
+    }
+    if (access(folder.c_str(), W_OK) != 0) {
+        *error = "--save: cannot write in " + folder.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace racksim

@@ -10,6 +10,7 @@ namespace racksim {
 
 struct Options {
     std::string rack_file;  // empty: the built-in rack
+    std::string save_file;  // where to write the rack on exit; empty: nowhere
     uint16_t port = 28784;
     bool verbose = false;
     bool allow_remote = false;
@@ -20,5 +21,9 @@ struct Options {
 std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error);
 
 std::string usage_text();
+
+// Whether a rack can be saved to `path`: its folder exists and may be written, and it is no
+// folder itself. Says what is wrong otherwise.
+bool save_target_ok(const std::string& path, std::string* error);
 
 }  // namespace racksim

@@ -24,15 +24,21 @@ Module& Rack::add_module(Module m) {
         } while (find_hw(id.hw));
     }
     m.base.installed = m.base.slots;
+    start_diagnostics(m, clock_->now_ms());
     m.faults.rng_state = m.faults.seed;
     for (auto& [code, f] : m.faults_by_function) f.rng_state = f.seed;
     modules_.push_back(std::move(m));
     return modules_.back();
 }
 
+void Rack::set_clock(std::shared_ptr<const Clock> clock) {
+    clock_ = std::move(clock);
+    for (Module& m : modules_) start_diagnostics(m, clock_->now_ms());
+}
+
 Module* Rack::find(const std::string& name) {
     for (Module& m : modules_) {
-        if (m.identity.name == name) return &m;
+        if (m.name() == name) return &m;
     }
     return nullptr;
 }
@@ -72,36 +78,59 @@ bool Rack::is_broadcast(uint32_t ip) const {
 
 std::vector<Outgoing> Rack::handle(uint32_t to_ip, const uint8_t* data, size_t len) {
     std::string why;
-    const std::optional<Request> req = parse_request(data, len, settings_.key, &why);
+    bool bad_crc = false;
+    const std::optional<Request> req = parse_request(data, len, settings_.key, &why, &bad_crc);
+    const bool broadcast = is_broadcast(to_ip);
+    auto reached = [&](const Module& m) { return broadcast || m.identity.ip == to_ip; };
     if (!req) {
         ++bad_frames_;
+        for (Module& m : modules_) {
+            if (!reached(m)) continue;
+            EthernetCounters& c = count_in(m, len, broadcast);
+            ++(bad_crc ? c.crc_errors : c.bad_frames);
+        }
         log("request to " + ip_text(to_ip) + " dropped: " + why);
         return {};
     }
-    const bool broadcast = is_broadcast(to_ip);
     std::vector<Outgoing> out;
     for (Module& m : modules_) {
-        if (!broadcast && m.identity.ip != to_ip) continue;
-        if (req->extended && req->node != m.identity.hw) continue;
-        std::vector<Outgoing> replies = serve(m, *req);
+        if (!reached(m)) continue;
+        if (req->extended && req->node != m.identity.hw) {
+            count_in(m, len, broadcast);  // seen on the wire, addressed to another module
+            continue;
+        }
+        std::vector<Outgoing> replies = serve(m, *req, len, broadcast);
         out.insert(out.end(), replies.begin(), replies.end());
     }
     return out;
 }
 
-std::vector<Outgoing> Rack::serve(Module& m, const Request& req) {
+EthernetCounters& Rack::count_in(Module& m, size_t len, bool broadcast) {
+    EthernetCounters& c = m.diagnostics.ethernet;
+    ++c.frames_in;
+    c.bytes_in += static_cast<uint32_t>(len);
+    if (broadcast) ++c.broadcast_in;
+    return c;
+}
+
+std::vector<Outgoing> Rack::serve(Module& m, const Request& req, size_t len, bool broadcast) {
     const uint8_t code = req.payload[0];
     char code_text[16];
     std::snprintf(code_text, sizeof code_text, " fn 0x%02X ", code);
-    const std::string head = m.identity.name + " (" + ip_text(m.identity.ip) + ")" + code_text;
+    const std::string head = printable(m.name()) + " (" + ip_text(m.identity.ip) + ")" + code_text;
     ++m.counters.requests;
+    ++m.diagnostics.requests;
     Faults& faults = m.faults_for(code);
     std::string why;
     if (drop_request(faults, &why)) {
+        // Lost before the module read it: missed by its interface, not received.
         ++m.counters.dropped;
+        ++m.diagnostics.lost;
+        ++m.diagnostics.ethernet.missed;
         log(head + why);
         return {};
     }
+    count_in(m, len, broadcast);
     Context ctx{*this, m, faults, *clock_, *files_};
     Execution ex = execute(ctx, req);
     if (ex.answers.empty()) {
@@ -117,7 +146,14 @@ std::vector<Outgoing> Rack::serve(Module& m, const Request& req) {
     ++m.counters.answered;
     ++m.counters.by_function[code];
     log(head + ex.log + fault_note(faults));
-    return reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc);
+    std::vector<Outgoing> out =
+        reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc);
+    EthernetCounters& c = m.diagnostics.ethernet;
+    for (const Outgoing& o : out) {
+        ++c.frames_out;
+        c.bytes_out += static_cast<uint32_t>(o.bytes.size());
+    }
+    return out;
 }
 
 std::string ip_text(uint32_t ip) {

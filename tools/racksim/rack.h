@@ -43,6 +43,15 @@ class Rack {
     static std::optional<Rack> parse(const std::string& text, std::string* error);
     static std::optional<Rack> load(const std::string& path, std::string* error);
 
+    // The description the rack was read from, with what hosts changed that a module keeps: its
+    // setup records (name and number among them) and its configuration block. Everything else
+    // stays as described (comments excepted): the installed base, initial images, faults.
+    // False, with the reason, for a rack that was not read from a description.
+    bool describe(std::string* text, std::string* error) const;
+    // Writes that description to a file: to a temporary file beside it, then renamed over it,
+    // so that a failed save leaves the file as it was.
+    bool save(const std::string& path, std::string* error) const;
+
     // Adds a module. An address of 0 becomes the next free one from 127.0.0.2, an all-zero
     // hardware address a free derived one; its current base becomes the installed base that
     // init restores, and each fault seed starts its drop generator.
@@ -55,8 +64,9 @@ class Rack {
     // Called with one line per request served, dropped or refused.
     void set_log(LogSink sink) { log_ = std::move(sink); }
 
-    // The clock and the file store that handlers are given.
-    void set_clock(std::shared_ptr<const Clock> clock) { clock_ = std::move(clock); }
+    // The clock and the file store that handlers are given. A new clock starts the modules'
+    // uptime and the age of their Ethernet counters afresh.
+    void set_clock(std::shared_ptr<const Clock> clock);
     const Clock& clock() const { return *clock_; }
     void set_files(std::shared_ptr<FileStore> files) { files_ = std::move(files); }
     FileStore& files() { return *files_; }
@@ -80,9 +90,13 @@ class Rack {
     void log(const std::string& line) const {
         if (log_) log_(line);
     }
-    std::vector<Outgoing> serve(Module& m, const Request& req);
+    // Serves a request of `len` datagram bytes that reached module m.
+    std::vector<Outgoing> serve(Module& m, const Request& req, size_t len, bool broadcast);
+    // Counts a datagram that reached m's interface.
+    static EthernetCounters& count_in(Module& m, size_t len, bool broadcast);
 
     RackSettings settings_;
+    std::string description_;  // the text the rack was read from, if any
     std::deque<Module> modules_;
     std::shared_ptr<const Clock> clock_;
     std::shared_ptr<FileStore> files_;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "byte_text.h"
 #include "host_limits.h"
 #include "identity.h"
 #include "rack.h"
@@ -85,6 +86,10 @@ std::string text_or(const json& obj, const char* key, const std::string& path,
     if (!obj.contains(key)) return fallback;
     if (!obj[key].is_string()) fail(at(path, key), "expected text");
     return obj[key].get<std::string>();
+}
+
+Bytes text_bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
 }
 
 Bytes byte_block(const json& j, const std::string& path, size_t min, size_t max) {
@@ -266,29 +271,96 @@ Faults read_faults(const json& j, const std::string& path, Faults f = {}) {
     return f;
 }
 
-// A function code written as a decimal number or as 0x and hex digits, 0 to 255.
-bool parse_function_code(const std::string& text, uint8_t* code) {
+// A key written as a decimal number or as 0x and hex digits, from 0 to `max`.
+bool parse_key_number(const std::string& text, uint32_t max, uint32_t* value) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const size_t first = hex ? 2 : 0;
-    if (text.size() <= first || text.size() - first > 3) return false;
-    unsigned v = 0;
+    if (text.size() <= first || text.size() - first > 5) return false;
+    uint32_t v = 0;
     for (size_t i = first; i < text.size(); ++i) {
         const char c = text[i];
-        unsigned d;
+        uint32_t d;
         if (c >= '0' && c <= '9') {
-            d = static_cast<unsigned>(c - '0');
+            d = static_cast<uint32_t>(c - '0');
         } else if (hex && c >= 'a' && c <= 'f') {
-            d = static_cast<unsigned>(c - 'a' + 10);
+            d = static_cast<uint32_t>(c - 'a' + 10);
         } else if (hex && c >= 'A' && c <= 'F') {
-            d = static_cast<unsigned>(c - 'A' + 10);
+            d = static_cast<uint32_t>(c - 'A' + 10);
         } else {
             return false;
         }
         v = v * (hex ? 16 : 10) + d;
     }
-    if (v > 255) return false;
+    if (v > max) return false;
+    *value = v;
+    return true;
+}
+
+bool parse_function_code(const std::string& text, uint8_t* code) {
+    uint32_t v = 0;
+    if (!parse_key_number(text, 0xFF, &v)) return false;
     *code = static_cast<uint8_t>(v);
     return true;
+}
+
+// A block of bytes: text, or {"hex": "01 02 ..."} where the hex may also be a list of strings
+// that follow on from each other.
+Bytes byte_value(const json& j, const std::string& path, size_t max) {
+    Bytes b;
+    if (j.is_string()) {
+        const auto& text = j.get_ref<const std::string&>();
+        b.assign(text.begin(), text.end());
+    } else if (j.is_object() && j.size() == 1 && j.contains("hex")) {
+        const std::string p = at(path, "hex");
+        const json& hex = j["hex"];
+        std::string why;
+        auto read = [&](const json& part, const std::string& where) {
+            if (!part.is_string()) fail(where, "expected hex digits as text");
+            if (!parse_hex(part.get<std::string>(), &b, &why)) fail(where, why);
+        };
+        if (hex.is_array()) {
+            for (size_t i = 0; i < hex.size(); ++i) read(hex[i], at(p, i));
+        } else {
+            read(hex, p);
+        }
+    } else {
+        fail(path, "expected text or {\"hex\": \"01 02 ...\"}");
+    }
+    if (b.size() > max) {
+        fail(path,
+             std::to_string(b.size()) + " bytes; a host reads at most " + std::to_string(max));
+    }
+    return b;
+}
+
+void put_record(Module& m, uint16_t type, Bytes record, const std::string& path) {
+    if (m.setup.put(type, std::move(record)) == SetupStore::Put::full) {
+        fail(path, "more than " + std::to_string(kMaxSetupTypes) +
+                       " setup records; a host lists at most that many");
+    }
+}
+
+// {"<type>": bytes, ...}. The name and number may be given here instead of as "name" and
+// "number", not in both places.
+void read_setup(const json& j, const std::string& path, const json& module, Module& m) {
+    object(j, path);
+    for (const auto& [key, value] : j.items()) {
+        uint32_t type = 0;
+        if (!parse_key_number(key, 0xFFFF, &type)) {
+            fail(path, "\"" + key + "\" is not a setup type (0 to 65535, or 0x0000 to 0xFFFF)");
+        }
+        const std::string p = at(path, key.c_str());
+        if (m.setup.find(static_cast<uint16_t>(type))) {
+            fail(p, "setup type " + std::to_string(type) + " given twice");
+        }
+        if (type == kSetupName && module.contains("name")) {
+            fail(p, "the name record, already given as \"name\"");
+        }
+        if (type == kSetupNumber && module.contains("number")) {
+            fail(p, "the number record, already given as \"number\"");
+        }
+        put_record(m, static_cast<uint16_t>(type), byte_value(value, p, kMaxSetupRecord), p);
+    }
 }
 
 // {"<function code>": {faults}, ...}: each entry starts from the module's faults.
@@ -321,15 +393,28 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     object(j, path);
     only_keys(j, path,
               {"name", "number", "kind", "address", "hardware_address", "base_slots", "slots",
-               "version_block", "support_block", "device_def", "faults", "faults_by_function"});
+               "version_block", "support_block", "device_def", "faults", "faults_by_function",
+               "setup", "config"});
     Module m;
     Identity& id = m.identity;
-    id.name = text_or(j, "name", path, "module" + std::to_string(index + 1));
-    if (id.name.size() > 255 || id.name.find('\0') != std::string::npos) {
-        fail(at(path, "name"), "must be at most 255 characters without a zero byte");
+    if (j.contains("setup")) read_setup(j["setup"], at(path, "setup"), j, m);
+    // "name": null and "number": null say that the module holds no such record.
+    if (!j.contains("name") && !m.setup.find(kSetupName)) {
+        put_record(m, kSetupName, text_bytes("module" + std::to_string(index + 1)), path);
+    } else if (j.contains("name") && !j["name"].is_null()) {
+        const std::string name = text_or(j, "name", path, "");
+        if (name.size() > 255 || name.find('\0') != std::string::npos) {
+            fail(at(path, "name"), "must be at most 255 characters without a zero byte");
+        }
+        put_record(m, kSetupName, text_bytes(name), at(path, "name"));
     }
-    id.number = static_cast<uint32_t>(
-        integer_or(j, "number", path, INT32_MIN, UINT32_MAX, static_cast<int64_t>(index + 1)));
+    if (!j.contains("number") && !m.setup.find(kSetupNumber)) {
+        put_record(m, kSetupNumber, number_record(static_cast<uint32_t>(index + 1)), path);
+    } else if (j.contains("number") && !j["number"].is_null()) {
+        const auto number =
+            static_cast<uint32_t>(integer(j["number"], at(path, "number"), INT32_MIN, UINT32_MAX));
+        put_record(m, kSetupNumber, number_record(number), at(path, "number"));
+    }
     if (j.contains("kind")) id.kind = read_kind(j["kind"], at(path, "kind"));
     if (j.contains("address")) {
         const std::string p = at(path, "address");
@@ -361,6 +446,8 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     if (j.contains("device_def")) {
         id.device_def = byte_block(j["device_def"], at(path, "device_def"), 3, kMaxIdentityBlock);
     }
+    if (j.contains("config"))
+        m.config = byte_value(j["config"], at(path, "config"), kMaxConfigBlock);
     if (j.contains("faults")) m.faults = read_faults(j["faults"], at(path, "faults"));
     if (j.contains("faults_by_function")) {
         m.faults_by_function = read_faults_by_function(j["faults_by_function"],
@@ -389,7 +476,7 @@ Rack read_rack(const json& root) {
         modules.push_back(read_module(list[i], p, i));
         const Module& m = modules.back();
         if (std::string why = installed_base_too_large(m.base.slots); !why.empty()) {
-            fail(p + " (\"" + m.identity.name + "\")", why);
+            fail(p + " (\"" + printable(m.name()) + "\")", why);
         }
         const uint32_t ip = m.identity.ip;
         if (ip == 0) continue;
@@ -432,7 +519,9 @@ Rack read_rack(const json& root) {
 std::optional<Rack> Rack::parse(const std::string& text, std::string* error) {
     try {
         const json root = json::parse(text, nullptr, true, /*ignore_comments=*/true);
-        return read_rack(root);
+        Rack rack = read_rack(root);
+        rack.description_ = text;
+        return rack;
     } catch (const json::parse_error& e) {
         // e.what() starts with the library's own tag; keep the readable part.
         std::string what = e.what();
