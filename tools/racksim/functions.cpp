@@ -26,6 +26,15 @@ constexpr Entry kTable[] = {
     {fn::kQueryData, on_query_data},
     {fn::kWriteBaseDef, on_write_base_def},
     {fn::kInitBaseDef, on_init_base_def},
+    {fn::kCcmRequest, on_ccm_request},
+    {fn::kKseqRequest, on_kseq_request},
+    {fn::kSerial, on_serial},
+    {fn::kWriteMemory, on_write_memory},
+    {fn::kReadMemory, on_read_memory},
+    {fn::kEnumMemory, on_enum_memory},
+    {fn::kAccessMemory, on_access_memory},
+    {fn::kReadSharedRam, on_read_shared_ram},
+    {fn::kWriteSharedRam, on_write_shared_ram},
     {fn::kWriteIoNoRead, on_write_io},
 };
 

@@ -23,6 +23,15 @@ inline constexpr uint8_t kReadBaseDef = 0x08;
 inline constexpr uint8_t kQueryData = 0x09;
 inline constexpr uint8_t kWriteBaseDef = 0x0F;
 inline constexpr uint8_t kInitBaseDef = 0x18;
+inline constexpr uint8_t kCcmRequest = 0x19;
+inline constexpr uint8_t kKseqRequest = 0x1A;
+inline constexpr uint8_t kSerial = 0x23;  // the port operation in the next byte
+inline constexpr uint8_t kWriteMemory = 0x24;
+inline constexpr uint8_t kReadMemory = 0x25;
+inline constexpr uint8_t kEnumMemory = 0x26;
+inline constexpr uint8_t kAccessMemory = 0x27;
+inline constexpr uint8_t kReadSharedRam = 0x28;
+inline constexpr uint8_t kWriteSharedRam = 0x29;
 inline constexpr uint8_t kWriteIoNoRead = 0x30;
 }  // namespace fn
 

@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "bytes.h"
+#include "controller.h"
 #include "frame.h"
+#include "memory_areas.h"
+#include "serial_port.h"
+#include "shared_ram_regions.h"
 
 namespace racksim {
 
@@ -154,6 +158,12 @@ struct Module {
     // from the module's faults, changed by what the entry gives).
     std::map<uint8_t, Faults> faults_by_function;
     Counters counters;
+
+    // Behind the module: a controller, typed memory, shared RAM, and the module's serial ports.
+    Controller controller = Controller::standard();
+    Memory memory = Memory::standard();
+    SharedRam shared_ram = SharedRam::standard();
+    SerialPorts serial = SerialPorts::standard();
 
     Module() = default;
     Module(std::string name, uint32_t number, uint8_t kind = kKindQxRio) {
