@@ -47,14 +47,24 @@ struct Call {
     uint64_t now;
 };
 
-Execution status_reply(const Call& c, uint16_t status, const std::string& done) {
-    return {{{status_only(status)}}, c.what + ": " + (status ? status_text(status) : done)};
-}
-
 Bytes status_and_count(uint16_t status, size_t count) {
     Bytes b = status_only(status);
     put_u16(b, static_cast<uint16_t>(std::min<size_t>(count, 0xFFFF)));
     return b;
+}
+
+// A refusal in the shape of the operation's reply: those that answer with a count carry 0.
+Bytes refusal(uint8_t op, uint16_t status) {
+    const bool counted = op == kRead || op == kRxAvailable || op == kTxLeft || op == kAccess;
+    return counted ? status_and_count(status, 0) : status_only(status);
+}
+
+Execution refuse(const Call& c, uint8_t op, uint16_t status) {
+    return {{{refusal(op, status)}}, c.what + ": " + status_text(status)};
+}
+
+Execution status_reply(const Call& c, uint16_t status, const std::string& done) {
+    return {{{status_only(status)}}, c.what + ": " + (status ? status_text(status) : done)};
 }
 
 // Status word, count and the received bytes (at most `max`).
@@ -75,63 +85,61 @@ bool counted_data(Reader& in, uint16_t* count) {
 
 Execution write(Call& c) {
     uint16_t count = 0;
-    if (!counted_data(c.in, &count)) return status_reply(c, kStatusMalformed, "");
-    if (!c.port) return status_reply(c, kStatusNoSuchPort, "");
-    const bool queued = c.port->transmit(c.now, c.in.here(), count);
-    return status_reply(c, queued ? uint16_t{kStatusOk} : kStatusTransmitFull,
-                        "wrote " + std::to_string(count) + " bytes");
+    if (!counted_data(c.in, &count)) return refuse(c, kWrite, kStatusMalformed);
+    if (!c.port) return refuse(c, kWrite, kStatusNoSuchPort);
+    if (!c.port->transmit(c.now, c.in.here(), count)) {
+        return refuse(c, kWrite, kStatusTransmitFull);
+    }
+    return status_reply(c, kStatusOk, "wrote " + std::to_string(count) + " bytes");
 }
 
 Execution read(Call& c) {
     uint16_t wanted = 0;
-    if (!c.in.u16(&wanted) || !c.in.done() || !c.port) {
-        const uint16_t status = c.port ? uint16_t{kStatusMalformed} : kStatusNoSuchPort;
-        return {{{status_and_count(status, 0)}}, c.what + ": read, " + status_text(status)};
-    }
+    if (!c.in.u16(&wanted) || !c.in.done()) return refuse(c, kRead, kStatusMalformed);
+    if (!c.port) return refuse(c, kRead, kStatusNoSuchPort);
     c.port->advance(c.now);
     return received_reply(c, std::min<size_t>(wanted, kReadMax), 0,
                           "read (" + std::to_string(wanted) + " wanted)");
 }
 
-Execution queue_count(Call& c, bool receive) {
-    const char* which = receive ? "receive" : "transmit";
-    if (!c.in.done() || !c.port) {
-        const uint16_t status = c.port ? uint16_t{kStatusMalformed} : kStatusNoSuchPort;
-        return {{{status_and_count(status, 0)}},
-                c.what + ": " + which + " queue, " + status_text(status)};
-    }
+Execution queue_count(Call& c, uint8_t op) {
+    if (!c.in.done()) return refuse(c, op, kStatusMalformed);
+    if (!c.port) return refuse(c, op, kStatusNoSuchPort);
     c.port->advance(c.now);
+    const bool receive = op == kRxAvailable;
     const size_t n = receive ? c.port->rx_count() : c.port->tx_count();
-    return {{{status_and_count(kStatusOk, n)}},
-            c.what + ": " + which + " queue holds " + std::to_string(n)};
+    return {
+        {{status_and_count(kStatusOk, n)}},
+        c.what + ": " + (receive ? "receive" : "transmit") + " queue holds " + std::to_string(n)};
 }
 
-Execution flush(Call& c, bool receive) {
-    if (!c.in.done()) return status_reply(c, kStatusMalformed, "");
-    if (!c.port) return status_reply(c, kStatusNoSuchPort, "");
+Execution flush(Call& c, uint8_t op) {
+    if (!c.in.done()) return refuse(c, op, kStatusMalformed);
+    if (!c.port) return refuse(c, op, kStatusNoSuchPort);
     c.port->advance(c.now);
-    if (receive) {
+    if (op == kFlushRx) {
         c.port->flush_rx();
-    } else {
-        c.port->flush_tx();
+        return status_reply(c, kStatusOk, "receive queue flushed");
     }
-    return status_reply(c, kStatusOk, receive ? "receive queue flushed" : "transmit queue flushed");
+    c.port->flush_tx();
+    return status_reply(c, kStatusOk, "transmit queue flushed");
 }
 
 // Wait flag, 0x00, the 8-byte setup. With the flag set the module acknowledges at once and
-// takes the new settings once the bytes still queued have left, and answers then.
+// takes the new settings once the bytes still queued have left, and answers then; also a
+// refusal is then answered twice, as the host waits for both.
 Execution setup(Call& c) {
     uint8_t wait = 0;
-    if (!c.in.u8(&wait)) return status_reply(c, kStatusMalformed, "");
+    if (!c.in.u8(&wait)) return refuse(c, kSetup, kStatusMalformed);
     LineSetup s{};
     const bool whole = c.in.skip(1) && c.in.left() == s.size();
     if (whole) std::copy(c.in.here(), c.in.here() + s.size(), s.begin());
-    uint16_t status = !whole    ? uint16_t{kStatusMalformed}
-                      : !c.port ? kStatusNoSuchPort
-                                : uint16_t{kStatusOk};
+    uint16_t status = kStatusOk;
+    if (!whole) status = kStatusMalformed;
+    if (whole && !c.port) status = kStatusNoSuchPort;
     uint64_t applied_at = c.now;
     if (status == kStatusOk) {
-        if (wait) applied_at = c.port->line_ms() + c.port->drain_ms();
+        if (wait) applied_at = std::max(c.now, c.port->line_ms() + c.port->drain_ms());
         c.port->advance(applied_at);
         if (!c.port->set_setup(applied_at, s)) status = kStatusBadLineSetup;
     }
@@ -148,8 +156,8 @@ Execution setup(Call& c) {
 
 // The reply is the setup alone, without a status word; a refusal is a status word alone.
 Execution read_setup(Call& c) {
-    if (!c.in.skip(2) || !c.in.done()) return status_reply(c, kStatusMalformed, "");
-    if (!c.port) return status_reply(c, kStatusNoSuchPort, "");
+    if (!c.in.skip(2) || !c.in.done()) return refuse(c, kReadSetup, kStatusMalformed);
+    if (!c.port) return refuse(c, kReadSetup, kStatusNoSuchPort);
     const LineSetup& s = c.port->setup();
     return {{{Bytes(s.begin(), s.end())}}, c.what + ": setup read back"};
 }
@@ -157,14 +165,10 @@ Execution read_setup(Call& c) {
 // Writes the bytes and answers with what the port has received once they have come back.
 Execution access(Call& c) {
     uint16_t count = 0;
-    if (!counted_data(c.in, &count) || !c.port) {
-        const uint16_t status = c.port ? uint16_t{kStatusMalformed} : kStatusNoSuchPort;
-        return {{{status_and_count(status, 0)}},
-                c.what + ": write and answer, " + status_text(status)};
-    }
+    if (!counted_data(c.in, &count)) return refuse(c, kAccess, kStatusMalformed);
+    if (!c.port) return refuse(c, kAccess, kStatusNoSuchPort);
     if (!c.port->transmit(c.now, c.in.here(), count)) {
-        return {{{status_and_count(kStatusTransmitFull, 0)}},
-                c.what + ": write and answer, " + status_text(kStatusTransmitFull)};
+        return refuse(c, kAccess, kStatusTransmitFull);
     }
     const uint64_t until = std::min(c.port->line_ms() + c.port->drain_ms(), c.now + kAccessWaitMs);
     c.port->advance(until);
@@ -193,7 +197,7 @@ Execution on_serial(Context& ctx, const Request& req) {
     uint8_t wire = 0;
     if (named) {
         if (!in.u8(&wire)) {
-            return {{{status_only(kStatusMalformed)}}, "serial request without its port"};
+            return {{{refusal(op, kStatusMalformed)}}, "serial request without its port"};
         }
         number = wire + 1;
     }
@@ -205,19 +209,17 @@ Execution on_serial(Context& ctx, const Request& req) {
         case kRead:
             return read(c);
         case kRxAvailable:
-            return queue_count(c, true);
+        case kTxLeft:
+            return queue_count(c, op);
         case kFlushRx:
-            return flush(c, true);
+        case kFlushTx:
+            return flush(c, op);
         case kSetup:
             return setup(c);
-        case kTxLeft:
-            return queue_count(c, false);
         case kReadSetup:
             return read_setup(c);
-        case kAccess:
-            return access(c);
         default:
-            return flush(c, false);
+            return access(c);
     }
 }
 
