@@ -87,6 +87,20 @@ TEST(FeatureRackJson, SharedRamRegionsAndSerialPorts) {
     EXPECT_EQ(m.serial.ports.count(1), 0u);
 }
 
+TEST(FeatureRackJson, TheSampleRacksPackerHasAControllerMemoryAndAPort) {
+    std::string error;
+    auto rack = Rack::load(RACKSIM_SAMPLE_RACK, &error);
+    ASSERT_TRUE(rack) << error;
+    Module* packer = rack->find("packer");
+    ASSERT_TRUE(packer);
+    const Bytes status = {'S', 'T', '?'};
+    EXPECT_EQ(packer->controller.kseq_answer(status.data(), status.size()), (Bytes{'R', 'U', 'N'}));
+    EXPECT_EQ(packer->memory.areas.size(), 2u);
+    EXPECT_TRUE(packer->shared_ram.find(0, 2));
+    EXPECT_EQ(packer->serial.ports.at(1).receive(100),
+              (Bytes{'R', 'E', 'A', 'D', 'Y', '\r', '\n'}));
+}
+
 TEST(FeatureRackJson, ErrorsNameTheirPlace) {
     const std::string mod = R"({"modules": [{}, {)";
     const std::vector<std::pair<std::string, std::string>> cases = {
