@@ -113,9 +113,11 @@ CountedBytes counted_bytes(const Reply<Capacity>& reply) noexcept {
 }
 
 // Delivers at most the bytes asked for (*count) and at most the bytes that arrived; the status
-// word, when nonzero, is the result whether or not the bytes were cut.
+// word, when nonzero, is the result whether or not the bytes were cut. Bytes asked for with no
+// buffer to take them are refused before sending: the module would give them up from its
+// queue.
 uint32_t read_comm(ZEBDevice* device, Port port, uint16_t* count, uint8_t* buffer) noexcept {
-    if (!count) return ZEBERR_BAD_PARAMETER;
+    if (!count || (!buffer && *count)) return ZEBERR_BAD_PARAMETER;
     SerialRequest request(device);
     begin(request, Op::read, port);
     request.u16(*count);

@@ -471,6 +471,12 @@ TEST(Serial, ReadsDeliverAtMostWhatWasAskedForAndWhatArrived) {
     IpDevice dev(kModule);
     uint8_t b;
     EXPECT_EQ(ZEBReadComm(&dev.device, nullptr, &b), ZEBERR_BAD_PARAMETER);
+    // Asked for bytes with nowhere to put them, the module would hand them over from its
+    // queue and they would be lost.
+    uint16_t wanted = 12;
+    EXPECT_EQ(ZEBReadComm(&dev.device, &wanted, nullptr), ZEBERR_BAD_PARAMETER);
+    EXPECT_EQ(ZEBReadCommEx(&dev.device, 2, &wanted, nullptr), ZEBERR_BAD_PARAMETER);
+    EXPECT_EQ(wanted, 12);
     EXPECT_TRUE(net->sent().empty());
 }
 

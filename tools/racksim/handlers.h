@@ -25,6 +25,16 @@ Execution on_pet(Context& ctx, const Request& req);             // 0x14
 Execution on_ethernet_stats(Context& ctx, const Request& req);  // 0x0E
 Execution on_module_status(Context& ctx, const Request& req);   // 0x17
 
+Execution on_ccm_request(Context& ctx, const Request& req);       // 0x19
+Execution on_kseq_request(Context& ctx, const Request& req);      // 0x1A
+Execution on_serial(Context& ctx, const Request& req);            // 0x23
+Execution on_write_memory(Context& ctx, const Request& req);      // 0x24
+Execution on_read_memory(Context& ctx, const Request& req);       // 0x25
+Execution on_enum_memory(Context& ctx, const Request& req);       // 0x26
+Execution on_access_memory(Context& ctx, const Request& req);     // 0x27
+Execution on_read_shared_ram(Context& ctx, const Request& req);   // 0x28
+Execution on_write_shared_ram(Context& ctx, const Request& req);  // 0x29
+
 // A reply payload holding only a status word.
 Bytes status_only(uint16_t status);
 

@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "bytes.h"
+#include "controller.h"
 #include "diagnostics.h"
 #include "frame.h"
+#include "memory_areas.h"
+#include "serial_port.h"
 #include "setup_store.h"
+#include "shared_ram_regions.h"
 
 namespace racksim {
 
@@ -157,6 +161,12 @@ struct Module {
     // from the module's faults, changed by what the entry gives).
     std::map<uint8_t, Faults> faults_by_function;
     Counters counters;
+
+    // Behind the module: a controller, typed memory, shared RAM, and the module's serial ports.
+    Controller controller = Controller::standard();
+    Memory memory = Memory::standard();
+    SharedRam shared_ram = SharedRam::standard();
+    SerialPorts serial = SerialPorts::standard();
 
     Module() = default;
     Module(const std::string& name, uint32_t number, uint8_t kind = kKindQxRio) {

@@ -242,6 +242,164 @@ void read_slots(const json& list, const std::string& path, Module& m) {
     }
 }
 
+// ---- The controller, memory, shared RAM and serial ports behind a module ----
+
+// Bytes given as a list of numbers or as text.
+Bytes contents(const json& j, const std::string& path, size_t max) {
+    if (!j.is_string()) return byte_block(j, path, 0, max);
+    const auto text = j.get<std::string>();
+    if (text.size() > max) fail(path, "must hold at most " + std::to_string(max) + " bytes");
+    return Bytes(text.begin(), text.end());
+}
+
+// A block of `size` bytes, starting with what "contents" gives.
+Bytes sized_block(const json& j, const char* contents_key, size_t size, const std::string& path) {
+    Bytes b = j.contains(contents_key) ? contents(j[contents_key], at(path, contents_key), size)
+                                       : Bytes{};
+    b.resize(size, 0);
+    return b;
+}
+
+Controller read_controller(const json& j, const std::string& path) {
+    object(j, path);
+    only_keys(j, path, {"present", "areas", "kseq"});
+    Controller c = Controller::standard();
+    c.present = boolean_or(j, "present", path, true);
+    if (j.contains("areas")) {
+        const std::string p = at(path, "areas");
+        const json& list = array(j["areas"], p);
+        c.areas.clear();
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string pi = at(p, i);
+            const json& a = object(list[i], pi);
+            only_keys(a, pi, {"type", "name", "size", "writable", "contents"});
+            if (!a.contains("type")) fail(pi, "missing \"type\"");
+            if (!a.contains("size")) fail(pi, "missing \"size\"");
+            const auto type = static_cast<uint8_t>(integer(a["type"], at(pi, "type"), 0, 255));
+            if (c.areas.count(type)) {
+                fail(at(pi, "type"), "data type " + std::to_string(type) + " given twice");
+            }
+            const auto size = static_cast<size_t>(
+                integer(a["size"], at(pi, "size"), 1, static_cast<int64_t>(kControllerAreaMax)));
+            c.areas[type] = {text_or(a, "name", pi, ""), sized_block(a, "contents", size, pi),
+                             boolean_or(a, "writable", pi, true)};
+        }
+    }
+    if (j.contains("kseq")) {
+        const std::string p = at(path, "kseq");
+        const json& list = array(j["kseq"], p);
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string pi = at(p, i);
+            const json& k = object(list[i], pi);
+            only_keys(k, pi, {"message", "answer"});
+            if (!k.contains("message")) fail(pi, "missing \"message\"");
+            if (!k.contains("answer")) fail(pi, "missing \"answer\"");
+            c.scripts.push_back({contents(k["message"], at(pi, "message"), kKseqMessageMax),
+                                 contents(k["answer"], at(pi, "answer"), kKseqAnswerMax)});
+        }
+    }
+    return c;
+}
+
+Memory read_memory(const json& j, const std::string& path) {
+    const json& list = array(j, path);
+    if (list.size() > kMaxMemoryAreas) {
+        fail(path, "at most " + std::to_string(kMaxMemoryAreas) + " areas (what a listing holds)");
+    }
+    Memory m;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string pi = at(path, i);
+        const json& a = object(list[i], pi);
+        only_keys(a, pi, {"type", "name", "start", "size", "writable", "contents"});
+        if (!a.contains("type")) fail(pi, "missing \"type\"");
+        if (!a.contains("size")) fail(pi, "missing \"size\"");
+        MemoryArea area;
+        area.type = static_cast<uint16_t>(integer(a["type"], at(pi, "type"), 0, 0xFFFF));
+        area.start = static_cast<uint32_t>(integer_or(a, "start", pi, 0, UINT32_MAX, 0));
+        const auto size = static_cast<size_t>(
+            integer(a["size"], at(pi, "size"), 1, static_cast<int64_t>(kMaxMemoryAreaSize)));
+        if (area.start + uint64_t{size} > uint64_t{1} << 32) {
+            fail(at(pi, "size"), "the area would end past address 0xFFFFFFFF");
+        }
+        area.name = text_or(a, "name", pi, "");
+        if (area.name.size() > kMemoryNameSize) {
+            fail(at(pi, "name"), "at most " + std::to_string(kMemoryNameSize) + " characters");
+        }
+        area.writable = boolean_or(a, "writable", pi, true);
+        area.data = sized_block(a, "contents", size, pi);
+        for (size_t k = 0; k < m.areas.size(); ++k) {
+            const MemoryArea& other = m.areas[k];
+            if (other.type == area.type && area.start < other.end() && other.start < area.end()) {
+                fail(pi, "overlaps " + at(path, k) + " of the same type");
+            }
+        }
+        m.areas.push_back(std::move(area));
+    }
+    return m;
+}
+
+SharedRam read_shared_ram(const json& j, const std::string& path) {
+    const json& list = array(j, path);
+    SharedRam s;
+    const auto window_max = static_cast<int64_t>(kSharedRamWindowMax);
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string pi = at(path, i);
+        const json& r = object(list[i], pi);
+        only_keys(r, pi, {"base", "slot", "size", "flagged_size", "contents", "flagged_contents"});
+        const SharedRamKey key{static_cast<uint16_t>(integer_or(r, "base", pi, 0, 0xFFFF, 0)),
+                               static_cast<uint16_t>(integer_or(r, "slot", pi, 0, 0xFFFF, 0))};
+        if (s.regions.count(key)) {
+            fail(pi, "base " + std::to_string(key.base) + " slot " + std::to_string(key.slot) +
+                         " given twice");
+        }
+        const auto size = static_cast<size_t>(integer_or(r, "size", pi, 0, window_max, 1024));
+        const auto flagged =
+            static_cast<size_t>(integer_or(r, "flagged_size", pi, 0, window_max, 1024));
+        SharedRamRegion& region = s.regions[key];
+        region.plain = sized_block(r, "contents", size, pi);
+        region.flagged = sized_block(r, "flagged_contents", flagged, pi);
+    }
+    return s;
+}
+
+SerialPorts read_serial(const json& j, const std::string& path) {
+    object(j, path);
+    only_keys(j, path, {"default_port", "ports"});
+    SerialPorts s = SerialPorts::standard();
+    if (j.contains("ports")) {
+        const std::string p = at(path, "ports");
+        const json& list = array(j["ports"], p);
+        s.ports.clear();
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string pi = at(p, i);
+            const json& port = object(list[i], pi);
+            only_keys(port, pi,
+                      {"port", "baud", "data_bits", "parity", "stop_bits", "flow", "received"});
+            if (!port.contains("port")) fail(pi, "missing \"port\"");
+            const auto n = static_cast<int>(integer(port["port"], at(pi, "port"), 1, 256));
+            if (s.ports.count(n))
+                fail(at(pi, "port"), "port " + std::to_string(n) + " given twice");
+            const LineSetup setup = line_setup(
+                static_cast<uint32_t>(integer_or(port, "baud", pi, kMinBaud, kMaxBaud, 9600)),
+                static_cast<uint8_t>(integer_or(port, "data_bits", pi, 5, 8, 8)),
+                static_cast<uint8_t>(integer_or(port, "parity", pi, 0, 4, 0)),
+                static_cast<uint8_t>(integer_or(port, "stop_bits", pi, 0, 2, 0)),
+                static_cast<uint8_t>(integer_or(port, "flow", pi, 0, 2, 0)));
+            SerialPort& sp = s.ports[n];
+            sp.set_setup(0, setup);
+            if (port.contains("received")) {
+                const Bytes b = contents(port["received"], at(pi, "received"), kSerialQueueSize);
+                sp.deliver(b.data(), b.size());
+            }
+        }
+    }
+    s.default_port = static_cast<int>(integer_or(j, "default_port", path, 1, 256, 1));
+    if (!s.ports.empty() && !s.ports.count(s.default_port)) {
+        fail(at(path, "default_port"), "no port " + std::to_string(s.default_port));
+    }
+    return s;
+}
+
 // Reads faults over `f`: what the object gives replaces, the rest stays.
 Faults read_faults(const json& j, const std::string& path, Faults f = {}) {
     object(j, path);
@@ -394,7 +552,7 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     only_keys(j, path,
               {"name", "number", "kind", "address", "hardware_address", "base_slots", "slots",
                "version_block", "support_block", "device_def", "faults", "faults_by_function",
-               "setup", "config"});
+               "setup", "config", "controller", "memory", "shared_ram", "serial"});
     Module m;
     Identity& id = m.identity;
     if (j.contains("setup")) read_setup(j["setup"], at(path, "setup"), j, m);
@@ -453,6 +611,12 @@ Module read_module(const json& j, const std::string& path, size_t index) {
         m.faults_by_function = read_faults_by_function(j["faults_by_function"],
                                                        at(path, "faults_by_function"), m.faults);
     }
+    if (j.contains("controller"))
+        m.controller = read_controller(j["controller"], at(path, "controller"));
+    if (j.contains("memory")) m.memory = read_memory(j["memory"], at(path, "memory"));
+    if (j.contains("shared_ram"))
+        m.shared_ram = read_shared_ram(j["shared_ram"], at(path, "shared_ram"));
+    if (j.contains("serial")) m.serial = read_serial(j["serial"], at(path, "serial"));
     return m;
 }
 
