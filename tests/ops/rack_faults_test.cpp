@@ -357,11 +357,11 @@ uint32_t setup_port_ex(Cell& c, CallerBuffer& b) {
     return ZEBSetupSerialPortEx(&c.dev.device, kNamedPort, setup_in(b), 1);
 }
 
-uint32_t read_setup(Cell& c, CallerBuffer& b) {
+uint32_t read_port_setup(Cell& c, CallerBuffer& b) {
     return ZEBReadSerialPortSetup(&c.dev.device, setup_in(b));
 }
 
-uint32_t read_setup_ex(Cell& c, CallerBuffer& b) {
+uint32_t read_port_setup_ex(Cell& c, CallerBuffer& b) {
     return ZEBReadSerialPortSetupEx(&c.dev.device, kNamedPort, setup_in(b));
 }
 
@@ -377,16 +377,16 @@ const Bytes kSevenEvenPrefix(kSevenEvenSetup.begin(), kSevenEvenSetup.end());
 
 // What the module holds after the call, read where the caller's buffer was written from or to.
 Delivery module_bytes(Bytes (*of)(Cell&)) {
-    return {of, false};
+    return {[of](Cell& c, const racksim::Faults&) { return of(c); }, false};
 }
 
 Delivery fixed(const Bytes& bytes, bool sized) {
-    return {[bytes](Cell&) { return bytes; }, sized};
+    return {[bytes](Cell&, const racksim::Faults&) { return bytes; }, sized};
 }
 
 // A count laid out by count_into.
 Delivery count_of(size_t (*of)(Cell&)) {
-    return {[of](Cell& c) {
+    return {[of](Cell& c, const racksim::Faults&) {
                 const size_t n = of(c);
                 return Bytes{static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
             },
@@ -655,7 +655,7 @@ const std::vector<Operation>& operations() {
         {"ZEBGetRXAvailable",   S::single,       Warns::no,  {},      rx_available,     count_of([](Cell& c) { return port_of(c, 1).rx_count(); }), NoWait::ignored},
         {"ZEBFlushRXQueue",     S::single,       Warns::no,  {},      flush_rx,         kNoBuffer,                    NoWait::ignored},
         {"ZEBSetupSerialPort",  S::single,       Warns::no,  kFastPrefix, setup_port,   module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored},
-        {"ZEBReadSerialPortSetup", S::single,    Warns::no,  {},      read_setup,       module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored},
+        {"ZEBReadSerialPortSetup", S::single,    Warns::no,  {},      read_port_setup,       module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored},
         {"ZEBGetTXLeft",        S::single,       Warns::no,  {},      tx_left,          count_of([](Cell& c) { return port_of(c, 1).tx_count(); }), NoWait::ignored},
         {"ZEBWriteCommEx",      S::single,       Warns::no,  kBlock,  write_comm_ex,    module_bytes([](Cell& c) { return port_bytes(c, kNamedPort); }), NoWait::ignored},
         {"ZEBReadCommEx",       S::single,       Warns::no,  {},      read_comm_ex,     fixed(kBlock, true),          NoWait::ignored},
@@ -663,20 +663,20 @@ const std::vector<Operation>& operations() {
         {"ZEBFlushRXQueueEx",   S::single,       Warns::no,  {},      flush_rx_ex,      kNoBuffer,                    NoWait::ignored},
         {"ZEBFlushTXQueueEx",   S::single,       Warns::no,  {},      flush_tx_ex,      kNoBuffer,                    NoWait::ignored},
         {"ZEBSetupSerialPortEx", S::acknowledged, Warns::no, kSevenEvenPrefix, setup_port_ex, module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored},
-        {"ZEBReadSerialPortSetupEx", S::single,  Warns::no,  {},      read_setup_ex,    module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored},
+        {"ZEBReadSerialPortSetupEx", S::single,  Warns::no,  {},      read_port_setup_ex, module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored},
         {"ZEBGetTXLeftEx",      S::single,       Warns::no,  {},      tx_left_ex,       count_of([](Cell& c) { return port_of(c, kNamedPort).tx_count(); }), NoWait::ignored},
         {"ZEBAccessComm",       S::single,       Warns::no,  {},      access_comm,      fixed(kBlock, true),          NoWait::ignored},
         {"ZEBQueryDevices",     S::discovery,    Warns::no,  {},      query_devices,    listed()},
         {"ZEBQueryDeviceData",  S::discovery,    Warns::no,  {},      query_device_data, listed()},
-        {"ZEBReadSetupData",    S::single,       Warns::no,  {},      read_setup,       record(kHeldType)},
-        {"ZEBWriteSetupData",   S::acknowledged, Warns::yes, {},      write_setup,      kNoBuffer},
-        {"ZEBDeleteSetupData",  S::acknowledged, Warns::yes, {},      delete_setup,     kNoBuffer},
-        {"ZEBEnumSetupData",    S::single,       Warns::no,  {},      enum_setup,       types()},
-        {"ZEBReadConfigData",   S::single,       Warns::yes, kMarker, read_config,      config()},
-        {"ZEBWriteConfigData",  S::single,       Warns::yes, {},      write_config,     config()},
-        {"ZEBPetDevice",        S::single,       Warns::no,  {},      pet,              kNoBuffer},
-        {"ZEBReadEthernetStats", S::single,      Warns::no,  {},      read_ethernet_stats, ethernet_stats()},
-        {"ZEBReadModuleStatus", S::single,       Warns::no,  {},      read_module_status, module_status()},
+        {"ZEBReadSetupData",    S::single,       Warns::no,  {},      read_setup,       record(kHeldType), NoWait::ignored},
+        {"ZEBWriteSetupData",   S::acknowledged, Warns::yes, {},      write_setup,      kNoBuffer,     NoWait::ignored},
+        {"ZEBDeleteSetupData",  S::acknowledged, Warns::yes, {},      delete_setup,     kNoBuffer,     NoWait::ignored},
+        {"ZEBEnumSetupData",    S::single,       Warns::no,  {},      enum_setup,       types(),       NoWait::ignored},
+        {"ZEBReadConfigData",   S::single,       Warns::yes, kMarker, read_config,      config(),      NoWait::honoured},
+        {"ZEBWriteConfigData",  S::single,       Warns::yes, {},      write_config,     config(),      NoWait::honoured},
+        {"ZEBPetDevice",        S::single,       Warns::no,  {},      pet,              kNoBuffer,     NoWait::ignored},
+        {"ZEBReadEthernetStats", S::single,      Warns::no,  {},      read_ethernet_stats, ethernet_stats(), NoWait::ignored},
+        {"ZEBReadModuleStatus", S::single,       Warns::no,  {},      read_module_status, module_status(), NoWait::ignored},
     };
     return rows;
 }

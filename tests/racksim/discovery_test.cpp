@@ -152,7 +152,8 @@ TEST(Identity, BlocksHaveDefaultsAndCanBeReplaced) {
     ASSERT_EQ(support.size(), 32u);
     EXPECT_TRUE(support[0x07 / 8] & (1 << (0x07 % 8)));   // read IO is served
     EXPECT_TRUE(support[0x61 / 8] & (1 << (0x61 % 8)));   // write configuration too
-    EXPECT_FALSE(support[0x24 / 8] & (1 << (0x24 % 8)));  // memory is not played
+    EXPECT_TRUE(support[0x24 / 8] & (1 << (0x24 % 8)));   // memory as well
+    EXPECT_FALSE(support[0x34 / 8] & (1 << (0x34 % 8)));  // controller services are not played
 
     rack.module(0).identity.version_block = {3, 1, 4};
     rack.module(0).identity.device_def = Bytes(50, 0xEE);
