@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -376,7 +375,6 @@ class PosixPlatform final : public Platform {
 };
 
 PosixPlatform g_system;
-std::atomic<Platform*> g_current{&g_system};
 
 }  // namespace
 
@@ -394,14 +392,6 @@ void set_serial_device_prefix(const std::string& prefix) {
 
 Platform& system_platform() noexcept {
     return g_system;
-}
-
-Platform& platform() noexcept {
-    return *g_current.load(std::memory_order_acquire);
-}
-
-Platform* set_platform(Platform* replacement) noexcept {
-    return g_current.exchange(replacement ? replacement : &g_system);
 }
 
 }  // namespace zeb::plat

@@ -10,7 +10,6 @@
 #include <winsock2.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -371,20 +370,11 @@ class Win32Platform final : public Platform {
 };
 
 Win32Platform g_system;
-std::atomic<Platform*> g_current{&g_system};
 
 }  // namespace
 
 Platform& system_platform() noexcept {
     return g_system;
-}
-
-Platform& platform() noexcept {
-    return *g_current.load(std::memory_order_acquire);
-}
-
-Platform* set_platform(Platform* replacement) noexcept {
-    return g_current.exchange(replacement ? replacement : &g_system);
 }
 
 }  // namespace zeb::plat
