@@ -368,6 +368,35 @@ ZEB_API uint32_t ZEB_CALL ZEBGetTXLeftEx(ZEBDevice* device, uint32_t port, uint1
 ZEB_API uint32_t ZEB_CALL ZEBAccessComm(ZEBDevice* device, uint32_t count, const uint8_t* buffer,
                                         uint16_t* reply_count, uint8_t* reply_buffer);
 
+/* ---- Remote master (a Vireo behind the module's shared RAM) -------------------------------- */
+
+/* Moves count bytes into or out of the remote master's area (low byte used) from offset on, in
+ * chunks of 256 bytes. base and slot select the shared RAM (low 16 bits sent). */
+ZEB_API uint32_t ZEB_CALL ZEBWriteVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                            uint32_t area, const uint8_t* buffer, uint16_t count,
+                                            uint16_t offset);
+ZEB_API uint32_t ZEB_CALL ZEBReadVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                           uint32_t area, uint8_t* buffer, uint16_t count,
+                                           uint16_t offset);
+/* Runs a numbered command; on failure the result is the remote master's error byte. */
+ZEB_API uint32_t ZEB_CALL ZEBDoVireoCommand(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                            uint16_t command);
+/* The same with up to 250 parameter bytes; on failure the result is its 16-bit error code. */
+ZEB_API uint32_t ZEB_CALL ZEBDoVireoCommandEx(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                              uint16_t command, const uint8_t* params,
+                                              uint16_t param_length);
+ZEB_API uint32_t ZEB_CALL XCPUWriteVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                             uint32_t area, const uint8_t* buffer, uint16_t count,
+                                             uint16_t offset);
+ZEB_API uint32_t ZEB_CALL XCPUReadVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                            uint32_t area, uint8_t* buffer, uint16_t count,
+                                            uint16_t offset);
+ZEB_API uint32_t ZEB_CALL XCPUDoVireoCommand(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                             uint16_t command);
+ZEB_API uint32_t ZEB_CALL XCPUDoVireoCommandEx(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                               uint16_t command, const uint8_t* params,
+                                               uint16_t param_length);
+
 #ifdef __cplusplus
 }
 #endif
