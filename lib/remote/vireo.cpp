@@ -51,8 +51,7 @@ uint32_t await_master(ZEBDevice* device, uint16_t base, uint16_t slot, uint32_t 
         if (succeeded(r)) {
             if (status[1] == kStateDone) return 0;
             if (status[1] == kStateFailed) {
-                return rule.wide_error ? uint32_t(status[2]) | uint32_t(status[3]) << 8
-                                       : status[2];
+                return rule.wide_error ? uint32_t(status[2]) | uint32_t(status[3]) << 8 : status[2];
             }
         } else if (rule.read_failure_ends) {
             return r;
@@ -106,8 +105,10 @@ uint32_t write_vireo(ZEBDevice* device, uint16_t base, uint16_t slot, uint8_t ar
     const uint32_t r = for_each_chunk(count, kChunk, [&](size_t at, size_t n) -> uint32_t {
         const auto chunk_offset = static_cast<uint16_t>(offset + at);
         uint32_t step = prepare_chunk(device, base, slot, area, chunk_offset, n);
-        if (succeeded(step)) step = write_shared_ram(device, base, slot, kDataWindow, n, source + at);
-        if (succeeded(step)) step = start_and_await(device, base, slot, kWriteData, false, kDataPoll);
+        if (succeeded(step))
+            step = write_shared_ram(device, base, slot, kDataWindow, n, source + at);
+        if (succeeded(step))
+            step = start_and_await(device, base, slot, kWriteData, false, kDataPoll);
         return step;
     });
     // Re-sends inside the exchanges are not reported by the mailbox operations.
@@ -123,7 +124,8 @@ uint32_t read_vireo(ZEBDevice* device, uint16_t base, uint16_t slot, uint8_t are
         const auto chunk_offset = static_cast<uint16_t>(offset + at);
         uint32_t step = prepare_chunk(device, base, slot, area, chunk_offset, n);
         if (succeeded(step)) step = start_and_await(device, base, slot, kReadData, true, kDataPoll);
-        if (succeeded(step)) step = read_shared_ram(device, base, slot, kDataWindow, n, buffer + at);
+        if (succeeded(step))
+            step = read_shared_ram(device, base, slot, kDataWindow, n, buffer + at);
         return step;
     });
     return r == ZEBWARN_RETRIED ? 0 : r;
