@@ -80,17 +80,18 @@ TEST_F(NodeList, ThreeModulesOfWhichTwoAreNodesGiveTwoEntries) {
     TaviNode* list = build(&count);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(count, 2);
-    EXPECT_EQ(list[0].Number, 0x1234);
+    EXPECT_EQ(+list[0].Number, 0x1234);
     EXPECT_EQ(Bytes(list[0].Name, list[0].Name + 10), text_bytes("first node"));
-    EXPECT_EQ(list[1].Number, 0x0042);
+    EXPECT_EQ(+list[1].Number, 0x0042);
     EXPECT_EQ(Bytes(list[1].Name, list[1].Name + 20), text_bytes("second-node-name-20b"));
     // The nodes stay open and are reachable; the third module's device was closed again.
     EXPECT_EQ(net_->sockets_open(), 2u);
-    ASSERT_NE(list[0].Device, nullptr);
+    ZEBDevice* const first = list[0].Device;
+    ASSERT_NE(first, nullptr);
     EXPECT_EQ(*net_->remote_endpoint(static_cast<zeb::plat::Handle>(list[1].Device->Socket)),
               (Endpoint{kFirstModule + 2, kModulePort}));
-    EXPECT_EQ(list[0].Device->Timeout, 100);
-    EXPECT_EQ(list[0].Device->Retries, 2);
+    EXPECT_EQ(+list[0].Device->Timeout, 100);
+    EXPECT_EQ(+list[0].Device->Retries, 2);
 
     // A second list closes the first one's devices and transport before it is built.
     count = 0;
@@ -184,7 +185,7 @@ TEST(ProgramSpace, SendsTheBlockBehindFourHeadBytesAndAcceptsUpTo316) {
     ASSERT_EQ(body.size(), 4u + 316u);
     EXPECT_EQ(Bytes(body.begin(), body.begin() + 4), (Bytes{0x60, 0, 0, 0}));
     EXPECT_EQ(Bytes(body.begin() + 4, body.end()), Bytes(data.begin(), data.begin() + 316));
-    EXPECT_EQ(dev->Timeout, 100);  // raised for the call only
+    EXPECT_EQ(+dev->Timeout, 100);  // raised for the call only
 }
 
 TEST(ProgramSpace, AModuleStatusIsTheResultSignExtended) {

@@ -58,7 +58,7 @@ TEST(RackRemoteMaster, ATunnelledReadIOReachesTheNode) {
     uint16_t size = sizeof inputs;
     ASSERT_EQ(ZEBReadIO(&dev.device, inputs, &size), 0u);
     EXPECT_EQ(Bytes(inputs, inputs + size), (Bytes{0x00, 0x31, 0x5A, 0xFF}));
-    EXPECT_EQ(dev->Tunnel, 1);
+    EXPECT_EQ(+dev->Tunnel, 1);
     // The press itself was never addressed over the network.
     for (const Datagram& d : net->sent()) EXPECT_EQ(d.to, sim.endpoint(0));
 
@@ -79,7 +79,7 @@ TEST(RackRemoteMaster, AMissingNodeAndAnUnknownCommandFail) {
     uint8_t inputs[16];
     uint16_t size = sizeof inputs;
     EXPECT_EQ(ZEBReadIO(&dev.device, inputs, &size), ZEBERR_NO_DATA);
-    EXPECT_EQ(dev->Tunnel, 1);
+    EXPECT_EQ(+dev->Tunnel, 1);
 
     dev->Tunnel = 0;
     EXPECT_EQ(ZEBDoVireoCommand(&dev.device, 0, 0, 0x55), racksim::kMasterUnknownCommand);

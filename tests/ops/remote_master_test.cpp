@@ -391,7 +391,7 @@ TEST(Tunnel, ReadIOGoesThroughTheRemoteMasterAndLeavesTunnelSet) {
     EXPECT_EQ(size, 3);
     EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0x10, 0x11, 0xFF}));
     EXPECT_EQ(f.forwarded, Bytes{0x07});
-    EXPECT_EQ(f.dev->device.Tunnel, 1);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
     // No frame of the tunnelled request went out by itself: every datagram is a mailbox one.
     for (const RamRequest& r : requests(*f.net))
         EXPECT_TRUE(r.function == 0x28 || r.function == 0x29);
@@ -420,7 +420,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
         uint8_t buf[8];
         uint16_t size = 8;
         EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 0xFFFF8001u);
-        EXPECT_EQ(f.dev->device.Tunnel, 1);
+        EXPECT_EQ(+f.dev->device.Tunnel, 1);
         EXPECT_TRUE(f.master.runs.empty());
     }
     {
@@ -431,7 +431,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
         uint8_t buf[8];
         uint16_t size = 8;
         EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 9u);
-        EXPECT_EQ(f.dev->device.Tunnel, 1);
+        EXPECT_EQ(+f.dev->device.Tunnel, 1);
         EXPECT_EQ(f.master.runs.size(), 1u);  // the first chunk fails, nothing follows
     }
     {
@@ -441,7 +441,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
         uint8_t buf[8];
         uint16_t size = 8;
         EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), ZEBERR_TIMEOUT);
-        EXPECT_EQ(f.dev->device.Tunnel, 1);
+        EXPECT_EQ(+f.dev->device.Tunnel, 1);
     }
 }
 
@@ -455,7 +455,7 @@ TEST(Tunnel, ANodeStatusGivesNoDataNotTheOldBuffer) {
     size = 8;
     EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), ZEBERR_NO_DATA);
     EXPECT_EQ(size, 0);
-    EXPECT_EQ(f.dev->device.Tunnel, 1);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
 
     // Straight through the engine: success with an empty reply.
     uint8_t request[10] = {};
@@ -479,7 +479,7 @@ TEST(Tunnel, AnAnswerLongerThanTheReplyBufferIsCut) {
     EXPECT_TRUE(std::equal(reply + 9, reply + 32, pattern(50).begin()));
     EXPECT_EQ(reply[32], 0xCC);
     EXPECT_EQ(reply[0], 0xCC);  // the header bytes are not written
-    EXPECT_EQ(f.dev->device.Tunnel, 1);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
 
     // A capacity below the header takes nothing.
     length = 5;
@@ -518,7 +518,7 @@ TEST(Tunnel, AnAcknowledgedExchangeGoesThroughTheTunnelOnce) {
     ASSERT_FALSE(f.forwarded.empty());
     EXPECT_EQ(f.forwarded[0], 0x0C);
     EXPECT_EQ(f.master.runs.back().command, 7);  // the answer, read once: no second pass
-    EXPECT_EQ(f.dev->device.Tunnel, 1);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
 }
 
 TEST(Tunnel, ATunnelledEntryOfReadIOExIsFinishedByItsStartStep) {
@@ -533,8 +533,8 @@ TEST(Tunnel, ATunnelledEntryOfReadIOExIsFinishedByItsStartStep) {
     EXPECT_EQ(results[0], 0u);
     EXPECT_EQ(sizes[0], 2);
     EXPECT_EQ(buf[0], 0x42);
-    EXPECT_EQ(f.dev->device.Tunnel, 1);
-    EXPECT_EQ(f.dev->device.NoWait, 0);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
+    EXPECT_EQ(+f.dev->device.NoWait, 0);
 }
 
 }  // namespace
