@@ -51,9 +51,11 @@ uint32_t forward(ZEBDevice& d, const uint8_t* body, uint16_t body_length, uint8_
     // operation reports as ZEBERR_NO_DATA, rather than the caller's buffer passing for one.
     if (frame::get_u16(head) != 0) return 0;
 
-    // The answer goes behind the 9 header bytes, cut to what the caller's buffer holds.
+    // The answer goes behind the 9 header bytes, cut to what the caller's buffer holds; a
+    // buffer too small for the header takes nothing.
     const uint16_t answer_length = frame::get_u16(head + 2);
-    const size_t room = capacity > frame::kHeaderSize ? size_t(capacity) - frame::kHeaderSize : 0;
+    if (capacity < int32_t(frame::kHeaderSize)) return ZEBERR_BUFFER_TOO_SMALL;
+    const size_t room = size_t(capacity) - frame::kHeaderSize;
     const auto take = static_cast<uint16_t>(std::min<size_t>(answer_length, room));
     r = read_vireo(&d, base, slot, kForwardArea, reply + frame::kHeaderSize, take, kAnswerAt);
     if (failed(r)) return r;

@@ -481,10 +481,10 @@ TEST(Tunnel, AnAnswerLongerThanTheReplyBufferIsCut) {
     EXPECT_EQ(reply[0], 0xCC);  // the header bytes are not written
     EXPECT_EQ(+f.dev->device.Tunnel, 1);
 
-    // A capacity below the header takes nothing.
+    // A capacity below the header takes nothing, and claims nothing.
     length = 5;
     EXPECT_EQ(_SendPacket(f.device(), request, 10, reply, &length, 1, 0), ZEBERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(length, 9);
+    EXPECT_EQ(length, 0);
     EXPECT_EQ(reply[32], 0xCC);
 }
 
