@@ -24,7 +24,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
-struct ModuleSpec {
+struct ModulePlan {
     uint8_t kind;
     uint16_t number;
     Bytes name;
@@ -32,20 +32,20 @@ struct ModuleSpec {
 };
 
 // A module that answers discovery, its device definition and its setup records 0x20 and 0x16.
-PeerHandler module(uint8_t hw, ModuleSpec spec) {
-    return [hw, spec](const Datagram& d, PeerReply& out) {
+PeerHandler module(uint8_t hw, ModulePlan plan) {
+    return [hw, plan](const Datagram& d, PeerReply& out) {
         const Bytes body = payload_of(d.bytes);
         Bytes answer;
         if (body.empty()) return;
         if (body[0] == 0x05) {
             answer = {0x55, 0xAA, 0x02, 0, 0, 0, 0, hw, 0, 0};
         } else if (body[0] == 0x04) {
-            if (!spec.answers_definition) return;
-            answer = Bytes{1, 0, spec.kind} + Bytes(39, 0x44);
+            if (!plan.answers_definition) return;
+            answer = Bytes{1, 0, plan.kind} + Bytes(39, 0x44);
         } else if (body[0] == 0x0B && body.size() >= 4 && body[2] == 0x20) {
-            answer = {0, 0, uint8_t(spec.number), uint8_t(spec.number >> 8)};
+            answer = {0, 0, uint8_t(plan.number), uint8_t(plan.number >> 8)};
         } else if (body[0] == 0x0B && body.size() >= 4 && body[2] == 0x16) {
-            answer = Bytes{0, 0} + spec.name;
+            answer = Bytes{0, 0} + plan.name;
         } else {
             answer = {0x05, 0x00};
         }
@@ -55,8 +55,8 @@ PeerHandler module(uint8_t hw, ModuleSpec spec) {
 
 class NodeList : public ::testing::Test {
   protected:
-    void add(int i, ModuleSpec spec) {
-        net_->add_peer({kFirstModule + uint32_t(i), kModulePort}, module(uint8_t(i + 1), spec));
+    void add(int i, ModulePlan plan) {
+        net_->add_peer({kFirstModule + uint32_t(i), kModulePort}, module(uint8_t(i + 1), plan));
     }
     TaviNode* build(uint16_t* count) {
         return zeb::build_node_list(ZEB_PROTOCOL_IP, source_.data(), count);
