@@ -148,6 +148,13 @@ typedef struct ZEBSerialSetup {
     uint8_t Data[8];
 } ZEBSerialSetup;
 
+/* One entry of the node list (TaviGetNodeList). */
+typedef struct TaviNode {
+    uint8_t Name[20];  /* the node's name record as delivered, no end mark added */
+    uint16_t Number;   /* the first 16 bits of its number record */
+    ZEBDevice* Device; /* the node's opened device, owned by the library */
+} TaviNode;
+
 #pragma pack(pop)
 
 #if defined(__cplusplus)
@@ -195,6 +202,9 @@ ZEB_STATIC_ASSERT(offsetof(ZEBMemoryItem, Count) == 7, "Count offset");
 ZEB_STATIC_ASSERT(offsetof(ZEBMemoryItem, Buffer) == 9, "Buffer offset");
 ZEB_STATIC_ASSERT(sizeof(ZEBMemoryArea) == 22, "ZEBMemoryArea size");
 ZEB_STATIC_ASSERT(sizeof(ZEBSerialSetup) == 8, "ZEBSerialSetup size");
+ZEB_STATIC_ASSERT(sizeof(TaviNode) == 22 + ZEB_PTR_, "TaviNode size");
+ZEB_STATIC_ASSERT(offsetof(TaviNode, Number) == 20, "Number offset");
+ZEB_STATIC_ASSERT(offsetof(TaviNode, Device) == 22, "Device offset");
 
 /* Called for packets that arrive while another reply is awaited (on the caller's thread). */
 typedef void(ZEB_CALL* ZEBAsyncHandler)(ZEBDevice* device, uint8_t* packet, int32_t length);
@@ -367,6 +377,48 @@ ZEB_API uint32_t ZEB_CALL ZEBGetTXLeftEx(ZEBDevice* device, uint32_t port, uint1
  * bytes delivered. With a null reply_buffer or reply_count only the status counts. */
 ZEB_API uint32_t ZEB_CALL ZEBAccessComm(ZEBDevice* device, uint32_t count, const uint8_t* buffer,
                                         uint16_t* reply_count, uint8_t* reply_buffer);
+
+/* ---- Remote master (a Vireo behind the module's shared RAM) -------------------------------- */
+
+/* Moves count bytes into or out of the remote master's area (low byte used) from offset on, in
+ * chunks of 256 bytes. base and slot select the shared RAM (low 16 bits sent). */
+ZEB_API uint32_t ZEB_CALL ZEBWriteVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                            uint32_t area, const uint8_t* buffer, uint16_t count,
+                                            uint16_t offset);
+ZEB_API uint32_t ZEB_CALL ZEBReadVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                           uint32_t area, uint8_t* buffer, uint16_t count,
+                                           uint16_t offset);
+/* Runs a numbered command; on failure the result is the remote master's error byte. */
+ZEB_API uint32_t ZEB_CALL ZEBDoVireoCommand(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                            uint16_t command);
+/* The same with up to 250 parameter bytes; on failure the result is its 16-bit error code. */
+ZEB_API uint32_t ZEB_CALL ZEBDoVireoCommandEx(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                              uint16_t command, const uint8_t* params,
+                                              uint16_t param_length);
+ZEB_API uint32_t ZEB_CALL XCPUWriteVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                             uint32_t area, const uint8_t* buffer, uint16_t count,
+                                             uint16_t offset);
+ZEB_API uint32_t ZEB_CALL XCPUReadVireoData(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                            uint32_t area, uint8_t* buffer, uint16_t count,
+                                            uint16_t offset);
+ZEB_API uint32_t ZEB_CALL XCPUDoVireoCommand(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                             uint16_t command);
+ZEB_API uint32_t ZEB_CALL XCPUDoVireoCommandEx(ZEBDevice* device, uint32_t base, uint32_t slot,
+                                               uint16_t command, const uint8_t* params,
+                                               uint16_t param_length);
+
+/* ---- Networked nodes ------------------------------------------------------------------- */
+
+/* Finds, opens and lists every networked node on the local IPX network. The table and the
+ * devices it points to are the library's and stay valid (and open) until the next call, which
+ * closes them first. Returns null with *count 0 when no node is found or anything fails. */
+ZEB_API TaviNode* ZEB_CALL TaviGetNodeList(uint16_t* count);
+/* Writes count bytes (at most 316) into a node's program space. */
+ZEB_API uint32_t ZEB_CALL ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const uint8_t* buffer,
+                                                       uint32_t count);
+/* Writes the count bytes from packet + 60 on; 1 and *status set to 0 on success, else 0. */
+ZEB_API int32_t ZEB_CALL TaviSendPacket(ZEBDevice* device, const uint8_t* packet, uint8_t* status,
+                                        uint32_t count);
 
 #ifdef __cplusplus
 }

@@ -54,4 +54,7 @@ inline constexpr uint8_t kAccessMemory = 0x27;
 inline constexpr uint8_t kReadSharedRam = 0x28;
 inline constexpr uint8_t kWriteSharedRam = 0x29;
 
+// Networked nodes: a block written into a node's program space.
+inline constexpr uint8_t kWritePgmSpace = 0x60;
+
 }  // namespace zeb::fn

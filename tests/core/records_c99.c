@@ -39,4 +39,7 @@ void zebtest_c_layout(size_t out[ZEBTEST_LAYOUT_COUNT]) {
     out[i++] = offsetof(ZEBMemoryItem, Buffer);
     out[i++] = sizeof(ZEBMemoryArea);
     out[i++] = sizeof(ZEBSerialSetup);
+    out[i++] = sizeof(TaviNode);
+    out[i++] = offsetof(TaviNode, Number);
+    out[i++] = offsetof(TaviNode, Device);
 }

@@ -8,10 +8,10 @@
 extern "C" {
 #endif
 
-#define ZEBTEST_LAYOUT_COUNT 35
+#define ZEBTEST_LAYOUT_COUNT 38
 
-/* Sizes and field offsets of ZEBTransport, ZEBAddress, ZEBDevice, ZEBMemoryItem, ZEBMemoryArea
- * and ZEBSerialSetup, in a fixed order. */
+/* Sizes and field offsets of ZEBTransport, ZEBAddress, ZEBDevice, ZEBMemoryItem, ZEBMemoryArea,
+ * ZEBSerialSetup and TaviNode, in a fixed order. */
 void zebtest_c_layout(size_t out[ZEBTEST_LAYOUT_COUNT]);
 
 #ifdef __cplusplus

@@ -45,6 +45,9 @@ TEST(Records, CAndCxxSeeTheSameLayout) {
         offsetof(ZEBMemoryItem, Buffer),
         sizeof(ZEBMemoryArea),
         sizeof(ZEBSerialSetup),
+        sizeof(TaviNode),
+        offsetof(TaviNode, Number),
+        offsetof(TaviNode, Device),
     };
     size_t c[ZEBTEST_LAYOUT_COUNT] = {};
     zebtest_c_layout(c);

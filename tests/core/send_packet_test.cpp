@@ -103,11 +103,16 @@ TEST_F(SendPacket, RuntGoesToTheHandlerAndTheWaitGoesOn) {
     EXPECT_EQ(elapsed(), 20u);
 }
 
-TEST_F(SendPacket, TunnelledDeviceDoesNotUseItsOwnSocket) {
+// A tunnelled request is not sent as it is: the device's socket carries only the remote
+// master's shared-RAM requests, and no module here answers the first of them.
+TEST_F(SendPacket, TunnelledDeviceSendsItsRequestThroughTheRemoteMaster) {
     IpDevice dev(kModule);
     dev->Tunnel = 1;
-    send_packet(dev.device, {0x01});
-    EXPECT_TRUE(net().sent().empty());
+    const Outcome out = send_packet(dev.device, {0x01});
+    EXPECT_EQ(out.result, ZEBERR_TIMEOUT);
+    EXPECT_EQ(+dev->Tunnel, 1);
+    ASSERT_EQ(net().sent().size(), 1u);
+    EXPECT_EQ(payload_of(net().sent()[0].bytes)[0], 0x29);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "faults.h"
 #include "identity.h"
 #include "io_image.h"
+#include "remote_master.h"
 #include "sim_device.h"
 #include "sim_network.h"
 #include "sim_rack.h"
@@ -65,6 +66,7 @@ racksim::Rack table_rack(const racksim::Faults& faults) {
     m.add_slot(20, racksim::SlotRecord::wide(0x40, 16, 0, 2, 0)).io.bit_in = {0x0F, 0xF0};
     m.setup.put(kHeldType, {'b', 'e', 'l', 't', '-', '7'});
     m.config = {0x10, 0x20, 0x30, 0x40, 0x50};
+    install_remote_master(m.shared_ram, {0, 0, 0});
     m.faults = faults;
     racksim::Rack rack;
     rack.add_module(std::move(m));
@@ -89,6 +91,7 @@ enum class Shape {
     acknowledged,  // one request, an acknowledgement at once, then the final reply
     parallel,      // the multi-device scheduler (here with one device)
     discovery,     // one broadcast query; the answers are listed
+    mailbox,       // `exchanges` single exchanges in a row, none of them warning
 };
 
 enum class Warns { no, yes };  // a reply that needed re-sends gives ZEBWARN_RETRIED
@@ -114,6 +117,7 @@ struct Operation {
     uint32_t (*call)(Cell&, CallerBuffer&);
     Delivery delivers;
     NoWait no_wait = NoWait::unstated;
+    uint16_t exchanges = 1;
 };
 
 // ---- The calls ----
@@ -365,6 +369,37 @@ uint32_t read_port_setup_ex(Cell& c, CallerBuffer& b) {
     return ZEBReadSerialPortSetupEx(&c.dev.device, kNamedPort, setup_in(b));
 }
 
+// The remote master behind shared RAM base 0, slot 0: a 12-byte chunk of area 2 travels in four
+// exchanges (control block, data or start, poll, start or data); a command takes three
+// (control block, start, poll). Command 3 to a node that is not in the rack completes.
+constexpr uint16_t kMailboxWindow = 0x3C;
+const Bytes kForwardParams = {0x99, 0, 0, 0, 4, 0, 0, 0, 0, 8};
+
+uint32_t write_vireo(Cell& c, CallerBuffer& b) {
+    return ZEBWriteVireoData(&c.dev.device, 0, 0, 2, b.data(), 12, 0x20);
+}
+uint32_t read_vireo(Cell& c, CallerBuffer& b) {
+    return ZEBReadVireoData(&c.dev.device, 0, 0, 2, b.data(), 12, 0x20);
+}
+uint32_t vireo_command(Cell& c, CallerBuffer&) {
+    return ZEBDoVireoCommand(&c.dev.device, 0, 0, 3);
+}
+uint32_t vireo_command_ex(Cell& c, CallerBuffer&) {
+    return ZEBDoVireoCommandEx(&c.dev.device, 0, 0, 3, kForwardParams.data(), 10);
+}
+uint32_t xcpu_write_vireo(Cell& c, CallerBuffer& b) {
+    return XCPUWriteVireoData(&c.dev.device, 0, 0, 2, b.data(), 12, 0x20);
+}
+uint32_t xcpu_read_vireo(Cell& c, CallerBuffer& b) {
+    return XCPUReadVireoData(&c.dev.device, 0, 0, 2, b.data(), 12, 0x20);
+}
+uint32_t xcpu_vireo_command(Cell& c, CallerBuffer&) {
+    return XCPUDoVireoCommand(&c.dev.device, 0, 0, 3);
+}
+uint32_t xcpu_vireo_command_ex(Cell& c, CallerBuffer&) {
+    return XCPUDoVireoCommandEx(&c.dev.device, 0, 0, 3, kForwardParams.data(), 10);
+}
+
 // What it writes comes back through the port's loopback.
 uint32_t access_comm(Cell& c, CallerBuffer& b) {
     return ZEBAccessComm(&c.dev.device, 12, kBlock.data(), &b.size, b.data());
@@ -428,6 +463,11 @@ Bytes listing(Cell& c) {
 
 Bytes shared_flagged(Cell& c) {
     return slice(module_of(c).shared_ram.regions.at({0, 0}).flagged, kSharedAddress, 12);
+}
+
+// The mailbox's data window, where the last chunk of a transfer passed.
+Bytes mailbox_window(Cell& c) {
+    return slice(module_of(c).shared_ram.regions.at({0, 0}).flagged, kMailboxWindow, 12);
 }
 
 Bytes shared_plain(Cell& c) {
@@ -677,6 +717,14 @@ const std::vector<Operation>& operations() {
         {"ZEBPetDevice",        S::single,       Warns::no,  {},      pet,              kNoBuffer,     NoWait::ignored},
         {"ZEBReadEthernetStats", S::single,      Warns::no,  {},      read_ethernet_stats, ethernet_stats(), NoWait::ignored},
         {"ZEBReadModuleStatus", S::single,       Warns::no,  {},      read_module_status, module_status(), NoWait::ignored},
+        {"ZEBWriteVireoData",   S::mailbox,      Warns::no,  kBlock,  write_vireo,      module_bytes(mailbox_window), NoWait::ignored, 4},
+        {"ZEBReadVireoData",    S::mailbox,      Warns::no,  {},      read_vireo,       module_bytes(mailbox_window), NoWait::ignored, 4},
+        {"ZEBDoVireoCommand",   S::mailbox,      Warns::no,  {},      vireo_command,    kNoBuffer,     NoWait::ignored, 3},
+        {"ZEBDoVireoCommandEx", S::mailbox,      Warns::no,  {},      vireo_command_ex, kNoBuffer,     NoWait::ignored, 3},
+        {"XCPUWriteVireoData",  S::mailbox,      Warns::no,  kBlock,  xcpu_write_vireo, module_bytes(mailbox_window), NoWait::ignored, 4},
+        {"XCPUReadVireoData",   S::mailbox,      Warns::no,  {},      xcpu_read_vireo,  module_bytes(mailbox_window), NoWait::ignored, 4},
+        {"XCPUDoVireoCommand",  S::mailbox,      Warns::no,  {},      xcpu_vireo_command, kNoBuffer,   NoWait::ignored, 3},
+        {"XCPUDoVireoCommandEx", S::mailbox,     Warns::no,  {},      xcpu_vireo_command_ex, kNoBuffer, NoWait::ignored, 3},
     };
     return rows;
 }
@@ -735,6 +783,28 @@ uint32_t losses_in_a_row(racksim::Faults faults) {
     return lost;
 }
 
+// Replays the module's faults over `exchanges` exchanges in a row: the re-sends they need, and
+// whether one of them loses every try (which ends the run).
+struct RunLosses {
+    uint16_t resends = 0;
+    bool timed_out = false;
+};
+RunLosses losses_over(racksim::Faults faults, uint16_t exchanges) {
+    RunLosses r;
+    std::string why;
+    for (uint16_t k = 0; k < exchanges; ++k) {
+        uint32_t lost = 0;
+        while (lost <= kRetries && racksim::drop_request(faults, &why)) ++lost;
+        if (lost > kRetries) {
+            r.resends = static_cast<uint16_t>(r.resends + kRetries);
+            r.timed_out = true;
+            return r;
+        }
+        r.resends = static_cast<uint16_t>(r.resends + lost);
+    }
+    return r;
+}
+
 struct Outcome {
     uint32_t result = 0;
     uint16_t resends = 0;
@@ -745,7 +815,8 @@ struct Outcome {
 };
 
 // What a cell must give, from the fault's effect and the operation's properties.
-Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses, Cell& c) {
+Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
+                 const racksim::Faults& faults_before, Cell& c) {
     Outcome e;
     e.buffer = CallerBuffer(op.prefix).bytes;
     auto deliver = [&] {
@@ -762,6 +833,46 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses, C
         const bool listed =
             (fault.effect == Effect::lost ? losses == 0 : fault.effect != Effect::bad_crc);
         if (listed) deliver();
+        return e;
+    }
+    if (op.shape == Shape::mailbox) {
+        // A run of exchanges that stops at the first failed one. Re-sends do not warn; a stray
+        // packet comes before every reply, and the copy of each reply is taken as a stray by
+        // the next exchange. A timed-out poll of a command is passed over, but by then the
+        // command's own time has run out too.
+        switch (fault.effect) {
+            case Effect::none:
+            case Effect::no_wait:
+                deliver();
+                break;
+            case Effect::lost: {
+                const RunLosses run = losses_over(faults_before, op.exchanges);
+                e.resends = run.resends;
+                if (run.timed_out) {
+                    e.result = ZEBERR_TIMEOUT;
+                } else {
+                    deliver();
+                }
+                break;
+            }
+            case Effect::late:
+                e.result = ZEBERR_TIMEOUT;
+                e.resends = kRetries;
+                e.late = kRetries;
+                break;
+            case Effect::bad_crc:
+                e.result = ZEBERR_BAD_CRC;
+                e.crc_errors = 1;
+                break;
+            case Effect::stray:
+                deliver();
+                e.late = op.exchanges;
+                break;
+            case Effect::twice:
+                deliver();
+                e.late = static_cast<uint16_t>(op.exchanges - 1);
+                break;
+        }
         return e;
     }
     const uint16_t replies_per_request = op.shape == Shape::acknowledged ? 2 : 1;
@@ -827,6 +938,7 @@ TEST_P(RackFaults, ResultCountersAndDelivery) {
     ASSERT_EQ(c.dev.device_result, 0u);
     if (fault.effect == Effect::no_wait) c.dev.device.NoWait = 1;
     const uint32_t losses = losses_in_a_row(c.module().faults);
+    const racksim::Faults faults_before = c.module().faults;
 
     CallerBuffer b(op.prefix);
     Outcome got;
@@ -837,7 +949,7 @@ TEST_P(RackFaults, ResultCountersAndDelivery) {
     got.buffer = b.bytes;
     got.size = b.size;
 
-    const Outcome want = expected(op, fault, losses, c);
+    const Outcome want = expected(op, fault, losses, faults_before, c);
     EXPECT_EQ(got.result, want.result) << std::hex << "0x" << got.result << " vs 0x" << want.result;
     EXPECT_EQ(got.resends, want.resends) << "ResendCount";
     EXPECT_EQ(got.crc_errors, want.crc_errors) << "CrcErrorCount";

@@ -14,6 +14,7 @@
 #include "host_limits.h"
 #include "identity.h"
 #include "rack.h"
+#include "remote_master.h"
 
 namespace racksim {
 
@@ -362,6 +363,16 @@ SharedRam read_shared_ram(const json& j, const std::string& path) {
     return s;
 }
 
+RemoteMasterSettings read_remote_master(const json& j, const std::string& path) {
+    object(j, path);
+    only_keys(j, path, {"base", "slot", "busy_polls"});
+    RemoteMasterSettings r;
+    r.base = static_cast<uint16_t>(integer_or(j, "base", path, 0, 0xFFFF, 0));
+    r.slot = static_cast<uint16_t>(integer_or(j, "slot", path, 0, 0xFFFF, 0));
+    r.busy_polls = static_cast<uint32_t>(integer_or(j, "busy_polls", path, 0, 1000, 0));
+    return r;
+}
+
 SerialPorts read_serial(const json& j, const std::string& path) {
     object(j, path);
     only_keys(j, path, {"default_port", "ports"});
@@ -552,7 +563,7 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     only_keys(j, path,
               {"name", "number", "kind", "address", "hardware_address", "base_slots", "slots",
                "version_block", "support_block", "device_def", "faults", "faults_by_function",
-               "setup", "config", "controller", "memory", "shared_ram", "serial"});
+               "setup", "config", "controller", "memory", "shared_ram", "serial", "remote_master"});
     Module m;
     Identity& id = m.identity;
     if (j.contains("setup")) read_setup(j["setup"], at(path, "setup"), j, m);
@@ -617,6 +628,10 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     if (j.contains("shared_ram"))
         m.shared_ram = read_shared_ram(j["shared_ram"], at(path, "shared_ram"));
     if (j.contains("serial")) m.serial = read_serial(j["serial"], at(path, "serial"));
+    if (j.contains("remote_master")) {
+        install_remote_master(m.shared_ram,
+                              read_remote_master(j["remote_master"], at(path, "remote_master")));
+    }
     return m;
 }
 
