@@ -55,6 +55,23 @@ TEST(SimRack, RepliesTakeVirtualTimeAndTheRackRunsOnTheVirtualClock) {
     EXPECT_EQ(sim.rack().clock().now_ms(), net->now());
 }
 
+TEST(SimRack, ANodeTakesProgramSpaceWritesAndAnIoModuleRefusesThem) {
+    ScopedSimNetwork net;
+    SimRack sim(*net, two_modules());
+    const uint8_t block[] = {1, 2, 3, 4, 5};
+    IpDevice node(sim.endpoint(1), {100, 0, 0});
+    EXPECT_EQ(ZEBWriteTaviethernetPgmSpace(&node.device, block, sizeof block), 0u);
+    EXPECT_EQ(sim.module(1).program.last_write, Bytes(block, block + sizeof block));
+    EXPECT_EQ(sim.module(1).program.writes, 1u);
+
+    // The refusal comes as the final reply, after the acknowledgement: no 30-second wait.
+    IpDevice press(sim.endpoint(0), {100, 0, 0});
+    const uint64_t start = net->now();
+    EXPECT_EQ(ZEBWriteTaviethernetPgmSpace(&press.device, block, sizeof block), 0xFFFF8106u);
+    EXPECT_LT(net->now() - start, 200u);
+    EXPECT_EQ(sim.module(0).program.writes, 0u);
+}
+
 TEST(SimRack, UnpluggedAtTheEndOfItsScope) {
     ScopedSimNetwork net;
     IpDevice dev({ipv4(127, 0, 0, 2), kModulePort}, {100, 0, 0});

@@ -43,6 +43,7 @@ constexpr Entry kTable[] = {
     {fn::kReadSharedRam, on_read_shared_ram},
     {fn::kWriteSharedRam, on_write_shared_ram},
     {fn::kWriteIoNoRead, on_write_io},
+    {fn::kWriteProgramSpace, on_write_program_space},
     {fn::kWriteConfig, on_write_config},
     {fn::kReadConfig, on_read_config},
 };
@@ -53,6 +54,19 @@ Bytes status_only(uint16_t status) {
     Bytes b;
     put_u16(b, status);
     return b;
+}
+
+Execution acknowledged(Context& ctx, uint8_t code, uint16_t status, std::string log) {
+    Execution ex;
+    ex.answers.push_back({Bytes{code, 0x00}});
+    ex.answers.push_back({status_only(status), ctx.faults.final_delay_ms});
+    ex.log = std::move(log);
+    if (status != kStatusOk) {
+        char text[24];
+        std::snprintf(text, sizeof text, ", status 0x%04X", status);
+        ex.log += text;
+    }
+    return ex;
 }
 
 Execution execute(Context& ctx, const Request& req) {

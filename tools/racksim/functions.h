@@ -40,6 +40,7 @@ inline constexpr uint8_t kAccessMemory = 0x27;
 inline constexpr uint8_t kReadSharedRam = 0x28;
 inline constexpr uint8_t kWriteSharedRam = 0x29;
 inline constexpr uint8_t kWriteIoNoRead = 0x30;
+inline constexpr uint8_t kWriteProgramSpace = 0x60;
 inline constexpr uint8_t kWriteConfig = 0x61;
 inline constexpr uint8_t kReadConfig = 0x62;
 }  // namespace fn
@@ -59,6 +60,7 @@ enum Status : uint16_t {
     kStatusStoreFull = 0x8103,       // a new type the list of types has no room for
     kStatusShortRequest = 0x8104,    // a setup request too short to name its type
     kStatusConfigTooLarge = 0x8105,  // a configuration block a host could not read back
+    kStatusNoProgramSpace = 0x8106,  // a program-space write to a module that is no node
 };
 
 // One reply payload and how much later than the request's other replies it leaves.

@@ -35,7 +35,13 @@ Execution on_access_memory(Context& ctx, const Request& req);     // 0x27
 Execution on_read_shared_ram(Context& ctx, const Request& req);   // 0x28
 Execution on_write_shared_ram(Context& ctx, const Request& req);  // 0x29
 
+Execution on_write_program_space(Context& ctx, const Request& req);  // 0x60
+
 // A reply payload holding only a status word.
 Bytes status_only(uint16_t status);
+
+// The answer to a request that is acknowledged first (function code, 0) and then answered with
+// a status word, the faults' final delay later. A refusal's status is added to the log.
+Execution acknowledged(Context& ctx, uint8_t code, uint16_t status, std::string log);
 
 }  // namespace racksim

@@ -29,15 +29,6 @@ bool requested_type(const Request& req, uint16_t* type) {
     return in.skip(2) && in.u16(type);
 }
 
-Execution acknowledged(Context& ctx, uint8_t code, uint16_t status, std::string log) {
-    Execution ex;
-    ex.answers.push_back({Bytes{code, 0x00}});
-    ex.answers.push_back({status_only(status), ctx.faults.final_delay_ms});
-    ex.log = std::move(log);
-    if (status != kStatusOk) ex.log += status_text(status);
-    return ex;
-}
-
 }  // namespace
 
 Execution on_enum_setup(Context& ctx, const Request&) {

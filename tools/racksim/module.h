@@ -147,6 +147,12 @@ struct BaseIo {
     Slots installed;  // what init/rescan restores; set when added to a rack
 };
 
+// What hosts wrote into a node's program space: the last block, and how many writes came.
+struct ProgramSpace {
+    Bytes last_write;
+    uint64_t writes = 0;
+};
+
 // A simulated module: one part per feature it plays, its misbehaviour and its counters.
 // Features to come (memory, serial ports) each add their own part.
 struct Module {
@@ -155,6 +161,7 @@ struct Module {
     SetupStore setup;
     Bytes config;  // the configuration block, read and written whole
     Diagnostics diagnostics;
+    ProgramSpace program;  // nodes only
 
     Faults faults;
     // Faults for one function code in place of `faults` (a rack description fills an entry
