@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "../support/plain_check.h"
 #include "signature.h"
 #include "standin.h"
 
@@ -22,17 +23,7 @@
 
 namespace {
 
-int g_passed = 0;
-int g_failed = 0;
-
-void check(bool ok, const std::string& what) {
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAILED: %s\n", what.c_str());
-    }
-}
+using plain_check::check;
 
 #if defined(_WIN32)
 void* open_library(const char* path) {
@@ -213,6 +204,5 @@ int main(int argc, char** argv) {
     check(find(pas, "PASCAL_ZEBInitBaseDef") == nullptr,
           "PASCAL_ZEBInitBaseDef must not be exported undecorated");
 
-    std::printf("%d passed, %d failed\n", g_passed, g_failed);
-    return g_failed == 0 ? 0 : 1;
+    return plain_check::report();
 }

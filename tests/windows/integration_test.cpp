@@ -8,21 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "../support/plain_check.h"
 #include "zeb.h"
 
 namespace {
 
-int g_passed = 0;
-int g_failed = 0;
-
-void check(bool ok, const std::string& what) {
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAILED: %s\n", what.c_str());
-    }
-}
+using plain_check::check;
 
 void check_eq(uint32_t got, uint32_t want, const std::string& what) {
     char detail[64];
@@ -259,6 +250,5 @@ int main() {
     failures(s);
     ZEBCloseTransport(&s.transport);
     check_eq(ZEBClose(), 0, "ZEBClose");
-    std::printf("%d passed, %d failed\n", g_passed, g_failed);
-    return g_failed == 0 ? 0 : 1;
+    return plain_check::report();
 }
