@@ -413,12 +413,13 @@ ZEB_API uint32_t ZEB_CALL XCPUDoVireoCommandEx(ZEBDevice* device, uint32_t base,
  * devices it points to are the library's and stay valid (and open) until the next call, which
  * closes them first. Returns null with *count 0 when no node is found or anything fails. */
 ZEB_API TaviNode* ZEB_CALL TaviGetNodeList(uint16_t* count);
-/* Writes count bytes (at most 316) into a node's program space. */
+/* Writes count bytes (at most 316) into a node's program space: 0, ZEBWARN_RETRIED after
+ * re-sends, the node's status word sign-extended, or the exchange's failure. */
 ZEB_API uint32_t ZEB_CALL ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const uint8_t* buffer,
-                                                       uint32_t count);
+                                                       uint16_t count);
 /* Writes the count bytes from packet + 60 on; 1 and *status set to 0 on success, else 0. */
 ZEB_API int32_t ZEB_CALL TaviSendPacket(ZEBDevice* device, const uint8_t* packet, uint8_t* status,
-                                        uint32_t count);
+                                        uint16_t count);
 
 #ifdef __cplusplus
 }

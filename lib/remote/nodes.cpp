@@ -132,7 +132,7 @@ TaviNode* TaviGetNodeList(uint16_t* count) {
     return build_node_list(ZEB_PROTOCOL_IPX, nullptr, count);
 }
 
-uint32_t ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const uint8_t* buffer, uint32_t count) {
+uint32_t ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const uint8_t* buffer, uint16_t count) {
     if (!device) return ZEBERR_BAD_DEVICE;
     if (count > kPgmDataMax) return ZEBERR_PACKET_TOO_LARGE;
     if (!buffer && count) return ZEBERR_BAD_PARAMETER;
@@ -148,7 +148,7 @@ uint32_t ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const uint8_t* buffer, 
     return failed(result) ? result : status_only(reply, result, StatusRule::signed_word);
 }
 
-int32_t TaviSendPacket(ZEBDevice* device, const uint8_t* packet, uint8_t* status, uint32_t count) {
+int32_t TaviSendPacket(ZEBDevice* device, const uint8_t* packet, uint8_t* status, uint16_t count) {
     if (!packet) return 0;
     if (ZEBWriteTaviethernetPgmSpace(device, packet + kPacketHeadSkipped, count) != 0) return 0;
     put(status, uint8_t{0});

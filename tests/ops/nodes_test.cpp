@@ -173,11 +173,14 @@ TEST(ProgramSpace, SendsTheBlockBehindFourHeadBytesAndAcceptsUpTo316) {
     ScopedSimNetwork net;
     net->add_peer(kNode, acknowledge_then({0x60}, {0, 0}));
     IpDevice dev(kNode);
-    Bytes data(317);
+    Bytes data(400);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
     EXPECT_EQ(ZEBWriteTaviethernetPgmSpace(&dev.device, data.data(), 317), ZEBERR_PACKET_TOO_LARGE);
-    EXPECT_EQ(ZEBWriteTaviethernetPgmSpace(&dev.device, data.data(), 0x10000 + 4),
+    EXPECT_EQ(ZEBWriteTaviethernetPgmSpace(&dev.device, data.data(), 0xFFFF),
               ZEBERR_PACKET_TOO_LARGE);
+    uint8_t status = 0x77;
+    EXPECT_EQ(TaviSendPacket(&dev.device, data.data(), &status, 317), 0);
+    EXPECT_EQ(status, 0x77);
     EXPECT_TRUE(net->sent().empty());
     EXPECT_EQ(ZEBWriteTaviethernetPgmSpace(&dev.device, data.data(), 316), 0u);
     ASSERT_EQ(net->sent().size(), 1u);

@@ -54,7 +54,7 @@ struct CallerBuffer {
 // format's range of slots; slot 1's bit inputs show what was written to slot 3's bit outputs.
 // No input counts by itself, so what a reply carries is the module's state after the call.
 racksim::Rack table_rack(const racksim::Faults& faults) {
-    racksim::Module m("press", kModuleNumber);
+    racksim::Module m("press", kModuleNumber, racksim::kKindNode);  // with a program space
     m.base.base_slots = 32;
     racksim::Slot& s0 = m.add_slot(0, racksim::SlotRecord::full(0x25, {12, 4, 2, 1, 1, 1}));
     s0.io.bit_in = {0xA5, 0x03};
@@ -400,6 +400,11 @@ uint32_t xcpu_vireo_command_ex(Cell& c, CallerBuffer&) {
     return XCPUDoVireoCommandEx(&c.dev.device, 0, 0, 3, kForwardParams.data(), 10);
 }
 
+uint32_t write_program_space(Cell& c, CallerBuffer& b) {
+    return ZEBWriteTaviethernetPgmSpace(&c.dev.device, b.data(),
+                                        static_cast<uint16_t>(kBlock.size()));
+}
+
 // What it writes comes back through the port's loopback.
 uint32_t access_comm(Cell& c, CallerBuffer& b) {
     return ZEBAccessComm(&c.dev.device, 12, kBlock.data(), &b.size, b.data());
@@ -468,6 +473,10 @@ Bytes shared_flagged(Cell& c) {
 // The mailbox's data window, where the last chunk of a transfer passed.
 Bytes mailbox_window(Cell& c) {
     return slice(module_of(c).shared_ram.regions.at({0, 0}).flagged, kMailboxWindow, 12);
+}
+
+Bytes program_space(Cell& c) {
+    return module_of(c).program.last_write;
 }
 
 Bytes shared_plain(Cell& c) {
@@ -725,6 +734,7 @@ const std::vector<Operation>& operations() {
         {"XCPUReadVireoData",   S::mailbox,      Warns::no,  {},      xcpu_read_vireo,  module_bytes(mailbox_window), NoWait::ignored, 4},
         {"XCPUDoVireoCommand",  S::mailbox,      Warns::no,  {},      xcpu_vireo_command, kNoBuffer,   NoWait::ignored, 3},
         {"XCPUDoVireoCommandEx", S::mailbox,     Warns::no,  {},      xcpu_vireo_command_ex, kNoBuffer, NoWait::ignored, 3},
+        {"ZEBWriteTaviethernetPgmSpace", S::acknowledged, Warns::yes, kBlock, write_program_space, module_bytes(program_space), NoWait::ignored},
     };
     return rows;
 }

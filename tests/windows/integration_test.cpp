@@ -197,6 +197,43 @@ void identity_and_io(Session& s) {
     for (ZEBDevice* d : {&press, &packer, &node}) ZEBCloseDevice(d);
 }
 
+// press-line hides a remote master; conveyor-node (number 3) sits behind it.
+void remote_master_and_node(Session& s) {
+    ZEBDevice press;
+    check_eq(open_at(s, press, 2), 0, "press-line opens");
+    std::vector<uint8_t> data(600);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 5 + 1);
+    check_eq(ZEBWriteVireoData(&press, 0, 0, 2, data.data(), 600, 100), 0,
+             "600 bytes written through the mailbox");
+    std::vector<uint8_t> back(600, 0);
+    check_eq(XCPUReadVireoData(&press, 0, 0, 2, back.data(), 600, 100), 0,
+             "and read back by the controller family's twin");
+    check(back == data, "the mailbox gave back what was written");
+    check_eq(ZEBDoVireoCommand(&press, 0, 0, 0x55), 1, "an unknown command fails with code 1");
+
+    press.Tunnel = 1;
+    press.TunnelNode = 3;
+    uint8_t def[42] = {};
+    check_eq(ZEBReadDeviceDef(&press, def, sizeof def), 0, "the node's definition, tunnelled");
+    check(def[2] == 6, "the tunnelled module is the networked node");
+    uint8_t in[64] = {};
+    uint16_t in_size = sizeof in;
+    press.TunnelNode = 42;
+    check_eq(ZEBReadIO(&press, in, &in_size), ZEBERR_NO_DATA, "no node 42 behind the master");
+    check(press.Tunnel == 1, "the tunnel stays set after a failure");
+    ZEBCloseDevice(&press);
+
+    ZEBDevice node;
+    check_eq(open_at(s, node, 4), 0, "conveyor-node opens");
+    std::vector<uint8_t> packet(60 + 316, 0xAB);
+    uint8_t status = 0x77;
+    check(TaviSendPacket(&node, packet.data(), &status, 316) == 1 && status == 0,
+          "316 bytes written to the node's program space");
+    check_eq(ZEBWriteTaviethernetPgmSpace(&node, packet.data(), 317), ZEBERR_PACKET_TOO_LARGE,
+             "317 bytes are refused");
+    ZEBCloseDevice(&node);
+}
+
 void failures(Session& s) {
     // Nobody at 127.0.0.9: the exchange fails within its time-outs.
     ZEBDevice nobody;
@@ -247,6 +284,7 @@ int main() {
     open_ip_transport(s);
     discovery(s);
     identity_and_io(s);
+    remote_master_and_node(s);
     failures(s);
     ZEBCloseTransport(&s.transport);
     check_eq(ZEBClose(), 0, "ZEBClose");
