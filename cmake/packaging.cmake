@@ -1,0 +1,40 @@
+# What a project that depends on the library finds after `cmake --install`: a versioned shared
+# library, a CMake package (find_package(zeb32_3 CONFIG) gives zeb::zeb32_3), a pkg-config file,
+# and a Debian package made by CPack (`cpack -G DEB` in the build folder).
+include(CMakePackageConfigHelpers)
+
+if(NOT WIN32)
+  # libzeb32_3.so.3 carries the ABI's version; a new major version is a new soname.
+  set_target_properties(zeb32_3 PROPERTIES VERSION ${PROJECT_VERSION}.0
+                                           SOVERSION ${PROJECT_VERSION_MAJOR})
+endif()
+
+set(ZEB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zeb32_3)
+install(EXPORT zeb32_3Targets NAMESPACE zeb:: DESTINATION ${ZEB_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zeb32_3Config.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/zeb32_3Config.cmake INSTALL_DESTINATION ${ZEB_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/zeb32_3ConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zeb32_3Config.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/zeb32_3ConfigVersion.cmake
+        DESTINATION ${ZEB_CMAKE_DIR})
+
+# pkg-config: paths relative to the prefix, so that a staged tree works wherever it lands.
+file(RELATIVE_PATH ZEB_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zeb32_3.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zeb32_3.pc
+               @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zeb32_3.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+set(CPACK_PACKAGE_NAME zeb)
+set(CPACK_PACKAGE_VENDOR "zeb maintainers")
+set(CPACK_PACKAGE_CONTACT "zeb maintainers <maintainers@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Host library for Ethernet-attached industrial I/O modules, with RackTap and RackSim")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
