@@ -748,18 +748,5 @@ TEST(XcpuFiles, NullPointersWhereTheRequestNeedsDataAreRefusedBeforeSending) {
     EXPECT_EQ(static_cast<uint32_t>(XCPUGetLastError(nullptr, &out)), ZEBERR_BAD_DEVICE);
 }
 
-TEST(XcpuComm, StateReadBackIsSentBackByteForByte) {
-    const Bytes dcb = pattern(0xA1, 28);
-    ScopedSimNetwork net;
-    net->add_peer(kModule, answer_with(answer(0, 1, {dcb})));
-    IpDevice dev(kModule, {100, 0, 0});
-    ZEBCommState state;
-    uint32_t ok = 0;
-    ASSERT_EQ(XCPUGetCommState(&dev.device, kPort, &state, &ok), 0);
-    ASSERT_EQ(XCPUSetCommState(&dev.device, kPort, &state, &ok), 0);
-    ASSERT_EQ(net->sent().size(), 2u);
-    EXPECT_EQ(payload_of(net->sent()[1].bytes), service(0x06, {le32(kPort), dcb}));
-}
-
 }  // namespace
 }  // namespace zebtest
