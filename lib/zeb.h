@@ -155,6 +155,109 @@ typedef struct TaviNode {
     ZEBDevice* Device; /* the node's opened device, owned by the library */
 } TaviNode;
 
+/* ---- Records of the controller services (XCPU...) ---------------------------------------
+ * Carried byte for byte between the caller and a controller module, in the layouts of the
+ * Windows records of the same purpose on the module (named in each comment). The library looks
+ * inside none of them; the field names are for the caller's convenience. */
+
+/* FILETIME: 100-ns intervals since 1 January 1601, in two halves. */
+typedef struct ZEBFileTime {
+    uint32_t LowDateTime;
+    uint32_t HighDateTime;
+} ZEBFileTime;
+
+/* BY_HANDLE_FILE_INFORMATION. */
+typedef struct ZEBFileInfo {
+    uint32_t Attributes;
+    ZEBFileTime CreationTime;
+    ZEBFileTime LastAccessTime;
+    ZEBFileTime LastWriteTime;
+    uint32_t VolumeSerialNumber;
+    uint32_t SizeHigh;
+    uint32_t SizeLow;
+    uint32_t NumberOfLinks;
+    uint32_t IndexHigh;
+    uint32_t IndexLow;
+} ZEBFileInfo;
+
+/* SECURITY_ATTRIBUTES as the 32-bit module holds it: 12 bytes on every host, so on 64-bit
+ * Windows it is not the host's own record. */
+typedef struct ZEBSecurityAttributes {
+    uint32_t Length;
+    uint32_t SecurityDescriptor; /* a value of the module's, passed on unchanged */
+    int32_t InheritHandle;
+} ZEBSecurityAttributes;
+
+/* One entry of a directory search in the module's layout (WIN32_FIND_DATA of Windows CE). */
+typedef struct ZEBFindData {
+    uint32_t Attributes;
+    ZEBFileTime CreationTime;
+    ZEBFileTime LastAccessTime;
+    ZEBFileTime LastWriteTime;
+    uint32_t SizeHigh;
+    uint32_t SizeLow;
+    uint32_t ObjectId;
+    uint16_t FileName[260]; /* UTF-16, zero-terminated */
+} ZEBFindData;
+
+/* DCB: a serial port's line settings. */
+typedef struct ZEBCommState {
+    uint32_t Length; /* 28 */
+    uint32_t BaudRate;
+    uint32_t Flags; /* the record's one-bit and two-bit switches, first one in bit 0 */
+    uint16_t Reserved;
+    uint16_t XonLimit;
+    uint16_t XoffLimit;
+    uint8_t ByteSize;
+    uint8_t Parity;
+    uint8_t StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    uint16_t Reserved1;
+} ZEBCommState;
+
+/* COMMTIMEOUTS, in milliseconds. */
+typedef struct ZEBCommTimeouts {
+    uint32_t ReadIntervalTimeout;
+    uint32_t ReadTotalTimeoutMultiplier;
+    uint32_t ReadTotalTimeoutConstant;
+    uint32_t WriteTotalTimeoutMultiplier;
+    uint32_t WriteTotalTimeoutConstant;
+} ZEBCommTimeouts;
+
+/* COMSTAT. */
+typedef struct ZEBCommStatus {
+    uint32_t Flags; /* the hold and end-of-file switches, first one in bit 0 */
+    uint32_t InQueue;
+    uint32_t OutQueue;
+} ZEBCommStatus;
+
+/* COMMPROP. */
+typedef struct ZEBCommProperties {
+    uint16_t PacketLength;
+    uint16_t PacketVersion;
+    uint32_t ServiceMask;
+    uint32_t Reserved1;
+    uint32_t MaxTxQueue;
+    uint32_t MaxRxQueue;
+    uint32_t MaxBaud;
+    uint32_t ProvSubType;
+    uint32_t ProvCapabilities;
+    uint32_t SettableParams;
+    uint32_t SettableBaud;
+    uint16_t SettableData;
+    uint16_t SettableStopParity;
+    uint32_t CurrentTxQueue;
+    uint32_t CurrentRxQueue;
+    uint32_t ProvSpec1;
+    uint32_t ProvSpec2;
+    uint16_t ProvChar[1];
+    uint16_t Reserved2; /* the padding at the end of the Windows record */
+} ZEBCommProperties;
+
 #pragma pack(pop)
 
 #if defined(__cplusplus)
@@ -205,6 +308,19 @@ ZEB_STATIC_ASSERT(sizeof(ZEBSerialSetup) == 8, "ZEBSerialSetup size");
 ZEB_STATIC_ASSERT(sizeof(TaviNode) == 22 + ZEB_PTR_, "TaviNode size");
 ZEB_STATIC_ASSERT(offsetof(TaviNode, Number) == 20, "Number offset");
 ZEB_STATIC_ASSERT(offsetof(TaviNode, Device) == 22, "Device offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBFileTime) == 8, "ZEBFileTime size");
+ZEB_STATIC_ASSERT(sizeof(ZEBFileInfo) == 52, "ZEBFileInfo size");
+ZEB_STATIC_ASSERT(sizeof(ZEBSecurityAttributes) == 12, "ZEBSecurityAttributes size");
+ZEB_STATIC_ASSERT(sizeof(ZEBFindData) == 560, "ZEBFindData size");
+ZEB_STATIC_ASSERT(offsetof(ZEBFindData, ObjectId) == 36, "ObjectId offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBFindData, FileName) == 40, "FileName offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBCommState) == 28, "ZEBCommState size");
+ZEB_STATIC_ASSERT(offsetof(ZEBCommState, ByteSize) == 18, "ByteSize offset");
+ZEB_STATIC_ASSERT(sizeof(ZEBCommTimeouts) == 20, "ZEBCommTimeouts size");
+ZEB_STATIC_ASSERT(sizeof(ZEBCommStatus) == 12, "ZEBCommStatus size");
+ZEB_STATIC_ASSERT(sizeof(ZEBCommProperties) == 64, "ZEBCommProperties size");
+ZEB_STATIC_ASSERT(offsetof(ZEBCommProperties, SettableData) == 40, "SettableData offset");
+ZEB_STATIC_ASSERT(offsetof(ZEBCommProperties, ProvChar) == 60, "ProvChar offset");
 
 /* Called for packets that arrive while another reply is awaited (on the caller's thread). */
 typedef void(ZEB_CALL* ZEBAsyncHandler)(ZEBDevice* device, uint8_t* packet, int32_t length);
@@ -420,6 +536,114 @@ ZEB_API uint32_t ZEB_CALL ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const 
 /* Writes the count bytes from packet + 60 on; 1 and *status set to 0 on success, else 0. */
 ZEB_API int32_t ZEB_CALL TaviSendPacket(ZEBDevice* device, const uint8_t* packet, uint8_t* status,
                                         uint16_t count);
+
+/* ---- Controller services (XCPU...) ----------------------------------------------------- */
+
+/*
+ * A controller module carries out Windows file, directory and serial-port functions, starts
+ * programs and restarts. Each call is one request and one reply; it always waits, whatever
+ * NoWait says, and never reports re-sends (a success after re-sends is 0).
+ *
+ * The result: a failed exchange's result unchanged (any nonzero one, Winsock numbers included),
+ * with no output written; otherwise the module's status word sign-extended (0 when accepted),
+ * with every output delivered whatever the status. A reply too short for the outputs asked for
+ * writes none of them and gives its nonzero status word, or ZEBERR_NO_DATA. Input that does not
+ * fit the call's request is refused before sending with ZEBERR_PACKET_TOO_LARGE, and a null
+ * pointer where the request needs data with ZEBERR_BAD_PARAMETER.
+ *
+ * Handles are the module's 32-bit values. The last pointer, `result`, receives what the
+ * module's Windows function returned (a handle, a success flag, a size...); failures of the
+ * function itself come back there, and XCPUGetLastError tells why. A null output pointer is
+ * not written.
+ */
+
+/* Passes a value to the module, which gives it its meaning. The reply is not examined. */
+ZEB_API int32_t ZEB_CALL XCPUSetOSLoad(ZEBDevice* device, uint32_t value);
+/* Restarts the module. A module that restarts without answering ends the call in a time-out. */
+ZEB_API int32_t ZEB_CALL XCPUReboot(ZEBDevice* device);
+/* Starts a program: its name (at most 64 bytes, up to the first space), then its arguments.
+ * An empty command line sends nothing and returns -1. */
+ZEB_API int32_t ZEB_CALL XCPURunProgram(ZEBDevice* device, const char* command_line);
+/* Reads and sets the module's last-error number. */
+ZEB_API int32_t ZEB_CALL XCPUGetLastError(ZEBDevice* device, uint32_t* last_error);
+ZEB_API int32_t ZEB_CALL XCPUSetLastError(ZEBDevice* device, uint32_t error);
+
+/* Files and directories. Paths are zero-terminated 8-bit strings sent unconverted; a path may
+ * have at most 477 characters less the header size for XCPUCreateFile, 489 for
+ * XCPUSetFileAttributes, 481 for XCPUCreateDirectory, 433 for XCPUFindFirstFile and 493 for the
+ * others. */
+
+/* Opens or creates a file, or opens a serial port; *handle_out receives the module's handle. */
+ZEB_API int32_t ZEB_CALL XCPUCreateFile(ZEBDevice* device, const char* path, uint32_t access,
+                                        uint32_t share, uint32_t creation, uint32_t flags,
+                                        uint32_t* handle_out);
+/* Reads at most count bytes (at most 1581) into buffer; *bytes_read receives how many were
+ * delivered. A reply with more than count bytes delivers count of them and gives
+ * ZEBERR_BUFFER_TOO_SMALL; one with fewer bytes than it reports delivers those that came and
+ * gives ZEBERR_NO_DATA. */
+ZEB_API int32_t ZEB_CALL XCPUReadFile(ZEBDevice* device, uint32_t file, uint8_t* buffer,
+                                      uint32_t count, uint32_t* bytes_read, uint32_t* result);
+/* Writes count bytes (at most 1588 less the header size). */
+ZEB_API int32_t ZEB_CALL XCPUWriteFile(ZEBDevice* device, uint32_t file, const uint8_t* data,
+                                       uint32_t count, uint32_t* bytes_written, uint32_t* result);
+/* Closes a file or serial-port handle. */
+ZEB_API int32_t ZEB_CALL XCPUCloseHandle(ZEBDevice* device, uint32_t handle, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUGetFileTime(ZEBDevice* device, uint32_t file, ZEBFileTime* creation,
+                                         ZEBFileTime* last_access, ZEBFileTime* last_write,
+                                         uint32_t* result);
+/* Sends all three times; none may be null. */
+ZEB_API int32_t ZEB_CALL XCPUSetFileTime(ZEBDevice* device, uint32_t file,
+                                         const ZEBFileTime* creation,
+                                         const ZEBFileTime* last_access,
+                                         const ZEBFileTime* last_write, uint32_t* result);
+/* Sends the caller's find record along and replaces it with the first match; *result receives
+ * the module's find handle. */
+ZEB_API int32_t ZEB_CALL XCPUFindFirstFile(ZEBDevice* device, const char* pattern,
+                                           ZEBFindData* find_data, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUFindNextFile(ZEBDevice* device, uint32_t find, ZEBFindData* find_data,
+                                          uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUFindClose(ZEBDevice* device, uint32_t find, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUDeleteFile(ZEBDevice* device, const char* path, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUSetEndOfFile(ZEBDevice* device, uint32_t file, uint32_t* result);
+/* Moves the file pointer; *distance_high is sent as the high part (0 when it is null) and
+ * receives the new position's high part. *result receives the low part. */
+ZEB_API int32_t ZEB_CALL XCPUSetFilePointer(ZEBDevice* device, uint32_t file, int32_t distance,
+                                            int32_t* distance_high, uint32_t method,
+                                            uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUFlushFileBuffers(ZEBDevice* device, uint32_t file, uint32_t* result);
+/* *result receives the size's low part, *size_high its high part. */
+ZEB_API int32_t ZEB_CALL XCPUGetFileSize(ZEBDevice* device, uint32_t file, uint32_t* size_high,
+                                         uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUGetFileInformationByHandle(ZEBDevice* device, uint32_t file,
+                                                        ZEBFileInfo* info, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUSetFileAttributes(ZEBDevice* device, const char* path,
+                                               uint32_t attributes, uint32_t* result);
+/* *result receives the attribute set. */
+ZEB_API int32_t ZEB_CALL XCPUGetFileAttributes(ZEBDevice* device, const char* path,
+                                               uint32_t* result);
+/* A null security record goes out as 12 zero bytes. */
+ZEB_API int32_t ZEB_CALL XCPUCreateDirectory(ZEBDevice* device, const char* path,
+                                             const ZEBSecurityAttributes* security,
+                                             uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPURemoveDirectory(ZEBDevice* device, const char* path, uint32_t* result);
+
+/* Serial ports of the module, opened with XCPUCreateFile. */
+
+ZEB_API int32_t ZEB_CALL XCPUSetCommState(ZEBDevice* device, uint32_t port, const ZEBCommState* dcb,
+                                          uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUGetCommState(ZEBDevice* device, uint32_t port, ZEBCommState* dcb,
+                                          uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUSetCommTimeouts(ZEBDevice* device, uint32_t port,
+                                             const ZEBCommTimeouts* timeouts, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUGetCommTimeouts(ZEBDevice* device, uint32_t port,
+                                             ZEBCommTimeouts* timeouts, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUPurgeComm(ZEBDevice* device, uint32_t port, uint32_t flags,
+                                       uint32_t* result);
+/* *errors receives the error flags, *status (when not null) the port's COMSTAT. */
+ZEB_API int32_t ZEB_CALL XCPUClearCommError(ZEBDevice* device, uint32_t port, uint32_t* errors,
+                                            ZEBCommStatus* status, uint32_t* result);
+ZEB_API int32_t ZEB_CALL XCPUGetCommProperties(ZEBDevice* device, uint32_t port,
+                                               ZEBCommProperties* properties, uint32_t* result);
 
 #ifdef __cplusplus
 }

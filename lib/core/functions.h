@@ -57,4 +57,11 @@ inline constexpr uint8_t kWriteSharedRam = 0x29;
 // Networked nodes: a block written into a node's program space.
 inline constexpr uint8_t kWritePgmSpace = 0x60;
 
+// Controller modules: each of these requests carries its code's one's complement in the next
+// byte. The service call names the service in the two bytes after that.
+inline constexpr uint8_t kXcpuRunProgram = 0x34;
+inline constexpr uint8_t kXcpuService = 0x35;
+inline constexpr uint8_t kXcpuSetOsLoad = 0xF9;
+inline constexpr uint8_t kXcpuReboot = 0xFA;
+
 }  // namespace zeb::fn

@@ -537,5 +537,26 @@ TEST(Tunnel, ATunnelledEntryOfReadIOExIsFinishedByItsStartStep) {
     EXPECT_EQ(+f.dev->device.NoWait, 0);
 }
 
+TEST(Tunnel, AControllerServiceWithoutAnAnswerGivesNoDataAndWritesNothing) {
+    TunnelFixture f;
+    f.node_answers(0, {0, 0, 0x05, 0, 0, 0});
+    uint32_t last_error = 0xCCCCCCCC;
+    EXPECT_EQ(XCPUGetLastError(f.device(), &last_error), 0);
+    EXPECT_EQ(last_error, 5u);
+    EXPECT_EQ(f.forwarded, (Bytes{0x35, 0xCA, 0x04, 0x00}));
+
+    // The node did not answer: the engine succeeds with an empty reply.
+    f.node_answers(5, {0, 0, 0x07, 0, 0, 0});
+    last_error = 0xCCCCCCCC;
+    EXPECT_EQ(static_cast<uint32_t>(XCPUGetLastError(f.device(), &last_error)), ZEBERR_NO_DATA);
+    EXPECT_EQ(last_error, 0xCCCCCCCCu);
+    uint32_t size_high = 0xCCCCCCCC, size_low = 0xCCCCCCCC;
+    EXPECT_EQ(static_cast<uint32_t>(XCPUGetFileSize(f.device(), 1, &size_high, &size_low)),
+              ZEBERR_NO_DATA);
+    EXPECT_EQ(size_high, 0xCCCCCCCCu);
+    EXPECT_EQ(size_low, 0xCCCCCCCCu);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
+}
+
 }  // namespace
 }  // namespace zebtest

@@ -276,6 +276,33 @@ void failures(Session& s) {
     check_eq(ZEBCloseTransport(&serial), 0, "serial transport closes");
 }
 
+// The controller services as far as they go without a controller: what is refused before
+// sending, and how a module's answer, or the lack of one, reaches the caller.
+void controller_services(Session& s) {
+    ZEBDevice press;
+    check_eq(open_at(s, press, 2), 0, "press-line opens for the controller services");
+    check_eq(static_cast<uint32_t>(XCPURunProgram(&press, "")), 0xFFFFFFFFu,
+             "an empty command line starts nothing and gives -1");
+    const std::string long_name(65, 'n');
+    check_eq(static_cast<uint32_t>(XCPURunProgram(&press, long_name.c_str())),
+             ZEBERR_PACKET_TOO_LARGE, "a program name of 65 bytes is refused");
+    uint32_t handle = 0xCCCCCCCC;
+    check_eq(static_cast<uint32_t>(XCPUCreateFile(&press, nullptr, 0, 0, 0, 0, &handle)),
+             ZEBERR_BAD_PARAMETER, "a null path is refused");
+
+    // A module that serves the family answers with its last error; one that does not refuses
+    // the call, and the caller's variable keeps its value.
+    uint32_t last_error = 0xCCCCCCCC;
+    const uint32_t r = static_cast<uint32_t>(XCPUGetLastError(&press, &last_error));
+    if (r == 0) {
+        check(last_error != 0xCCCCCCCC, "XCPUGetLastError delivers the module's last error");
+    } else {
+        check(last_error == 0xCCCCCCCC && r != ZEBWARN_RETRIED,
+              "XCPUGetLastError refused (" + std::to_string(r) + ") leaves lastError alone");
+    }
+    ZEBCloseDevice(&press);
+}
+
 }  // namespace
 
 int main() {
@@ -285,6 +312,7 @@ int main() {
     discovery(s);
     identity_and_io(s);
     remote_master_and_node(s);
+    controller_services(s);
     failures(s);
     ZEBCloseTransport(&s.transport);
     check_eq(ZEBClose(), 0, "ZEBClose");
