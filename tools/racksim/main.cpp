@@ -44,6 +44,11 @@ int main(int argc, char** argv) {
                                             ? racksim::Rack::parse(racksim::kBuiltinRack, &error)
                                             : racksim::Rack::load(options->rack_file, &error);
     if (!rack) return fail(error);
+    if (!options->controller_root.empty() &&
+        !racksim::apply_controller_root(*rack, options->controller_root, options->rack_file.empty(),
+                                        &error)) {
+        return fail(error);
+    }
     // Found out now rather than when the work is to be kept.
     if (!options->save_file.empty() && !racksim::save_target_ok(options->save_file, &error)) {
         return fail(error);
