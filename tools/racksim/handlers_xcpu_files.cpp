@@ -636,7 +636,13 @@ bool svc_create_directory(ServiceCall& c) {
     Fd parent;
     uint32_t err = locate(c, text, &path, &parent);
     if (!err && path.is_root()) err = winerr::kAlreadyExists;
-    if (!err && ::mkdirat(parent.get(), path.last(), 0777) != 0) err = winerr::from_errno(errno);
+    if (!err && ::mkdirat(parent.get(), path.last(), 0777) != 0) {
+        err = winerr::from_errno(errno);
+        FileFacts f;
+        if (err == winerr::kAlreadyExists && leaf_facts(c, path, parent, &f) == 0 && f.is_link()) {
+            err = winerr::kAccessDenied;  // the name is a link, which the module does not follow
+        }
+    }
     if (err) {
         c.fail(err);
         return true;

@@ -149,4 +149,20 @@ bool apply_controller_root(Rack& rack, const std::string& dir, bool builtin, std
     return true;
 }
 
+bool make_controller_roots(Rack& rack, std::vector<std::string>* made, std::string* error) {
+    namespace fs = std::filesystem;
+    for (const Module& m : rack.modules()) {
+        const std::string& root = m.controller_os.root;
+        std::error_code ec;
+        if (!m.controller_os.enabled() || fs::is_directory(root, ec)) continue;
+        if (!fs::create_directory(root, ec) || ec) {
+            *error = "cannot make the folder " + root + " of " + printable(m.name()) + ": " +
+                     (ec ? ec.message() : "not made");
+            return false;
+        }
+        made->push_back(root);
+    }
+    return true;
+}
+
 }  // namespace racksim

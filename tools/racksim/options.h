@@ -31,6 +31,10 @@ std::string usage_text();
 // when `dir` is no folder.
 bool apply_controller_root(Rack& rack, const std::string& dir, bool builtin, std::string* error);
 
+// Makes the root folders of the rack's controller modules that are missing (their parent must
+// exist); says which in *made. False, with the reason, when one cannot be made.
+bool make_controller_roots(Rack& rack, std::vector<std::string>* made, std::string* error);
+
 // Whether a rack can be saved to `path`: its folder exists and may be written, and it is no
 // folder itself. Says what is wrong otherwise.
 bool save_target_ok(const std::string& path, std::string* error);

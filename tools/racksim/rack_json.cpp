@@ -558,7 +558,8 @@ uint8_t read_kind(const json& j, const std::string& path) {
     return static_cast<uint8_t>(integer(j, path, 0, 255));
 }
 
-// A controller module's root: a folder that exists, relative ones taken from `base_dir`.
+// A controller module's root, relative ones taken from `base_dir`. It may be missing (RackSim
+// makes it at start-up) but no file.
 std::string read_controller_root(const json& j, const std::string& path,
                                  const std::string& base_dir) {
     if (!j.is_string() || j.get<std::string>().empty() ||
@@ -571,7 +572,9 @@ std::string read_controller_root(const json& j, const std::string& path,
     fs::path dir =
         given.is_absolute() ? given : fs::path(base_dir.empty() ? "." : base_dir) / given;
     dir = fs::absolute(dir, ec).lexically_normal();
-    if (ec || !fs::is_directory(dir, ec)) fail(path, "no folder " + dir.string());
+    if (ec) fail(path, "no folder " + dir.string());
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
+        fail(path, dir.string() + " is no folder");
     return dir.string();
 }
 
