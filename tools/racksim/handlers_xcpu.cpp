@@ -133,7 +133,7 @@ Execution malformed(const char* what) {
 std::string log_text(const uint8_t* p, size_t n, size_t max = 80) {
     std::string s;
     for (size_t i = 0; i < n && i < max; ++i) {
-        if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
+        if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"') {
             s += static_cast<char>(p[i]);
         } else {
             char esc[8];
