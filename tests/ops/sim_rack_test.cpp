@@ -6,6 +6,7 @@
 
 #include "frames.h"
 #include "sim_device.h"
+#include "temp_folder.h"
 #include "zeb.h"
 
 namespace zebtest {
@@ -81,6 +82,41 @@ TEST(SimRack, UnpluggedAtTheEndOfItsScope) {
         EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), 0u);
     }
     EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), ZEBERR_TIMEOUT);
+}
+
+// A controller module whose files are a test's own folder, reached in raw service calls through
+// the engine: a folder made there, then its attributes read back.
+TEST(SimRack, HostsAControllerModuleOnATestsFolder) {
+    TempFolder root;
+    racksim::Rack rack;
+    racksim::Module cpu("cpu", 1);
+    cpu.controller_os.root = root.path();
+    rack.add_module(std::move(cpu));
+    ScopedSimNetwork net;
+    SimRack sim(*net, std::move(rack));
+    IpDevice dev(sim.endpoint(0), {100, 0, 0});
+
+    auto service = [&](std::initializer_list<uint8_t> payload, Bytes* reply_payload) {
+        uint8_t request[64] = {};
+        std::copy(payload.begin(), payload.end(), request + 9);
+        uint8_t reply[500];
+        int32_t length = sizeof reply;
+        const uint32_t r = _SendPacket(
+            &dev.device, request, static_cast<uint16_t>(9 + payload.size()), reply, &length, 1, 0);
+        if (r == 0 && length >= 9) reply_payload->assign(reply + 9, reply + length);
+        return r;
+    };
+    Bytes reply;
+    // CreateDirectory "d" (path length 2, "d", zero byte, 12 bytes of security attributes).
+    ASSERT_EQ(
+        service({0x35, 0xCA, 0x19, 0x00, 0x02, 0x00, 'd', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                &reply),
+        0u);
+    EXPECT_EQ(reply, (Bytes{0, 0, 1, 0, 0, 0}));
+    EXPECT_TRUE(exists(root.at("d")));
+    // GetFileAttributes "d": a directory.
+    ASSERT_EQ(service({0x35, 0xCA, 0x18, 0x00, 0x02, 0x00, 'd', 0}, &reply), 0u);
+    EXPECT_EQ(reply, (Bytes{0, 0, 0x10, 0, 0, 0}));
 }
 
 }  // namespace

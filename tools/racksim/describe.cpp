@@ -43,6 +43,9 @@ std::string describe_rack(const Rack& rack) {
         s += "  " + printable(m.name()) + ": number " + std::to_string(m.number()) + ", " +
              kind_text(id.kind) + ", at " + ip_text(id.ip) + ", hardware " + hw_text(id.hw) + "\n";
         for (const auto& [n, slot] : m.base.slots) s += "    " + describe_slot(n, slot) + "\n";
+        if (m.controller_os.enabled()) {
+            s += "    controller module, files in " + m.controller_os.root + "\n";
+        }
     }
     const RackSettings& set = rack.settings();
     s += std::string("  CRC ") + (set.crc ? "on" : "off") + ", key " +

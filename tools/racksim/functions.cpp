@@ -46,6 +46,10 @@ constexpr Entry kTable[] = {
     {fn::kWriteProgramSpace, on_write_program_space},
     {fn::kWriteConfig, on_write_config},
     {fn::kReadConfig, on_read_config},
+    {fn::kXcpuRunProgram, on_xcpu_run_program},
+    {fn::kXcpuService, on_xcpu_service},
+    {fn::kXcpuSetOsLoad, on_xcpu_set_os_load},
+    {fn::kXcpuReboot, on_xcpu_reboot},
 };
 
 }  // namespace

@@ -43,6 +43,11 @@ inline constexpr uint8_t kWriteIoNoRead = 0x30;
 inline constexpr uint8_t kWriteProgramSpace = 0x60;
 inline constexpr uint8_t kWriteConfig = 0x61;
 inline constexpr uint8_t kReadConfig = 0x62;
+// A controller module's own functions, each followed by its complement.
+inline constexpr uint8_t kXcpuRunProgram = 0x34;
+inline constexpr uint8_t kXcpuService = 0x35;  // the service number in the next 16 bits
+inline constexpr uint8_t kXcpuSetOsLoad = 0xF9;
+inline constexpr uint8_t kXcpuReboot = 0xFA;
 }  // namespace fn
 
 // Status words at the start of the replies that carry one. The refusals of setup records and
@@ -79,5 +84,11 @@ Execution execute(Context& ctx, const Request& req);
 
 // The function codes that `execute` serves.
 const std::vector<uint8_t>& served_functions();
+
+// Codes that only a controller module (one with a root directory) serves.
+inline bool is_controller_function(uint8_t code) {
+    return code == fn::kXcpuRunProgram || code == fn::kXcpuService || code == fn::kXcpuSetOsLoad ||
+           code == fn::kXcpuReboot;
+}
 
 }  // namespace racksim

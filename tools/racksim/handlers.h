@@ -37,6 +37,12 @@ Execution on_write_shared_ram(Context& ctx, const Request& req);  // 0x29
 
 Execution on_write_program_space(Context& ctx, const Request& req);  // 0x60
 
+// A controller module's services, program starts, OS-load value and restarts.
+Execution on_xcpu_run_program(Context& ctx, const Request& req);  // 0x34
+Execution on_xcpu_service(Context& ctx, const Request& req);      // 0x35
+Execution on_xcpu_set_os_load(Context& ctx, const Request& req);  // 0xF9
+Execution on_xcpu_reboot(Context& ctx, const Request& req);       // 0xFA
+
 // A reply payload holding only a status word.
 Bytes status_only(uint16_t status);
 

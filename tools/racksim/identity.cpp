@@ -32,9 +32,13 @@ Bytes version_block(const Module& m) {
 
 Bytes support_block(const Module& m) {
     if (!m.identity.support_block.empty()) return m.identity.support_block;
-    // A bitmap of the function codes the module serves: bit n of byte n / 8.
+    // A bitmap of the function codes the module serves: bit n of byte n / 8. A controller
+    // module's own codes only where there is one.
     Bytes b(32, 0);
-    for (uint8_t fn : served_functions()) b[fn / 8] |= static_cast<uint8_t>(1u << (fn % 8));
+    for (uint8_t fn : served_functions()) {
+        if (is_controller_function(fn) && !m.controller_os.enabled()) continue;
+        b[fn / 8] |= static_cast<uint8_t>(1u << (fn % 8));
+    }
     return b;
 }
 

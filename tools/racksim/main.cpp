@@ -44,6 +44,14 @@ int main(int argc, char** argv) {
                                             ? racksim::Rack::parse(racksim::kBuiltinRack, &error)
                                             : racksim::Rack::load(options->rack_file, &error);
     if (!rack) return fail(error);
+    if (!options->controller_root.empty() &&
+        !racksim::apply_controller_root(*rack, options->controller_root, options->rack_file.empty(),
+                                        &error)) {
+        return fail(error);
+    }
+    std::vector<std::string> made;
+    if (!racksim::make_controller_roots(*rack, &made, &error)) return fail(error);
+    for (const std::string& dir : made) std::printf("RackSim: made the folder %s\n", dir.c_str());
     // Found out now rather than when the work is to be kept.
     if (!options->save_file.empty() && !racksim::save_target_ok(options->save_file, &error)) {
         return fail(error);

@@ -10,6 +10,7 @@
 
 #include "bytes.h"
 #include "controller.h"
+#include "controller_os.h"
 #include "diagnostics.h"
 #include "frame.h"
 #include "memory_areas.h"
@@ -174,6 +175,9 @@ struct Module {
     Memory memory = Memory::standard();
     SharedRam shared_ram = SharedRam::standard();
     SerialPorts serial = SerialPorts::standard();
+    // A controller module's own system (files in a host directory, handles, serial ports,
+    // last error); a module whose root is empty is no controller module.
+    ControllerOs controller_os;
 
     Module() = default;
     Module(const std::string& name, uint32_t number, uint8_t kind = kKindQxRio) {

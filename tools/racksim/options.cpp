@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "rack.h"
+
 namespace racksim {
 
 namespace {
@@ -64,6 +66,13 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 return std::nullopt;
             }
             o.save_file = value;
+        } else if (arg == "--controller-root") {
+            if (!take_value()) return std::nullopt;
+            if (value.empty()) {
+                *error = "--controller-root needs a folder name";
+                return std::nullopt;
+            }
+            o.controller_root = value;
         } else if (arg == "--port") {
             if (!take_value()) return std::nullopt;
             if (!parse_port(value, &o.port)) {
@@ -91,6 +100,9 @@ std::string usage_text() {
            "  --port N         UDP port to serve (default 28784)\n"
            "  --save FILE      on exit, write the rack with the setup records and configuration\n"
            "                   blocks that hosts wrote to FILE (may be the --rack file)\n"
+           "  --controller-root DIR\n"
+           "                   keep the files of the rack's controller modules in DIR (with the\n"
+           "                   built-in rack, its module becomes a controller module)\n"
            "  --verbose, -v    print a line for every request served\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
            "  --help, -h       print this text\n"
@@ -114,6 +126,41 @@ bool save_target_ok(const std::string& path, std::string* error) {
     if (access(folder.c_str(), W_OK) != 0) {
         *error = "--save: cannot write in " + folder.string() + ": " + std::strerror(errno);
         return false;
+    }
+    return true;
+}
+
+bool apply_controller_root(Rack& rack, const std::string& dir, bool builtin, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path root = fs::absolute(dir, ec).lexically_normal();
+    if (ec || !fs::is_directory(root, ec)) {
+        *error = "--controller-root: no folder " + dir;
+        return false;
+    }
+    bool any = false;
+    for (Module& m : rack.modules()) {
+        if (!m.controller_os.enabled()) continue;
+        m.controller_os.root = root.string();
+        any = true;
+    }
+    if (!any && builtin && !rack.modules().empty())
+        rack.module(0).controller_os.root = root.string();
+    return true;
+}
+
+bool make_controller_roots(Rack& rack, std::vector<std::string>* made, std::string* error) {
+    namespace fs = std::filesystem;
+    for (const Module& m : rack.modules()) {
+        const std::string& root = m.controller_os.root;
+        std::error_code ec;
+        if (!m.controller_os.enabled() || fs::is_directory(root, ec)) continue;
+        if (!fs::create_directory(root, ec) || ec) {
+            *error = "cannot make the folder " + root + " of " + printable(m.name()) + ": " +
+                     (ec ? ec.message() : "not made");
+            return false;
+        }
+        made->push_back(root);
     }
     return true;
 }

@@ -8,9 +8,13 @@
 
 namespace racksim {
 
+class Rack;
+
 struct Options {
     std::string rack_file;  // empty: the built-in rack
     std::string save_file;  // where to write the rack on exit; empty: nowhere
+    std::string
+        controller_root;  // the folder of the controller modules' files; empty: as described
     uint16_t port = 28784;
     bool verbose = false;
     bool allow_remote = false;
@@ -21,6 +25,15 @@ struct Options {
 std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error);
 
 std::string usage_text();
+
+// Gives every controller module of the rack the folder `dir` for its files; with the built-in
+// rack (`builtin`), makes its first module a controller module there. False, with the reason,
+// when `dir` is no folder.
+bool apply_controller_root(Rack& rack, const std::string& dir, bool builtin, std::string* error);
+
+// Makes the root folders of the rack's controller modules that are missing (their parent must
+// exist); says which in *made. False, with the reason, when one cannot be made.
+bool make_controller_roots(Rack& rack, std::vector<std::string>* made, std::string* error);
 
 // Whether a rack can be saved to `path`: its folder exists and may be written, and it is no
 // folder itself. Says what is wrong otherwise.

@@ -39,8 +39,11 @@ class Rack {
     Rack();
 
     // Parses a rack description; on error returns nullopt and sets *error to a message naming
-    // the place (e.g. "modules[1].slots[0]: unknown record kind 9").
-    static std::optional<Rack> parse(const std::string& text, std::string* error);
+    // the place (e.g. "modules[1].slots[0]: unknown record kind 9"). Relative folders in it
+    // (a controller module's root) are taken from `base_dir`, else from the current folder;
+    // load() gives the rack file's own folder.
+    static std::optional<Rack> parse(const std::string& text, std::string* error,
+                                     const std::string& base_dir = "");
     static std::optional<Rack> load(const std::string& path, std::string* error);
 
     // The description the rack was read from, with what hosts changed that a module keeps: its

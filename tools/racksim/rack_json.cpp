@@ -558,12 +558,36 @@ uint8_t read_kind(const json& j, const std::string& path) {
     return static_cast<uint8_t>(integer(j, path, 0, 255));
 }
 
-Module read_module(const json& j, const std::string& path, size_t index) {
+// A controller module's root, relative ones taken from `base_dir`. It may be missing (RackSim
+// makes it at start-up) but no file.
+std::string read_controller_root(const json& j, const std::string& path,
+                                 const std::string& base_dir) {
+    if (!j.is_string() || j.get<std::string>().empty() ||
+        j.get<std::string>().find('\0') != std::string::npos) {
+        fail(path, "expected a folder name");
+    }
+    namespace fs = std::filesystem;
+    const fs::path given(j.get<std::string>());
+    std::error_code ec;
+    fs::path dir =
+        given.is_absolute() ? given : fs::path(base_dir.empty() ? "." : base_dir) / given;
+    dir = fs::absolute(dir, ec).lexically_normal();
+    if (ec) fail(path, "no folder " + dir.string());
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
+        fail(path, dir.string() + " is no folder");
+    return dir.string();
+}
+
+Module read_module(const json& j, const std::string& path, size_t index,
+                   const std::string& base_dir) {
     object(j, path);
-    only_keys(j, path,
-              {"name", "number", "kind", "address", "hardware_address", "base_slots", "slots",
-               "version_block", "support_block", "device_def", "faults", "faults_by_function",
-               "setup", "config", "controller", "memory", "shared_ram", "serial", "remote_master"});
+    only_keys(j, path, {"name",          "number",           "kind",
+                        "address",       "hardware_address", "base_slots",
+                        "slots",         "version_block",    "support_block",
+                        "device_def",    "faults",           "faults_by_function",
+                        "setup",         "config",           "controller",
+                        "memory",        "shared_ram",       "serial",
+                        "remote_master", "controller_root"});
     Module m;
     Identity& id = m.identity;
     if (j.contains("setup")) read_setup(j["setup"], at(path, "setup"), j, m);
@@ -628,6 +652,10 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     if (j.contains("shared_ram"))
         m.shared_ram = read_shared_ram(j["shared_ram"], at(path, "shared_ram"));
     if (j.contains("serial")) m.serial = read_serial(j["serial"], at(path, "serial"));
+    if (j.contains("controller_root")) {
+        m.controller_os.root =
+            read_controller_root(j["controller_root"], at(path, "controller_root"), base_dir);
+    }
     if (j.contains("remote_master")) {
         install_remote_master(m.shared_ram,
                               read_remote_master(j["remote_master"], at(path, "remote_master")));
@@ -635,7 +663,7 @@ Module read_module(const json& j, const std::string& path, size_t index) {
     return m;
 }
 
-Rack read_rack(const json& root) {
+Rack read_rack(const json& root, const std::string& base_dir) {
     object(root, "rack");
     only_keys(root, "rack", {"key", "crc", "modules"});
     Rack rack;
@@ -652,7 +680,7 @@ Rack read_rack(const json& root) {
     std::map<uint32_t, size_t> ips;  // explicit addresses first, so defaults avoid them
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string p = at("modules", i);
-        modules.push_back(read_module(list[i], p, i));
+        modules.push_back(read_module(list[i], p, i, base_dir));
         const Module& m = modules.back();
         if (std::string why = installed_base_too_large(m.base.slots); !why.empty()) {
             fail(p + " (\"" + printable(m.name()) + "\")", why);
@@ -695,10 +723,11 @@ Rack read_rack(const json& root) {
 
 }  // namespace
 
-std::optional<Rack> Rack::parse(const std::string& text, std::string* error) {
+std::optional<Rack> Rack::parse(const std::string& text, std::string* error,
+                                const std::string& base_dir) {
     try {
         const json root = json::parse(text, nullptr, true, /*ignore_comments=*/true);
-        Rack rack = read_rack(root);
+        Rack rack = read_rack(root, base_dir);
         rack.description_ = text;
         return rack;
     } catch (const json::parse_error& e) {
@@ -738,7 +767,8 @@ std::optional<Rack> Rack::load(const std::string& path, std::string* error) {
         return fail("not a text file (NUL byte at offset " + std::to_string(nul) + ")");
     }
     std::string why;
-    std::optional<Rack> rack = parse(text, &why);
+    std::optional<Rack> rack =
+        parse(text, &why, std::filesystem::path(path).parent_path().string());
     if (!rack) return fail(why);
     return rack;
 }
