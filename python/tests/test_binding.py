@@ -6,6 +6,7 @@ press-line (number 1) is at 127.0.0.2, packer (2) at 127.0.0.3 and conveyor-node
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 import pytest
@@ -29,15 +30,18 @@ def _port_open():
 def racksim():
     if not os.path.exists(RACKSIM):
         pytest.skip("RackSim is not built")
-    proc = subprocess.Popen([RACKSIM, "--rack", SAMPLE], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+    # The controller module's files go to a folder of the run's own, not the one in the tree.
+    files = tempfile.TemporaryDirectory()
+    proc = subprocess.Popen([RACKSIM, "--rack", SAMPLE, "--controller-root", files.name],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if _port_open():
             break
         time.sleep(0.05)
-    yield proc
+    yield files.name
     proc.terminate()
     proc.wait(5)
+    files.cleanup()
 
 
 @pytest.fixture
@@ -96,3 +100,22 @@ def test_failures_raise_with_the_code_and_its_text(transport):
     closed.close()
     with pytest.raises(zeb.ZebError):
         closed.read_io()
+
+
+def test_files_of_a_controller_module(transport, racksim):
+    data = bytes(range(256)) * 20  # several chunks
+    with transport.open("127.0.0.3") as dev:
+        files = dev.files
+        files.mkdir("py")
+        files.write("py\\blob.bin", data)
+        assert files.read("py\\blob.bin") == data
+        with open(os.path.join(racksim, "py", "blob.bin"), "rb") as f:
+            assert f.read() == data
+        assert [(name, size) for name, size, _ in files.list("py\\*")] == [("blob.bin", len(data))]
+        with pytest.raises(zeb.ZebError):
+            files.read("py\\missing.bin")
+        with pytest.raises(zeb.ZebError):
+            files.write("..\\..\\escape.bin", b"x")
+        files.delete("py\\blob.bin")
+        files.rmdir("py")
+        assert files.list("*") == []

@@ -24,6 +24,7 @@
 #include "sim_device.h"
 #include "sim_network.h"
 #include "sim_rack.h"
+#include "temp_folder.h"
 #include "zeb.h"
 
 namespace zebtest {
@@ -37,6 +38,7 @@ constexpr uint16_t kListCapacity = 4;
 constexpr uint32_t kModuleNumber = 7;
 constexpr uint16_t kHeldType = 0x30;     // a setup record the module holds
 constexpr uint16_t kWrittenType = 0x40;  // one the calls write
+constexpr uint32_t kHeldLastError = 0x0000BEEF;
 
 // The caller's side of one call: kCapacity bytes that start with a prefix (the 0xB1 marker) and
 // hold kUnwritten after it, one guard byte past the end, and a size of kCapacity.
@@ -53,7 +55,8 @@ struct CallerBuffer {
 // A module with inputs and outputs of every width, in the compact and the extended item
 // format's range of slots; slot 1's bit inputs show what was written to slot 3's bit outputs.
 // No input counts by itself, so what a reply carries is the module's state after the call.
-racksim::Rack table_rack(const racksim::Faults& faults) {
+// It is also a controller module whose files live in `root`.
+racksim::Rack table_rack(const racksim::Faults& faults, const std::string& root) {
     racksim::Module m("press", kModuleNumber, racksim::kKindNode);  // with a program space
     m.base.base_slots = 32;
     racksim::Slot& s0 = m.add_slot(0, racksim::SlotRecord::full(0x25, {12, 4, 2, 1, 1, 1}));
@@ -67,6 +70,8 @@ racksim::Rack table_rack(const racksim::Faults& faults) {
     m.setup.put(kHeldType, {'b', 'e', 'l', 't', '-', '7'});
     m.config = {0x10, 0x20, 0x30, 0x40, 0x50};
     install_remote_master(m.shared_ram, {0, 0, 0});
+    m.controller_os.root = root;
+    m.controller_os.last_error = kHeldLastError;
     m.faults = faults;
     racksim::Rack rack;
     rack.add_module(std::move(m));
@@ -76,10 +81,11 @@ racksim::Rack table_rack(const racksim::Faults& faults) {
 // One cell: a simulated network with the table's module on it, and a device opened on it.
 struct Cell {
     explicit Cell(const racksim::Faults& faults)
-        : sim(*net, table_rack(faults)), dev(sim.endpoint(0), {kTimeout, kRetries, 0}) {}
+        : sim(*net, table_rack(faults, root.path())), dev(sim.endpoint(0), {kTimeout, kRetries, 0}) {}
 
     const racksim::Module& module() { return sim.module(0); }
 
+    TempFolder root;
     ScopedSimNetwork net;
     SimRack sim;
     IpDevice dev;
@@ -398,6 +404,29 @@ uint32_t xcpu_vireo_command(Cell& c, CallerBuffer&) {
 }
 uint32_t xcpu_vireo_command_ex(Cell& c, CallerBuffer&) {
     return XCPUDoVireoCommandEx(&c.dev.device, 0, 0, 3, kForwardParams.data(), 10);
+}
+
+// The controller services' result is a signed 32-bit value; the table compares it as the
+// library's unsigned result.
+uint32_t xcpu_get_last_error(Cell& c, CallerBuffer& b) {
+    return static_cast<uint32_t>(
+        XCPUGetLastError(&c.dev.device, reinterpret_cast<uint32_t*>(b.data())));
+}
+
+uint32_t xcpu_set_last_error(Cell& c, CallerBuffer&) {
+    return static_cast<uint32_t>(XCPUSetLastError(&c.dev.device, 0x1234));
+}
+
+uint32_t xcpu_run_program(Cell& c, CallerBuffer&) {
+    return static_cast<uint32_t>(XCPURunProgram(&c.dev.device, "logger.exe -v"));
+}
+
+uint32_t xcpu_set_os_load(Cell& c, CallerBuffer&) {
+    return static_cast<uint32_t>(XCPUSetOSLoad(&c.dev.device, 7));
+}
+
+uint32_t xcpu_reboot(Cell& c, CallerBuffer&) {
+    return static_cast<uint32_t>(XCPUReboot(&c.dev.device));
 }
 
 uint32_t write_program_space(Cell& c, CallerBuffer& b) {
@@ -734,6 +763,11 @@ const std::vector<Operation>& operations() {
         {"XCPUReadVireoData",   S::mailbox,      Warns::no,  {},      xcpu_read_vireo,  module_bytes(mailbox_window), NoWait::ignored, 4},
         {"XCPUDoVireoCommand",  S::mailbox,      Warns::no,  {},      xcpu_vireo_command, kNoBuffer,   NoWait::ignored, 3},
         {"XCPUDoVireoCommandEx", S::mailbox,     Warns::no,  {},      xcpu_vireo_command_ex, kNoBuffer, NoWait::ignored, 3},
+        {"XCPUGetLastError",    S::single,       Warns::no,  {},      xcpu_get_last_error, fixed({0xEF, 0xBE, 0, 0}, false), NoWait::ignored},
+        {"XCPUSetLastError",    S::single,       Warns::no,  {},      xcpu_set_last_error, kNoBuffer,  NoWait::ignored},
+        {"XCPURunProgram",      S::single,       Warns::no,  {},      xcpu_run_program, kNoBuffer,     NoWait::ignored},
+        {"XCPUSetOSLoad",       S::single,       Warns::no,  {},      xcpu_set_os_load, kNoBuffer,     NoWait::ignored},
+        {"XCPUReboot",          S::single,       Warns::no,  {},      xcpu_reboot,      kNoBuffer,     NoWait::ignored},
         {"ZEBWriteTaviethernetPgmSpace", S::acknowledged, Warns::yes, kBlock, write_program_space, module_bytes(program_space), NoWait::ignored},
     };
     return rows;

@@ -301,6 +301,51 @@ void controller_services(Session& s) {
               "XCPUGetLastError refused (" + std::to_string(r) + ") leaves lastError alone");
     }
     ZEBCloseDevice(&press);
+
+    // packer is a controller module: a file's round trip through its folder.
+    ZEBDevice packer;
+    check_eq(open_at(s, packer, 3), 0, "packer opens for its files");
+    uint32_t ok = 0;
+    ZEBSecurityAttributes security{};
+    check(XCPUCreateDirectory(&packer, "wine", &security, &ok) == 0 && ok != 0,
+          "a folder is made on the controller");
+    uint32_t file = 0;
+    check(XCPUCreateFile(&packer, "wine\\data.bin", 0x40000000, 0, 2, 0, &file) == 0 &&
+              file != 0xFFFFFFFF,
+          "a file is created in it");
+    std::vector<uint8_t> data(2500);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 3);
+    for (size_t at = 0; at < data.size(); at += 1250) {
+        uint32_t written = 0;
+        check(XCPUWriteFile(&packer, file, data.data() + at, 1250, &written, &ok) == 0 &&
+                  written == 1250,
+              "1250 bytes written");
+    }
+    XCPUCloseHandle(&packer, file, &ok);
+    check(XCPUCreateFile(&packer, "wine\\data.bin", 0x80000000, 0, 3, 0, &file) == 0 &&
+              file != 0xFFFFFFFF,
+          "the file opens for reading");
+    std::vector<uint8_t> back;
+    for (;;) {
+        uint8_t chunk[1581];
+        uint32_t got = 0;
+        if (XCPUReadFile(&packer, file, chunk, sizeof chunk, &got, &ok) != 0 || got == 0) break;
+        back.insert(back.end(), chunk, chunk + got);
+    }
+    check(back == data, "the file reads back as written");
+    XCPUCloseHandle(&packer, file, &ok);
+    ZEBFindData found{};
+    uint32_t search = 0;
+    check(XCPUFindFirstFile(&packer, "wine\\*", &found, &search) == 0 &&
+              search != 0xFFFFFFFF && found.FileName[0] == 'd' && found.SizeLow == 2500,
+          "a search finds it with its size");
+    XCPUFindClose(&packer, search, &ok);
+    check(XCPUDeleteFile(&packer, "wine\\data.bin", &ok) == 0 && ok != 0, "the file is deleted");
+    check(XCPURemoveDirectory(&packer, "wine", &ok) == 0 && ok != 0, "and the folder");
+    check(XCPUCreateFile(&packer, "..\\..\\outside.txt", 0x40000000, 0, 2, 0, &file) == 0 &&
+              file == 0xFFFFFFFF,
+          "a path that climbs out of the controller's folder is refused");
+    ZEBCloseDevice(&packer);
 }
 
 }  // namespace

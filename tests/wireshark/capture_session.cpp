@@ -85,6 +85,8 @@ int main() {
     ZEBGetRXAvailable(&packer, &available);
     ZEBWriteComm(&packer, 3, block);
 
+    uint32_t last_error = 0;
+    XCPUGetLastError(&packer, &last_error);
     ZEBReadVireoData(&press, 0, 0, 2, buf, 16, 0);
     ZEBWriteTaviethernetPgmSpace(&node, block, sizeof block);
 

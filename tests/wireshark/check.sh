@@ -11,6 +11,7 @@ work=$(mktemp -d)
 trap 'kill $sim 2>/dev/null; rm -rf "$work"' EXIT
 
 "$racksim" --rack "$root/tools/racksim/racks/sample.json" --pcap "$work/session.pcap" \
+    --controller-root "$work" \
     >"$work/racksim.log" 2>&1 &
 sim=$!
 for _ in $(seq 50); do
@@ -33,7 +34,7 @@ expect() {  # description, then a command whose success is the check
 
 functions=$(dissect -Y 'zeb.direction == "request"' -T fields -e zeb.function | sort -u | tr '\n' ' ')
 for code in 0x05 0x01 0x02 0x04 0x08 0x07 0x06 0x0a 0x0b 0x0c 0x0d 0x62 0x14 0x0e 0x17 0x19 \
-            0x1a 0x24 0x25 0x26 0x28 0x29 0x23 0x60; do
+            0x1a 0x24 0x25 0x26 0x28 0x29 0x23 0x60 0x35; do
     expect "a request with function $code is named" grep -q -- "$code" <<<"$functions"
 done
 expect "every reply is paired with its request" \
@@ -48,6 +49,8 @@ expect "the setup record type is a named field" \
     grep -q 0x0046 <<<"$(dissect -Y 'zeb.function == 0x0c' -T fields -e zeb.setup.type)"
 expect "the memory write shows its type, count and address" \
     grep -q $'1\t4\t0x00000020' <<<"$(dissect -Y 'zeb.function == 0x24' -T fields -e zeb.mem.type -e zeb.count -e zeb.mem.address)"
+expect "a controller service is named" \
+    grep -q GetLastError <<<"$(dissect -Y 'zeb.function == 0x35' -V)"
 expect "acknowledgements are marked" \
     test -n "$(dissect -Y 'zeb.ack' -T fields -e frame.number)"
 expect "the extended header names the module" \
