@@ -34,22 +34,25 @@ uint32_t forward(ZEBDevice& d, const uint8_t* body, uint16_t body_length, uint8_
                  int32_t* reply_length, int32_t capacity) noexcept {
     const uint16_t base = d.TunnelBase;
     const uint16_t slot = d.TunnelSlot;
+    // Every step must succeed outright: a remote master's error code or a module status may
+    // carry the 0x2000 bit, and going on would read the answer an earlier request left behind.
     uint32_t r = write_vireo(&d, base, slot, kForwardArea, body, body_length, 0);
-    if (failed(r)) return r;
+    if (r != 0) return r;
 
     uint8_t params[10] = {};
     frame::put_u16(params + 0, d.TunnelNode);
     frame::put_u16(params + 4, body_length);
     frame::put_u16(params + 8, kForwardFlags);
     r = vireo_command_ex(&d, base, slot, kForwardCommand, params, sizeof params);
-    if (failed(r)) return r;
+    if (r != 0) return r;
 
     uint8_t head[kAnswerHeadSize] = {};
     r = read_vireo(&d, base, slot, kForwardArea, head, kAnswerHeadSize, 0);
-    if (failed(r)) return r;
-    // A node that did not answer leaves nothing to read: the reply is empty, which every
-    // operation reports as ZEBERR_NO_DATA, rather than the caller's buffer passing for one.
-    if (frame::get_u16(head) != 0) return 0;
+    if (r != 0) return r;
+    // A node that did not answer leaves nothing to read: the exchange fails with no data, also
+    // for the operations that do not look at their reply, rather than an old answer passing
+    // for one.
+    if (frame::get_u16(head) != 0) return ZEBERR_NO_DATA;
 
     // The answer goes behind the 9 header bytes, cut to what the caller's buffer holds; a
     // buffer too small for the header takes nothing.
@@ -58,7 +61,7 @@ uint32_t forward(ZEBDevice& d, const uint8_t* body, uint16_t body_length, uint8_
     const size_t room = size_t(capacity) - frame::kHeaderSize;
     const auto take = static_cast<uint16_t>(std::min<size_t>(answer_length, room));
     r = read_vireo(&d, base, slot, kForwardArea, reply + frame::kHeaderSize, take, kAnswerAt);
-    if (failed(r)) return r;
+    if (r != 0) return r;
     *reply_length = int32_t(take) + int32_t(frame::kHeaderSize);
     return take < answer_length ? ZEBERR_BUFFER_TOO_SMALL : r;
 }

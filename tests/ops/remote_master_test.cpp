@@ -61,6 +61,7 @@ struct RemoteMaster {
     int polls_before_done = 0;      // state 0 for this many reads of the block
     uint8_t fail_code[2] = {0, 0};  // state 3 with these error bytes when set
     bool fail = false;
+    uint16_t command_error = 0;     // commands (not data transfers) fail with this 16-bit code
     int failing_block_reads = 0;    // reads of the block answered with a module error
     int failing_window_writes = 0;  // writes to the window answered with a module error
     struct Run {
@@ -84,6 +85,12 @@ struct RemoteMaster {
             block[1] = 3;
             block[2] = fail_code[0];
             block[3] = fail_code[1];
+            return;
+        }
+        if (command == 6 && command_error) {
+            block[1] = 3;
+            block[2] = uint8_t(command_error);
+            block[3] = uint8_t(command_error >> 8);
             return;
         }
         const uint16_t a = le16(block + 4), off = le16(block + 6), len = le16(block + 8);
@@ -372,6 +379,7 @@ struct TunnelFixture : Fixture {
         dev->device.TunnelSlot = uint8_t(kSlot);
         dev->device.TunnelNode = 7;
     }
+    void fail_commands_with(uint16_t code) { master.command_error = code; }
     void node_answers(uint16_t status, Bytes answer) {
         master.node = [this, status, answer](const Bytes& request, uint16_t& s, Bytes& a) {
             forwarded = request;
@@ -457,13 +465,31 @@ TEST(Tunnel, ANodeStatusGivesNoDataNotTheOldBuffer) {
     EXPECT_EQ(size, 0);
     EXPECT_EQ(+f.dev->device.Tunnel, 1);
 
-    // Straight through the engine: success with an empty reply.
+    // Straight through the engine, and for an operation that does not read its reply: no
+    // data either, not a success for a node that never answered.
     uint8_t request[10] = {};
     request[9] = 0x07;
     uint8_t reply[32];
     int32_t length = 32;
-    EXPECT_EQ(_SendPacket(f.device(), request, 10, reply, &length, 1, 0), 0u);
+    EXPECT_EQ(_SendPacket(f.device(), request, 10, reply, &length, 1, 0), ZEBERR_NO_DATA);
     EXPECT_EQ(length, 0);
+    EXPECT_EQ(ZEBPetDevice(f.device()), ZEBERR_NO_DATA);
+    EXPECT_EQ(XCPUReboot(f.device()), static_cast<int32_t>(ZEBERR_NO_DATA));
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
+}
+
+TEST(Tunnel, AMasterErrorWithThe0x2000BitStopsTheForwarding) {
+    TunnelFixture f;
+    f.node_answers(0, {0, 0, 0x21, 0xFF});
+    uint8_t buf[8];
+    uint16_t size = 8;
+    ASSERT_EQ(ZEBReadIO(f.device(), buf, &size), 0u);
+    // The forwarding command now fails with a 16-bit code that has the 0x2000 bit set: the
+    // previous answer still in the area must not come back as this one's.
+    f.fail_commands_with(0x2001);
+    size = 8;
+    EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 0x2001u);
+    EXPECT_EQ(+f.dev->device.Tunnel, 1);
 }
 
 TEST(Tunnel, AnAnswerLongerThanTheReplyBufferIsCut) {
