@@ -13,6 +13,7 @@ struct Options {
     std::string save_file;  // where to write the rack on exit; empty: nowhere
     uint16_t port = 28784;
     bool verbose = false;
+    bool rate = false;  // print the requests served each second
     bool allow_remote = false;
     bool help = false;
 };

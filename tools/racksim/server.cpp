@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -47,9 +48,10 @@ msghdr datagram_header(sockaddr_in* peer, iovec* iov, PktInfoControl* control) {
 
 Server::Server(Rack rack, ServerOptions options)
     : rack_(std::move(rack)), options_(std::move(options)) {
-    rack_.set_log([this](const std::string& line) {
-        if (options_.log) options_.log(sender_ + " -> " + line);
-    });
+    // Without a log the rack builds no log text at all.
+    if (options_.log) {
+        rack_.set_log([this](const std::string& line) { options_.log(sender_ + " -> " + line); });
+    }
 }
 
 Server::~Server() {
@@ -168,11 +170,11 @@ bool Server::receive_one() {
         }
     }
 
-    std::vector<Outgoing> replies;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++stats_.received;
-        sender_ = endpoint_text(sender, sender_port);
+        count_rate(arrived);
+        if (options_.log) sender_ = endpoint_text(sender, sender_port);
         if (!options_.allow_remote && !is_loopback(sender)) {
             ++stats_.refused_remote;
             if (options_.log) options_.log(sender_ + " -> refused: sender outside loopback");
@@ -182,18 +184,33 @@ bool Server::receive_one() {
             if (options_.log) options_.log(sender_ + " -> dropped: unusable datagram");
             return true;
         }
-        replies = rack_.handle(dest, buf, static_cast<size_t>(n));
+        rack_.handle(dest, buf, static_cast<size_t>(n), replies_);
     }
-    for (Outgoing& r : replies) {
+    for (const Outgoing& r : replies_) {
+        if (r.delay_ms == 0) {
+            // Due now: sent at once, without a copy into the queue.
+            send_datagram(r.from_ip, sender, sender_port, r.bytes.data(), r.bytes.size());
+            continue;
+        }
         Pending p;
         p.due = arrived + std::chrono::milliseconds(r.delay_ms);
         p.from_ip = r.from_ip;
         p.to_ip = sender;
         p.to_port = sender_port;
-        p.bytes = std::move(r.bytes);
+        p.bytes = r.bytes;
         queue_.push(std::move(p));
     }
     return true;
+}
+
+void Server::count_rate(SteadyTime::time_point arrived) {
+    if (arrived - second_start_ >= std::chrono::seconds(1)) {
+        if (this_second_ > 0 && options_.rate) options_.rate(this_second_);
+        second_start_ = arrived;
+        this_second_ = 0;
+    }
+    ++this_second_;
+    stats_.best_second = std::max(stats_.best_second, this_second_);
 }
 
 void Server::send_due() {
@@ -202,12 +219,17 @@ void Server::send_due() {
 }
 
 void Server::send(const Pending& p) {
-    if (!options_.allow_remote && !is_loopback(p.to_ip)) return;  // never leaves loopback
+    send_datagram(p.from_ip, p.to_ip, p.to_port, p.bytes.data(), p.bytes.size());
+}
+
+void Server::send_datagram(uint32_t from_ip, uint32_t to_ip, uint16_t to_port, const uint8_t* data,
+                           size_t len) {
+    if (!options_.allow_remote && !is_loopback(to_ip)) return;  // never leaves loopback
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(p.to_ip);
-    to.sin_port = htons(p.to_port);
-    iovec iov{const_cast<uint8_t*>(p.bytes.data()), p.bytes.size()};
+    to.sin_addr.s_addr = htonl(to_ip);
+    to.sin_port = htons(to_port);
+    iovec iov{const_cast<uint8_t*>(data), len};
     PktInfoControl control;
     msghdr msg = datagram_header(&to, &iov, &control);
     cmsghdr* c = CMSG_FIRSTHDR(&msg);
@@ -215,10 +237,10 @@ void Server::send(const Pending& p) {
     c->cmsg_type = IP_PKTINFO;
     c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
     in_pktinfo info{};
-    info.ipi_spec_dst.s_addr = htonl(p.from_ip);
+    info.ipi_spec_dst.s_addr = htonl(from_ip);
     std::memcpy(CMSG_DATA(c), &info, sizeof info);
 
-    const bool ok = sendmsg(fd_, &msg, 0) == static_cast<ssize_t>(p.bytes.size());
+    const bool ok = sendmsg(fd_, &msg, 0) == static_cast<ssize_t>(len);
     const int err = errno;
     std::lock_guard<std::mutex> lock(mutex_);
     if (ok) {
@@ -227,8 +249,8 @@ void Server::send(const Pending& p) {
     }
     ++stats_.send_errors;
     if (options_.log) {
-        options_.log("reply from " + ip_text(p.from_ip) + " to " +
-                     endpoint_text(p.to_ip, p.to_port) + " not sent: " + std::strerror(err));
+        options_.log("reply from " + ip_text(from_ip) + " to " + endpoint_text(to_ip, to_port) +
+                     " not sent: " + std::strerror(err));
     }
 }
 

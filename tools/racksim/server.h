@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +20,8 @@ struct ServerOptions {
     uint16_t port = kModulePort;  // 0: any free port (see Server::port())
     bool allow_remote = false;    // serve senders outside 127.0.0.0/8
     LogSink log;                  // one line per request, prefixed with the sender
+    // Called after each second in which requests were served, with their number.
+    std::function<void(uint64_t requests)> rate;
 };
 
 struct ServerStats {
@@ -26,6 +29,7 @@ struct ServerStats {
     uint64_t refused_remote = 0;  // from senders outside loopback, not served
     uint64_t sent = 0;            // reply datagrams sent
     uint64_t send_errors = 0;
+    uint64_t best_second = 0;  // the most requests served in one second so far
 };
 
 class Server {
@@ -62,6 +66,11 @@ class Server {
     bool receive_one();
     void send_due();
     void send(const Pending& p);
+    // Sends one reply from a module's address; false (counted) when it could not be sent.
+    void send_datagram(uint32_t from_ip, uint32_t to_ip, uint16_t to_port, const uint8_t* data,
+                       size_t len);
+    // Counts a request in the second it arrived in.
+    void count_rate(SteadyTime::time_point arrived);
 
     Rack rack_;
     ServerOptions options_;
@@ -72,8 +81,11 @@ class Server {
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     ReplyQueue queue_;
+    Replies replies_;  // the replies of the request being served, storage kept
     ServerStats stats_;
     std::string sender_;  // the sender being served, for the log prefix
+    SteadyTime::time_point second_start_{};
+    uint64_t this_second_ = 0;
 };
 
 }  // namespace racksim
