@@ -11,6 +11,7 @@
 
 #include "rack.h"
 #include "reply_queue.h"
+#include "udp_batch.h"
 
 namespace racksim {
 
@@ -63,12 +64,12 @@ class Server {
     }
 
   private:
-    bool receive_one();
+    // Reads and serves the datagrams waiting; false when there were none.
+    bool receive_batch();
+    void serve(const Received& d, SteadyTime::time_point arrived);
     void send_due();
-    void send(const Pending& p);
-    // Sends one reply from a module's address; false (counted) when it could not be sent.
-    void send_datagram(uint32_t from_ip, uint32_t to_ip, uint16_t to_port, const uint8_t* data,
-                       size_t len);
+    // Sends the queued replies, counting and reporting those the system refused.
+    void flush_replies();
     // Counts a request in the second it arrived in.
     void count_rate(SteadyTime::time_point arrived);
 
@@ -82,6 +83,9 @@ class Server {
     std::thread thread_;
     ReplyQueue queue_;
     Replies replies_;  // the replies of the request being served, storage kept
+    ReceiveBatch incoming_;
+    SendBatch outgoing_;
+    SendBatch::Failure on_send_failure_;
     ServerStats stats_;
     std::string sender_;  // the sender being served, for the log prefix
     SteadyTime::time_point second_start_{};
