@@ -336,6 +336,12 @@ int run_rack(uint16_t echo_port, size_t modules) {
         peer_ratios.push_back(bare_rack.round_trips(1000, true) / s);
     }
     report("racksim_over_echo_ratio", median(peer_ratios));
+    std::vector<double> own_ratios;
+    for (int round = 0; round < 5; ++round) {
+        const double s = bare_rack.round_trips(1000, true);
+        own_ratios.push_back(read_io_round_trips(rack, 1000) / s);
+    }
+    report("readio_over_bare_racksim", median(own_ratios));
 
     // Heap allocations per call, once the first calls are behind.
     const size_t n256 = std::min<size_t>(256, modules);
