@@ -101,6 +101,8 @@ uint32_t query(ZEBTransport* transport, ZEBDevice* list, uint16_t* count, uint16
     probe.FromAddressSize = sizeof sender;
     const uint16_t capacity = list ? *count : 0;
     DiscoveryReply reply;
+    // The query and a wait of up to 20 ms for the first answer; the listening time is counted
+    // from the end of that wait.
     uint32_t last = exchange(&probe, request, reply, Wait::always, Warn::no);
     const uint32_t start = ClockMs();
     const uint32_t listen_ms = state::query_timeout_ms();
@@ -120,10 +122,13 @@ uint32_t query(ZEBTransport* transport, ZEBDevice* list, uint16_t* count, uint16
             }
             found = std::min<uint32_t>(found + 1, UINT16_MAX);
         }
-        if (ClockMs() - start >= listen_ms) break;
+        const uint32_t listened = ClockMs() - start;
+        if (listened >= listen_ms) break;
+        // One wait for whatever time is left, ended early by each answer: the query ends at
+        // its time-out, not at the end of a slice.
         probe.FromAddressSize = sizeof sender;
         reply.set_capacity();
-        last = get_response(probe, reply.data(), reply.length_slot(), 0, true, true);
+        last = get_response_within(probe, reply.data(), reply.length_slot(), listen_ms - listened);
     }
     *count = static_cast<uint16_t>(found);
     ZEBCloseDevice(&probe);

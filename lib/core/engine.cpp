@@ -45,15 +45,16 @@ void pass_on_stray(ZEBDevice& d, uint8_t* packet, int32_t length) {
     ++d.LateReplyCount;
 }
 
-uint32_t await_reply(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t extra_timeout,
-                     bool wait, bool check_sequence, const AckCopy* duplicate_of) {
+// Takes the reply to the device's last request, waiting at most `limit` ms with `wait` on.
+uint32_t await_reply(ZEBDevice& d, uint8_t* reply, int32_t* length, uint32_t limit, bool wait,
+                     bool check_sequence, const AckCopy* duplicate_of) {
     const uint16_t awaited = d.LastSequence;
     const int32_t capacity = *length;
-    const uint32_t limit = static_cast<uint32_t>(d.Timeout) + extra_timeout;
     const uint32_t start = ClockMs();
     for (;;) {
         *length = capacity;
-        // A serial port waits inside the receive, for at most what is left of the limit.
+        // The receive itself waits, for at most what is left of the limit: it spins briefly,
+        // then sleeps until the socket or port is readable.
         const uint32_t spent = ClockMs() - start;
         const uint32_t wait_ms = wait && spent < limit ? limit - spent : 0;
         const uint32_t received = ReceiveFrame(&d, reply, length, wait_ms);
@@ -81,8 +82,11 @@ uint32_t await_reply(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t ext
             *length = 0;
             return ZEBERR_TIMEOUT;
         }
-        if (!arrived) wait_for_frame(d, limit - elapsed);
     }
+}
+
+uint32_t limit_of(const ZEBDevice& d, uint16_t extra_timeout) {
+    return static_cast<uint32_t>(d.Timeout) + extra_timeout;
 }
 
 // Whether the acknowledgement's body starts with the expected bytes; bytes that never arrived
@@ -97,7 +101,12 @@ bool echo_matches(const uint8_t* reply, int32_t length, const Acknowledgement& a
 
 uint32_t get_response(ZEBDevice& d, uint8_t* reply, int32_t* length, uint16_t extra_timeout,
                       bool wait, bool check_sequence) noexcept {
-    return await_reply(d, reply, length, extra_timeout, wait, check_sequence, nullptr);
+    return await_reply(d, reply, length, limit_of(d, extra_timeout), wait, check_sequence, nullptr);
+}
+
+uint32_t get_response_within(ZEBDevice& d, uint8_t* reply, int32_t* length,
+                             uint32_t limit_ms) noexcept {
+    return await_reply(d, reply, length, limit_ms, true, true, nullptr);
 }
 
 uint32_t send_packet(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
@@ -158,8 +167,8 @@ uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_len
         if (first && !echo_matches(reply, *reply_length, ack)) return ZEBERR_MISMATCHED_REPLY;
         acknowledgement.keep(reply, *reply_length);
         *reply_length = capacity;
-        result = await_reply(d, reply, reply_length, extra_timeout, wait, check_sequence,
-                             &acknowledgement);
+        result = await_reply(d, reply, reply_length, limit_of(d, extra_timeout), wait,
+                             check_sequence, &acknowledgement);
         if (result != ZEBERR_TIMEOUT) {
             if (result) return result;
             return d.ResendCount != start_count ? ZEBWARN_RETRIED : 0;

@@ -45,4 +45,8 @@ uint32_t send_two_responses(ZEBDevice& device, uint8_t* request, uint16_t reques
 uint32_t get_response(ZEBDevice& device, uint8_t* reply, int32_t* reply_length,
                       uint16_t extra_timeout, bool wait, bool check_sequence) noexcept;
 
+// Waits at most `limit_ms` for the reply to the device's last request, whatever its Timeout.
+uint32_t get_response_within(ZEBDevice& device, uint8_t* reply, int32_t* reply_length,
+                             uint32_t limit_ms) noexcept;
+
 }  // namespace zeb

@@ -19,6 +19,9 @@ constexpr uint32_t kNotASocket = 10038;  // WSAENOTSOCK
 constexpr uint32_t kIpAddressSize = 16;
 constexpr uint32_t kIpxAddressSize = 14;
 constexpr uint32_t kMaxSenderAddress = 16;
+// A broadcast socket's receive queue holds the answers of a thousand modules to one query
+// (each small datagram takes about 1 KiB of queue on Linux); the system may grant less.
+constexpr uint32_t kBroadcastReceiveBuffer = 2u << 20;
 
 // ---- Winsock: what UDP and IPX share ----
 
@@ -41,6 +44,7 @@ uint32_t open_socket(ZEBDevice& d, uint16_t family, const uint8_t* local, uint32
                           : p.socket_connect(h, d.Address.Raw, addr_len);
     }
     if (!err) err = p.socket_set_nonblocking(h);
+    if (!err && d.Broadcast) p.socket_set_receive_buffer(h, kBroadcastReceiveBuffer);
     if (err) {
         p.socket_close(h);
         return err;
@@ -61,15 +65,15 @@ uint32_t send_socket(ZEBDevice& d, const uint8_t* frame, uint16_t length, const 
     return platform().socket_send_to(own::socket_of(d), frame, length, to, to_len);
 }
 
-uint32_t receive_socket(ZEBDevice& d, uint8_t* buffer, int32_t* length, uint32_t) noexcept {
+uint32_t receive_socket(ZEBDevice& d, uint8_t* buffer, int32_t* length, uint32_t wait_ms) noexcept {
     if (!own::owns(d, own::kSocket)) return kNotASocket;
     const uint32_t capacity = *length > 0 ? static_cast<uint32_t>(*length) : 0;
     uint8_t from[kMaxSenderAddress] = {};
     uint32_t from_len = 0;
     uint32_t got = 0;
     const bool broadcast = d.Broadcast != 0;
-    const uint32_t err = platform().socket_receive(own::socket_of(d), buffer, capacity, &got,
-                                                   broadcast ? from : nullptr, &from_len);
+    const uint32_t err = platform().socket_receive_wait(
+        own::socket_of(d), buffer, capacity, &got, broadcast ? from : nullptr, &from_len, wait_ms);
     if (err == plat::kWouldBlock) return ZEBERR_NO_PACKET;
     if (err) {
         *length = 0;
@@ -351,6 +355,31 @@ plat::Handle wait_handle(const ZEBDevice& device) noexcept {
 void wait_for_frame(const ZEBDevice& device, uint32_t timeout_ms) noexcept {
     const plat::Handle h = wait_handle(device);
     if (h != plat::kNoHandle) platform().wait_readable(&h, 1, timeout_ms);
+}
+
+ReadySet::ReadySet() noexcept {
+    if (platform().ready_set_open(&set_) != 0) set_ = plat::kNoHandle;
+}
+
+ReadySet::~ReadySet() {
+    if (set_ != plat::kNoHandle) platform().ready_set_close(set_);
+}
+
+bool ReadySet::watch(const ZEBDevice& device, uint32_t tag) noexcept {
+    const plat::Handle h = wait_handle(device);
+    if (set_ == plat::kNoHandle || h == plat::kNoHandle) return false;
+    return platform().ready_set_add(set_, h, tag) == 0;
+}
+
+void ReadySet::arm(const ZEBDevice& device, uint32_t tag) noexcept {
+    const plat::Handle h = wait_handle(device);
+    if (set_ != plat::kNoHandle && h != plat::kNoHandle) platform().ready_set_arm(set_, h, tag);
+}
+
+size_t ReadySet::wait(uint32_t* tags, size_t capacity, uint32_t timeout_ms) noexcept {
+    if (set_ != plat::kNoHandle) return platform().ready_set_wait(set_, tags, capacity, timeout_ms);
+    if (timeout_ms > 0) platform().wait_readable(nullptr, 0, timeout_ms);
+    return 0;
 }
 
 void wait_for_any(ZEBDevice* const* devices, size_t count, uint32_t timeout_ms,

@@ -41,11 +41,10 @@ const LinkOps* link_of(const ZEBDevice& device, uint32_t* why = nullptr) noexcep
 // Sends one frame: on the connected socket, to the broadcast address, or to the serial port.
 uint32_t SendFrame(ZEBDevice* device, const uint8_t* frame, uint16_t length) noexcept;
 
-// Takes one frame. *length holds the capacity on entry and the bytes received on return.
-// A socket never waits: ZEBERR_NO_PACKET when nothing is there (length unchanged). A serial
-// port waits at most `wait_ms` for a whole frame, and with 0 takes only the bytes already
-// waiting; when no whole frame is in by then the result is 0 with length 0, and the part
-// that came is kept for the next call.
+// Takes one frame, waiting at most `wait_ms` for it (0: only what is already there).
+// *length holds the capacity on entry and the bytes received on return. A socket gives
+// ZEBERR_NO_PACKET when nothing came (length unchanged). A serial port gives 0 with length 0
+// when no whole frame is in by then, and keeps the part that came for the next call.
 uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length,
                       uint32_t wait_ms) noexcept;
 
@@ -57,6 +56,31 @@ plat::Handle wait_handle(const ZEBDevice& device) noexcept;
 
 // Sleeps until a frame may be waiting for the device or `timeout_ms` has passed.
 void wait_for_frame(const ZEBDevice& device, uint32_t timeout_ms) noexcept;
+
+// Devices watched together: a wait reports the tags of those that have something to read,
+// so that a caller with many devices receives only where a frame waits. Opening and adding
+// cost one system call each and allocate nothing on POSIX.
+class ReadySet {
+  public:
+    ReadySet() noexcept;
+    ~ReadySet();
+    ReadySet(const ReadySet&) = delete;
+    ReadySet& operator=(const ReadySet&) = delete;
+
+    // Watches the device's socket or port under `tag`. False when it cannot be watched (no
+    // handle, the handle is in the set already, or the set could not be made): the caller
+    // then looks at that device itself on every pass.
+    bool watch(const ZEBDevice& device, uint32_t tag) noexcept;
+    // A device is reported once, then rests until armed again: after a receive that did not
+    // take what the caller waits for.
+    void arm(const ZEBDevice& device, uint32_t tag) noexcept;
+    // Waits at most `timeout_ms` (0: only looks) for a watched device to become readable;
+    // writes at most `capacity` tags to `tags` and returns how many.
+    size_t wait(uint32_t* tags, size_t capacity, uint32_t timeout_ms) noexcept;
+
+  private:
+    plat::Handle set_ = plat::kNoHandle;
+};
 
 // Sleeps until something arrives for any of `count` devices or `timeout_ms` has passed.
 // `scratch` has room for `count` handles; nothing is allocated. Null entries and devices

@@ -1,5 +1,10 @@
 // I/O exchanges with many devices at once: each request is sent without waiting, the replies
 // are collected as they come, and each device keeps its own time-out and re-send budget.
+//
+// A pass starts at most one request, takes the replies of the devices whose sockets are
+// readable (a readiness set says which, so a silent device costs no system call), and times
+// out the requests whose time is up. Once every request is out, the call sleeps until a reply
+// arrives or the earliest time-out is due.
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -11,13 +16,64 @@ namespace zeb::io {
 namespace {
 
 constexpr uint32_t kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+constexpr size_t kReadyBatch = 64;        // readable devices taken per look at the set
+// Entry tables up to this size are kept by the thread for its next call.
+constexpr size_t kKeptEntries = 4096;
+constexpr uint64_t kNever = UINT64_MAX;
 
-// One device's progress. Whether a request is in flight is kept apart from its start time,
-// since the clock reads 0 like any other value.
+// One device's progress. Whether a request is out is kept apart from its start time, since
+// the clock reads 0 like any other value.
 struct Entry {
-    bool started;
-    uint32_t start_ms;
+    uint32_t start_ms;  // when the last request went out, in ms since the call began
+    bool started;       // a request is out, or its start step finished the entry
+    bool watch_tried;   // the device was offered to the readiness set
+    bool watched;       // and the set took it
+    bool resting;       // reported readable and not armed since
 };
+
+// The entries of one call. A thread keeps its table from one call to the next, so that only a
+// call larger than any before it on that thread allocates; a call made from inside another
+// (by the asynchronous handler) or a very large one gets a table of its own.
+class EntryTable {
+  public:
+    explicit EntryTable(size_t count) noexcept {
+        if (!t_busy && count <= kKeptEntries) {
+            if (t_size < count) {
+                t_table.reset(new (std::nothrow) Entry[count]);
+                t_size = t_table ? count : 0;
+            }
+            if (t_table) {
+                t_busy = true;
+                borrowed_ = true;
+                entries_ = t_table.get();
+            }
+        } else {
+            owned_.reset(new (std::nothrow) Entry[count]);
+            entries_ = owned_.get();
+        }
+        if (entries_) std::fill_n(entries_, count, Entry{});
+    }
+    ~EntryTable() {
+        if (borrowed_) t_busy = false;
+    }
+    EntryTable(const EntryTable&) = delete;
+    EntryTable& operator=(const EntryTable&) = delete;
+
+    Entry* entries() const noexcept { return entries_; }
+
+  private:
+    static thread_local std::unique_ptr<Entry[]> t_table;
+    static thread_local size_t t_size;
+    static thread_local bool t_busy;
+
+    std::unique_ptr<Entry[]> owned_;
+    Entry* entries_ = nullptr;
+    bool borrowed_ = false;
+};
+
+thread_local std::unique_ptr<Entry[]> EntryTable::t_table;
+thread_local size_t EntryTable::t_size = 0;
+thread_local bool EntryTable::t_busy = false;
 
 // Sends one device's request in no-wait mode; returns its immediate result.
 using StartFn = uint32_t (*)(const void* context, int32_t k, uint16_t* size) noexcept;
@@ -36,16 +92,6 @@ uint8_t* buffer_of(const Batch& b, int32_t k) {
     return b.buffers ? b.buffers[k] : nullptr;
 }
 
-void start_entry(const Batch& b, int32_t k, Entry& entry) {
-    ZEBDevice& d = *b.devices[k];
-    const int32_t saved = d.NoWait;
-    d.NoWait = 1;
-    entry.start_ms = ClockMs();
-    entry.started = true;
-    b.results[k] = b.start(b.context, k, &b.sizes[k]);
-    d.NoWait = saved;
-}
-
 // Takes a reply that is already waiting for entry k, without waiting for one.
 void poll_entry(const Batch& b, int32_t k) {
     IoReply reply;
@@ -61,78 +107,153 @@ void poll_entry(const Batch& b, int32_t k) {
     b.results[k] = deliver_inputs(reply, result, buffer_of(b, k), &b.sizes[k]);
 }
 
-// Sleeps until a pending device's reply arrives or the earliest time-out is due.
-void wait_for_replies(const Batch& b, const Entry* entries, int32_t prefix, ZEBDevice** pending,
-                      plat::Handle* handles) {
-    size_t watched = 0;
-    uint32_t wait_ms = UINT32_MAX;
-    const uint32_t now = ClockMs();
-    for (int32_t k = 0; k < prefix; ++k) {
-        if (!b.devices[k] || b.results[k] != ZEBERR_NO_PACKET || !entries[k].started) continue;
-        const uint32_t age = now - entries[k].start_ms;
-        const uint32_t timeout = b.devices[k]->Timeout;
-        wait_ms = std::min(wait_ms, age < timeout ? timeout - age : 0);
-        pending[watched++] = b.devices[k];
+// The scheduler of one call.
+class Scheduler {
+  public:
+    Scheduler(const Batch& b, Entry* entries) : b_(b), e_(entries), base_(ClockMs()) {
+        for (int32_t k = 0; k < b.count; ++k) {
+            if (!b.devices[k]) continue;
+            b.devices[k]->FromAddressSize = 0;  // counts this device's re-sends
+            ++to_send_;
+        }
     }
-    if (watched > 0 && wait_ms > 0) wait_for_any(pending, watched, wait_ms, handles);
-}
+
+    void run() {
+        for (;;) {
+            start_next();
+            take_replies(scan_ < b_.count ? 0 : sleep_ms());
+            if (now() >= next_due_) time_out();
+            if (prefix_ >= b_.count && to_send_ == 0 && in_flight_ == 0) return;
+        }
+    }
+
+  private:
+    uint32_t now() const { return ClockMs() - base_; }
+    bool pending(int32_t k) const { return b_.devices[k] && b_.results[k] == ZEBERR_NO_PACKET; }
+
+    // Starts the first entry from the scan position that has no request out; at most one a
+    // pass, so that requests to many devices overlap.
+    void start_next() {
+        while (scan_ < b_.count) {
+            const int32_t k = scan_++;
+            prefix_ = std::max(prefix_, scan_);
+            if (!b_.devices[k] || e_[k].started) continue;
+            start(k);
+            return;
+        }
+    }
+
+    void start(int32_t k) {
+        ZEBDevice& d = *b_.devices[k];
+        Entry& e = e_[k];
+        const int32_t saved = d.NoWait;
+        d.NoWait = 1;
+        e.start_ms = now();
+        e.started = true;
+        --to_send_;
+        b_.results[k] = b_.start(b_.context, k, &b_.sizes[k]);
+        d.NoWait = saved;
+        if (b_.results[k] != ZEBERR_NO_PACKET) return;  // finished by its start step
+        ++in_flight_;
+        next_due_ = std::min<uint64_t>(next_due_, uint64_t(e.start_ms) + d.Timeout);
+        if (!e.watch_tried) {
+            e.watch_tried = true;
+            e.watched = ready_.watch(d, static_cast<uint32_t>(k));
+            if (!e.watched) ++unwatched_;
+        } else if (e.resting) {
+            arm(k);
+        }
+    }
+
+    void arm(int32_t k) {
+        e_[k].resting = false;
+        ready_.arm(*b_.devices[k], static_cast<uint32_t>(k));
+    }
+
+    // How long the call may sleep once every request is out: until the earliest time-out,
+    // and no longer than a millisecond while a device cannot be watched.
+    uint32_t sleep_ms() const {
+        if (in_flight_ == 0 && unwatched_ == 0) return 0;
+        const uint64_t t = now();
+        uint64_t ms = next_due_ > t ? next_due_ - t : 0;
+        if (unwatched_ > 0) ms = std::min<uint64_t>(ms, 1);
+        return static_cast<uint32_t>(std::min<uint64_t>(ms, UINT32_MAX));
+    }
+
+    // Takes the replies waiting on readable sockets (and looks at the unwatched devices).
+    void take_replies(uint32_t wait_ms) {
+        uint32_t tags[kReadyBatch];
+        for (;;) {
+            const size_t n = ready_.wait(tags, kReadyBatch, wait_ms);
+            for (size_t i = 0; i < n; ++i) {
+                const auto k = static_cast<int32_t>(tags[i]);
+                if (k < 0 || k >= prefix_) continue;
+                e_[k].resting = true;
+                take_reply(k);
+                // Still waiting (only strays came): watch it again.
+                if (pending(k)) arm(k);
+            }
+            if (n < kReadyBatch) break;
+            wait_ms = 0;
+        }
+        for (int32_t k = 0; unwatched_ > 0 && k < prefix_; ++k) {
+            if (e_[k].watch_tried && !e_[k].watched) take_reply(k);
+        }
+    }
+
+    void take_reply(int32_t k) {
+        if (!pending(k)) return;
+        poll_entry(b_, k);
+        if (b_.results[k] != ZEBERR_NO_PACKET && e_[k].started) --in_flight_;
+    }
+
+    // Ends the requests whose time is up: re-sent by a later pass while the device's re-sends
+    // last, else finished with ZEBERR_TIMEOUT.
+    void time_out() {
+        const uint32_t t = now();
+        next_due_ = kNever;
+        for (int32_t k = 0; k < prefix_; ++k) {
+            ZEBDevice* d = b_.devices[k];
+            Entry& e = e_[k];
+            if (!pending(k) || !e.started) continue;
+            if (t - e.start_ms < d->Timeout) {
+                next_due_ = std::min<uint64_t>(next_due_, uint64_t(e.start_ms) + d->Timeout);
+                continue;
+            }
+            --in_flight_;
+            if (d->FromAddressSize < d->Retries) {
+                ++d->FromAddressSize;
+                ++d->ResendCount;
+                e.started = false;
+                ++to_send_;
+                scan_ = std::min(scan_, k);
+            } else {
+                b_.results[k] = ZEBERR_TIMEOUT;
+            }
+        }
+    }
+
+    const Batch& b_;
+    Entry* e_;
+    const uint32_t base_;
+    ReadySet ready_;
+    int32_t scan_ = 0;    // where the next start looks first
+    int32_t prefix_ = 0;  // entries below this have been passed by the scan
+    size_t to_send_ = 0;  // listed entries without a request out
+    size_t in_flight_ = 0;
+    size_t unwatched_ = 0;
+    uint64_t next_due_ = kNever;  // the earliest time-out of a request in flight
+};
 
 void run(const Batch& b) {
-    const auto count = static_cast<size_t>(b.count);
-    std::unique_ptr<Entry[]> entries(new (std::nothrow) Entry[count]());
-    std::unique_ptr<plat::Handle[]> handles(new (std::nothrow) plat::Handle[count]);
-    std::unique_ptr<ZEBDevice*[]> pending(new (std::nothrow) ZEBDevice*[count]);
-    if (!entries || !handles || !pending) {
+    EntryTable table(static_cast<size_t>(b.count));
+    if (!table.entries()) {
         for (int32_t k = 0; k < b.count; ++k) {
             if (b.devices[k]) b.results[k] = kNotEnoughMemory;
         }
         return;
     }
-    for (int32_t k = 0; k < b.count; ++k) {
-        if (b.devices[k]) b.devices[k]->FromAddressSize = 0;  // counts this device's re-sends
-    }
-    int32_t scan = 0;
-    int32_t prefix = 0;
-    for (;;) {
-        // Start at most one request a pass, so that requests to many devices overlap.
-        bool started_one = false;
-        while (scan < b.count && !started_one) {
-            if (b.devices[scan] && !entries[scan].started) {
-                start_entry(b, scan, entries[scan]);
-                started_one = true;
-            }
-            prefix = std::max(prefix, ++scan);
-        }
-        for (int32_t k = 0; k < prefix; ++k) {
-            if (b.devices[k] && b.results[k] == ZEBERR_NO_PACKET) poll_entry(b, k);
-        }
-        bool unfinished = false;
-        const uint32_t now = ClockMs();
-        for (int32_t k = 0; k < prefix; ++k) {
-            ZEBDevice* d = b.devices[k];
-            if (!d) continue;
-            Entry& e = entries[k];
-            const bool pending = b.results[k] == ZEBERR_NO_PACKET;
-            if (pending && e.started && now - e.start_ms >= d->Timeout) {
-                if (d->FromAddressSize < d->Retries) {
-                    ++d->FromAddressSize;
-                    ++d->ResendCount;
-                    e.started = false;
-                    scan = std::min(scan, k);
-                    unfinished = true;
-                } else {
-                    b.results[k] = ZEBERR_TIMEOUT;
-                }
-            } else if (pending || !e.started) {
-                unfinished = true;
-            }
-        }
-        if (prefix >= b.count && !unfinished) return;
-        const bool more_to_start = scan < b.count;
-        if (!more_to_start) {
-            wait_for_replies(b, entries.get(), prefix, pending.get(), handles.get());
-        }
-    }
+    Scheduler(b, table.entries()).run();
 }
 
 // What the start step of either operation needs besides the batch.

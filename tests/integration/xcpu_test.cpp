@@ -92,7 +92,7 @@ TEST_F(ControllerFiles, AFileMakesTheWholeRoundTrip) {
     EXPECT_EQ(back, data);
 
     // Seek, then read five bytes from there.
-    uint32_t distance_high = 0;
+    int32_t distance_high = 0;
     uint32_t position = 0;
     ASSERT_EQ(XCPUSetFilePointer(dev_, file, 10, &distance_high, kFileBegin, &position), 0);
     EXPECT_EQ(position, 10u);

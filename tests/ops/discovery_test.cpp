@@ -173,5 +173,52 @@ TEST_F(Discovery, AModuleWhoseAnswerArrivesTwiceIsListedOnce) {
     EXPECT_EQ(list[1].NodeAddress[5], 2);
 }
 
+TEST_F(Discovery, ListeningEndsAtTheQueryTimeoutAndTakesAnswersUpToIt) {
+    // The first answer ends the first wait after 2 ms; listening runs 600 ms from there.
+    module(0, answer(1), 2);
+    module(1, answer(2), 601);  // 599 ms into listening
+    module(2, answer(3), 603);  // 1 ms too late
+    ZEBDevice list[4] = {};
+    uint32_t result = 1;
+    const uint64_t start = net_->now();
+    ASSERT_EQ(query(list, 4, &result), 2);
+    EXPECT_EQ(list[1].NodeAddress[5], 2);
+    EXPECT_EQ(net_->now() - start, 602u);
+}
+
+TEST_F(Discovery, NobodyAnsweringCostsOneWaitNotOneASlice) {
+    const uint64_t receives = net_->receive_calls();
+    const uint64_t start = net_->now();
+    ZEBDevice list[1] = {};
+    uint32_t result = 1;
+    EXPECT_EQ(query(list, 1, &result), 0);
+    EXPECT_EQ(net_->now() - start, 620u);  // the first 20 ms wait, then the query time
+    // Each wait is a look, a sleep and a look: two waits in all.
+    EXPECT_LE(net_->receive_calls() - receives, 4u);
+}
+
+TEST_F(Discovery, TheQuerySocketAsksForRoomForAThousandAnswers) {
+    ZEBDevice list[1] = {};
+    uint32_t result = 1;
+    query(list, 1, &result);
+    EXPECT_GE(net_->last_receive_buffer(), 1000u * 1024u);
+}
+
+TEST_F(Discovery, AThousandAnswersArrivingTogetherAreAllListed) {
+    net_->add_peer_range(
+        kFirstModule, kFirstModule + 999, kModulePort, [](const Datagram& d, PeerReply& out) {
+            for (uint32_t i = 0; i < 1000; ++i) {
+                Bytes a = answer(uint8_t(i));
+                a[6] = uint8_t(i >> 8);
+                out.send_from(kFirstModule + i, make_reply(sequence_of(d.bytes), a), 1 + i % 3);
+            }
+        });
+    std::vector<ZEBDevice> list(1000);
+    uint16_t count = 1000;
+    EXPECT_EQ(ZEBQueryDevices(&transport_, list.data(), &count, 3), 0u);
+    EXPECT_EQ(count, 1000);
+    EXPECT_EQ(endpoint_of(list[999].Address.Raw).ip & 0xFFFF0000, kFirstModule & 0xFFFF0000);
+}
+
 }  // namespace
 }  // namespace zebtest

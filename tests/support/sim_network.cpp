@@ -290,6 +290,7 @@ void SimNetwork::deliver_due() {
 
 uint32_t SimNetwork::socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got,
                                     uint8_t* from, uint32_t* from_len) {
+    ++receive_calls_;
     if (!find(h)) return kNotASocket;
     if (uint32_t err = take_fault(Op::receive)) return err;
     deliver_due();
@@ -308,6 +309,19 @@ uint32_t SimNetwork::socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32
     received_.push_back(std::move(d));
     set_now(now_ + receive_cost_);
     return 0;
+}
+
+uint32_t SimNetwork::socket_receive_wait(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got,
+                                         uint8_t* from, uint32_t* from_len, uint32_t timeout_ms) {
+    const uint32_t err = socket_receive(h, buf, cap, got, from, from_len);
+    if (err != zeb::plat::kWouldBlock || timeout_ms == 0) return err;
+    wait_readable(&h, 1, timeout_ms);
+    return socket_receive(h, buf, cap, got, from, from_len);
+}
+
+void SimNetwork::socket_set_receive_buffer(Handle h, uint32_t bytes) {
+    last_receive_buffer_ = bytes;
+    if (Socket* s = find(h)) s->receive_buffer = bytes;
 }
 
 uint32_t SimNetwork::socket_close(Handle h) {
@@ -345,6 +359,89 @@ void SimNetwork::wait_readable(const Handle* handles, size_t count, uint32_t tim
     }
     set_now(wake);
     deliver_due();
+}
+
+bool SimNetwork::readable(Handle h) {
+    deliver_due();
+    if (const Socket* s = find(h)) return !s->queue.empty();
+    if (const SerialPort* p = port_of(h)) {
+        const std::optional<uint64_t> next = next_serial_arrival(*p);
+        return next && *next <= now_;
+    }
+    return false;
+}
+
+void SimNetwork::sleep_until_readable(const std::vector<Handle>& handles, uint64_t timeout_ms) {
+    uint64_t wake = now_ + timeout_ms;
+    for (const auto& [key, datagram] : flight_) {
+        if (key.first >= wake) break;
+        const Socket* to = destination(datagram);
+        const bool watched = std::any_of(handles.begin(), handles.end(),
+                                         [&](Handle h) { return to && to == find(h); });
+        if (watched) {
+            wake = key.first;
+            break;
+        }
+    }
+    for (Handle h : handles) {
+        if (const SerialPort* p = port_of(h)) {
+            wake = std::min(wake, next_serial_arrival(*p).value_or(wake));
+        }
+    }
+    set_now(wake);
+    deliver_due();
+}
+
+uint32_t SimNetwork::ready_set_open(Handle* set) {
+    *set = next_handle_++;
+    ready_sets_[*set] = {};
+    return 0;
+}
+
+uint32_t SimNetwork::ready_set_add(Handle set, Handle h, uint32_t tag) {
+    auto it = ready_sets_.find(set);
+    if (it == ready_sets_.end()) return kNotASocket;
+    if (!find(h) && !port_of(h)) return kNotASocket;
+    if (!it->second.emplace(h, Watch{tag, true}).second) return kInvalid;
+    return 0;
+}
+
+uint32_t SimNetwork::ready_set_arm(Handle set, Handle h, uint32_t tag) {
+    auto it = ready_sets_.find(set);
+    if (it == ready_sets_.end()) return kNotASocket;
+    auto w = it->second.find(h);
+    if (w == it->second.end()) return kNotASocket;
+    w->second = {tag, true};
+    return 0;
+}
+
+size_t SimNetwork::ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
+                                  uint32_t timeout_ms) {
+    auto it = ready_sets_.find(set);
+    if (it == ready_sets_.end()) return 0;
+    auto collect = [&] {
+        size_t n = 0;
+        for (auto& [h, w] : it->second) {
+            if (n == capacity) break;
+            if (!w.armed || !readable(h)) continue;
+            w.armed = false;
+            tags[n++] = w.tag;
+        }
+        return n;
+    };
+    const size_t n = collect();
+    if (n > 0 || timeout_ms == 0) return n;
+    std::vector<Handle> handles;
+    for (const auto& [h, w] : it->second) {
+        if (w.armed) handles.push_back(h);
+    }
+    ++ready_set_sleeps_;
+    sleep_until_readable(handles, timeout_ms);
+    return collect();
+}
+
+void SimNetwork::ready_set_close(Handle set) {
+    ready_sets_.erase(set);
 }
 
 void SerialReply::send(Bytes bytes, uint64_t delay_ms) {

@@ -139,6 +139,14 @@ class SimNetwork final : public zeb::plat::Platform {
     size_t sockets_open() const { return sockets_.size(); }
     const std::vector<Handle>& close_calls() const { return close_calls_; }
     size_t in_flight() const { return flight_.size(); }
+    // The receive buffer last asked for on a socket (0: never asked).
+    uint32_t receive_buffer(Handle h) const { return get(h).receive_buffer; }
+    uint32_t last_receive_buffer() const { return last_receive_buffer_; }
+    // Receives the library tried, including those that found nothing.
+    uint64_t receive_calls() const { return receive_calls_; }
+    // Readiness sets open now, and waits on them that went to sleep.
+    size_t ready_sets_open() const { return ready_sets_.size(); }
+    uint64_t ready_set_sleeps() const { return ready_set_sleeps_; }
 
     // State of one of the library's sockets (the socket must be open).
     Endpoint local_endpoint(Handle h) const;
@@ -187,8 +195,17 @@ class SimNetwork final : public zeb::plat::Platform {
                             uint32_t addr_len) override;
     uint32_t socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got, uint8_t* from,
                             uint32_t* from_len) override;
+    uint32_t socket_receive_wait(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got, uint8_t* from,
+                                 uint32_t* from_len, uint32_t timeout_ms) override;
+    void socket_set_receive_buffer(Handle h, uint32_t bytes) override;
     uint32_t socket_close(Handle h) override;
     void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) override;
+    uint32_t ready_set_open(Handle* set) override;
+    uint32_t ready_set_add(Handle set, Handle h, uint32_t tag) override;
+    uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) override;
+    size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
+                          uint32_t timeout_ms) override;
+    void ready_set_close(Handle set) override;
     uint32_t serial_open(uint32_t port, Handle* out) override;
     uint32_t serial_configure(Handle h, const zeb::plat::SerialSettings& settings) override;
     uint32_t serial_read(Handle h, uint8_t* buf, uint32_t len, uint32_t* got,
@@ -202,8 +219,15 @@ class SimNetwork final : public zeb::plat::Platform {
         std::optional<Endpoint> remote;
         bool broadcast = false;
         bool nonblocking = false;
+        uint32_t receive_buffer = 0;
         std::deque<Datagram> queue;
     };
+    // A readiness set: watched handles, their tags and whether they are armed.
+    struct Watch {
+        uint32_t tag;
+        bool armed;
+    };
+    using ReadySet = std::map<Handle, Watch>;
     struct Peer {
         uint32_t first_ip;
         uint32_t last_ip;
@@ -232,6 +256,10 @@ class SimNetwork final : public zeb::plat::Platform {
     Socket* destination(const Datagram& d);
     void deliver_due();
     void set_now(uint64_t t);
+    // Whether something is waiting on a socket or has reached a serial port by now.
+    bool readable(Handle h);
+    // Moves the clock to the first arrival for one of the handles, or by `timeout_ms`.
+    void sleep_until_readable(const std::vector<Handle>& handles, uint64_t timeout_ms);
     SerialPort& attached(uint32_t port);
     const SerialPort& attached(uint32_t port) const;
     SerialPort* port_of(Handle h);
@@ -258,6 +286,10 @@ class SimNetwork final : public zeb::plat::Platform {
     int starts_ = 0;
     int stops_ = 0;
     int opens_ = 0;
+    std::map<Handle, ReadySet> ready_sets_;
+    uint64_t receive_calls_ = 0;
+    uint32_t last_receive_buffer_ = 0;
+    uint64_t ready_set_sleeps_ = 0;
     uint64_t receive_cost_ = 0;
     uint64_t spin_calls_ = 0;
     uint64_t spin_limit_ = 10'000'000;

@@ -52,12 +52,16 @@ class MemoryStore final : public FileStore {
     std::map<std::string, Bytes> files_;
 };
 
+struct Execution;
+
 struct Context {
     Rack& rack;
     Module& module;
     const Faults& faults;  // the module's, or its entry for the request's function code
     const Clock& clock;
     FileStore& files;
+    bool log_wanted = true;      // whether anything will print the execution's log text
+    Execution* spare = nullptr;  // storage of an earlier execution that a handler may reuse
 };
 
 }  // namespace racksim

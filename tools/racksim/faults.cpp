@@ -44,27 +44,34 @@ bool drop_request(Faults& f, std::string* why) {
     return false;
 }
 
-std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
-                                      const std::vector<Answer>& answers, bool crc) {
-    std::vector<Outgoing> out;
+void add_reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
+                         const std::vector<Answer>& answers, bool crc, Replies& out) {
     uint32_t delay = f.delay_ms;
     for (size_t i = 0; i < answers.size(); ++i) {
         delay += answers[i].extra_delay_ms;
-        Bytes frame = make_reply(sequence, answers[i].payload, crc);
+        // The copies that faults add go first: a stray packet, then a duplicate. Slots are
+        // named by place, as adding one may move the others.
+        const size_t first = out.size();
+        const bool stray = f.stray_before_reply && i == 0;
+        if (stray) out.add(from_ip, delay);
+        if (f.answer_twice) out.add(from_ip, delay);
+        Bytes& frame = out.add(from_ip, delay).bytes;
+        make_reply_into(sequence, answers[i].payload, crc, &frame);
         if (f.magic_zqq) frame[2] = 'Q';
         if (f.corrupt_crc) {
             const Bytes& p = answers[i].payload;
             set_u16(&frame[5], wrong_crc(zeb::crc16(p.data(), p.size())));
         }
-        if (f.stray_before_reply && i == 0) {
-            Bytes stray = frame;
-            set_u16(&stray[3], other_sequence(sequence));
-            out.push_back({from_ip, std::move(stray), delay});
-        }
-        if (f.answer_twice) out.push_back({from_ip, frame, delay});
-        out.push_back({from_ip, std::move(frame), delay});
+        for (size_t j = first; j + 1 < out.size(); ++j) out.bytes_of(j) = frame;
+        if (stray) set_u16(&out.bytes_of(first)[3], other_sequence(sequence));
     }
-    return out;
+}
+
+std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
+                                      const std::vector<Answer>& answers, bool crc) {
+    Replies replies;
+    add_reply_datagrams(from_ip, f, sequence, answers, crc, replies);
+    return {replies.begin(), replies.end()};
 }
 
 std::string fault_note(const Faults& f) {

@@ -21,6 +21,10 @@ bool drop_request(Faults& f, std::string* why);
 // in sending order.
 std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
                                       const std::vector<Answer>& answers, bool crc);
+class Replies;
+// The same, added to `out`.
+void add_reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
+                         const std::vector<Answer>& answers, bool crc, Replies& out);
 
 // A short note of the faults that shaped the replies, for the log ("" when none).
 std::string fault_note(const Faults& f);

@@ -19,19 +19,22 @@ void apply_key(uint8_t* frame, size_t len, const std::string& key) {
     }
 }
 
-std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
-                                     std::string* why, bool* bad_crc) {
+bool parse_request_into(const uint8_t* data, size_t len, const std::string& key, Request* req,
+                        Bytes* keyed, const char** why, bool* bad_crc) {
     if (bad_crc) *bad_crc = false;
-    auto fail = [&](const char* reason) -> std::optional<Request> {
-        if (why) *why = reason;
-        return std::nullopt;
+    auto fail = [&](const char* reason) {
+        *why = reason;
+        return false;
     };
     if (len < kHeaderSize) return fail("shorter than a header");
     if (std::memcmp(data, kMagic, 3) != 0) return fail("wrong magic");
 
-    Bytes frame(data, data + len);
-    apply_key(frame.data(), frame.size(), key);
-
+    const uint8_t* frame = data;
+    if (!key.empty()) {
+        keyed->assign(data, data + len);
+        apply_key(keyed->data(), keyed->size(), key);
+        frame = keyed->data();
+    }
     const uint16_t crc_field = get_u16(&frame[5]);
     const uint16_t length = get_u16(&frame[7]);
     if (length != len - kHeaderSize) return fail("length field disagrees with datagram");
@@ -40,28 +43,44 @@ std::optional<Request> parse_request(const uint8_t* data, size_t len, const std:
         return fail("bad CRC");
     }
 
-    Request req;
-    req.sequence = get_u16(&frame[3]);
+    req->sequence = get_u16(&frame[3]);
+    req->extended = false;
+    req->node = {};
     size_t start = kHeaderSize;
     if (len > kHeaderSize && frame[kHeaderSize] == kExtendedMarker) {
         if (len < kExtendedHeaderSize) return fail("extended header cut short");
-        req.extended = true;
-        std::memcpy(req.node.data(), &frame[kHeaderSize + 1], req.node.size());
+        req->extended = true;
+        std::memcpy(req->node.data(), &frame[kHeaderSize + 1], req->node.size());
         start = kExtendedHeaderSize;
     }
     if (start >= len) return fail("no function code");
-    req.payload.assign(frame.begin() + static_cast<std::ptrdiff_t>(start), frame.end());
-    return req;
+    req->payload.assign(frame + start, frame + len);
+    return true;
+}
+
+std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
+                                     std::string* why, bool* bad_crc) {
+    Request req;
+    Bytes keyed;
+    const char* reason = "";
+    if (parse_request_into(data, len, key, &req, &keyed, &reason, bad_crc)) return req;
+    if (why) *why = reason;
+    return std::nullopt;
+}
+
+void make_reply_into(uint16_t sequence, const Bytes& payload, bool crc, Bytes* out) {
+    out->clear();
+    out->insert(out->end(), kMagic, kMagic + 3);
+    put_u16(*out, sequence);
+    put_u16(*out, crc ? zeb::crc16(payload.data(), payload.size()) : 0);
+    put_u16(*out, static_cast<uint16_t>(payload.size()));
+    out->insert(out->end(), payload.begin(), payload.end());
 }
 
 Bytes make_reply(uint16_t sequence, const Bytes& payload, bool crc) {
     Bytes out;
     out.reserve(kHeaderSize + payload.size());
-    out.insert(out.end(), kMagic, kMagic + 3);
-    put_u16(out, sequence);
-    put_u16(out, crc ? zeb::crc16(payload.data(), payload.size()) : 0);
-    put_u16(out, static_cast<uint16_t>(payload.size()));
-    out.insert(out.end(), payload.begin(), payload.end());
+    make_reply_into(sequence, payload, crc, &out);
     return out;
 }
 

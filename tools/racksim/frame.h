@@ -36,9 +36,17 @@ void apply_key(uint8_t* frame, size_t len, const std::string& key);
 std::optional<Request> parse_request(const uint8_t* data, size_t len, const std::string& key,
                                      std::string* why, bool* bad_crc = nullptr);
 
+// The same into a request kept from one datagram to the next, so that a server reuses its
+// storage: `keyed` holds the unkeyed copy of a keyed frame. *why says why a datagram is
+// dropped (a constant text).
+bool parse_request_into(const uint8_t* data, size_t len, const std::string& key, Request* req,
+                        Bytes* keyed, const char** why, bool* bad_crc = nullptr);
+
 // Builds a reply frame; crc=false leaves the CRC field 0. The payload must not exceed
 // kMaxReplyPayload.
 Bytes make_reply(uint16_t sequence, const Bytes& payload, bool crc);
+// The same into `out`, whose storage is reused.
+void make_reply_into(uint16_t sequence, const Bytes& payload, bool crc, Bytes* out);
 
 // Builds a request frame the way a host does (for tests and tools).
 Bytes make_request(uint16_t sequence, const Bytes& payload, bool crc, const std::string& key = {},

@@ -73,6 +73,16 @@ Execution acknowledged(Context& ctx, uint8_t code, uint16_t status, std::string 
     return ex;
 }
 
+Execution reuse_execution(Context& ctx) {
+    Execution ex;
+    if (ctx.spare) ex = std::move(*ctx.spare);
+    ex.answers.resize(1);
+    ex.answers[0].payload.clear();
+    ex.answers[0].extra_delay_ms = 0;
+    ex.log.clear();
+    return ex;
+}
+
 Execution execute(Context& ctx, const Request& req) {
     const uint8_t code = req.payload.at(0);
     for (const Entry& e : kTable) {

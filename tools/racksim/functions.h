@@ -79,6 +79,10 @@ struct Execution {
     std::string log;              // what was read or written
 };
 
+// An execution for a handler to fill, with the storage of the context's spare one when there
+// is one: one answer with an empty payload, an empty log.
+Execution reuse_execution(Context& ctx);
+
 // Carries out a request on the context's module.
 Execution execute(Context& ctx, const Request& req);
 

@@ -8,7 +8,10 @@
 namespace racksim {
 
 Execution on_query(Context& ctx, const Request&) {
-    return {{{discovery_answer(ctx.module, ctx.faults)}}, "discovery"};
+    Execution ex = reuse_execution(ctx);
+    append_discovery_answer(ctx.module, ctx.faults, ex.answers[0].payload);
+    if (ctx.log_wanted) ex.log = "discovery";
+    return ex;
 }
 
 Execution on_query_data(Context& ctx, const Request& req) {

@@ -10,12 +10,12 @@ namespace racksim {
 
 namespace {
 
-Bytes status_and_inputs(Module& m, bool extended) {
+// Status 0 and the input stream, written into `out`.
+void status_and_inputs(Module& m, bool extended, Bytes& out) {
     refresh_inputs(m);
-    Bytes b = status_only(kStatusOk);
-    const Bytes stream = encode_inputs(m, extended);
-    b.insert(b.end(), stream.begin(), stream.end());
-    return b;
+    out.clear();
+    put_u16(out, kStatusOk);
+    append_inputs(m.base.slots, extended, out);
 }
 
 const char* format_name(bool extended) {
@@ -24,12 +24,16 @@ const char* format_name(bool extended) {
 
 }  // namespace
 
+// The busiest request of all: served into reused storage, its log text only when wanted.
 Execution on_read_io(Context& ctx, const Request& req) {
     Module& m = ctx.module;
     const bool extended = req.payload.size() >= 2 && req.payload[1] == kSwitchByte;
-    Bytes reply = status_and_inputs(m, extended);
-    return {{{std::move(reply)}},
-            std::string("read IO (") + format_name(extended) + "): " + describe_inputs(m)};
+    Execution ex = reuse_execution(ctx);
+    status_and_inputs(m, extended, ex.answers[0].payload);
+    if (ctx.log_wanted) {
+        ex.log = std::string("read IO (") + format_name(extended) + "): " + describe_inputs(m);
+    }
+    return ex;
 }
 
 Execution on_write_io(Context& ctx, const Request& req) {
@@ -49,10 +53,13 @@ Execution on_write_io(Context& ctx, const Request& req) {
     if (!with_read) return {{{status_only(kStatusOk)}}, what + ": " + stored};
 
     const bool extended = starts_extended(stream, len);
-    Bytes reply = status_and_inputs(m, extended);
-    return {
-        {{std::move(reply)}},
-        what + " (" + format_name(extended) + "): " + stored + " | inputs: " + describe_inputs(m)};
+    Execution ex = reuse_execution(ctx);
+    status_and_inputs(m, extended, ex.answers[0].payload);
+    if (ctx.log_wanted) {
+        ex.log = what + " (" + format_name(extended) + "): " + stored +
+                 " | inputs: " + describe_inputs(m);
+    }
+    return ex;
 }
 
 }  // namespace racksim

@@ -7,13 +7,19 @@
 
 namespace racksim {
 
-Bytes discovery_answer(const Module& m, const Faults& faults) {
+void append_discovery_answer(const Module& m, const Faults& faults, Bytes& out) {
     const Identity& id = m.identity;
-    Bytes b{0x55, 0xAA};
-    b.insert(b.end(), id.hw.begin(), id.hw.end());
-    b.push_back(faults.broadcast_only ? 1 : 0);
-    b.push_back(id.kind);
-    put_u32(b, m.number());
+    out.push_back(0x55);
+    out.push_back(0xAA);
+    out.insert(out.end(), id.hw.begin(), id.hw.end());
+    out.push_back(faults.broadcast_only ? 1 : 0);
+    out.push_back(id.kind);
+    put_u32(out, m.number());
+}
+
+Bytes discovery_answer(const Module& m, const Faults& faults) {
+    Bytes b;
+    append_discovery_answer(m, faults, b);
     return b;
 }
 

@@ -22,6 +22,8 @@ inline constexpr size_t kDeviceDefSize = 42;
 // 0x55 0xAA, hardware address, broadcast-only byte (from the faults in force), then kind and
 // module number.
 Bytes discovery_answer(const Module& m, const Faults& faults);
+// The same, added to the end of `out`.
+void append_discovery_answer(const Module& m, const Faults& faults, Bytes& out);
 
 // Whether a discovery data item (type, data) applies to the module: whether it names one of
 // the module's setup records (see store_matches). Types the module holds no record of apply to

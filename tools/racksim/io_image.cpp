@@ -86,40 +86,44 @@ struct ImageSide {
     const std::vector<uint32_t>& dwords;
 };
 
-Bytes encode_stream(const Slots& slots, bool extended, ImageSide (*side)(const Slot&)) {
-    StreamWriter w(extended);
+// Writes the stream of one side of every slot's image to the end of `out`.
+void append_stream(const Slots& slots, bool extended, ImageSide (*side)(const Slot&), Bytes& out) {
+    StreamWriter w(extended, out);
     for (const auto& [n, slot] : slots) {
         const ImageSide s = side(slot);
         if (s.bits.empty() && s.words.empty() && s.dwords.empty()) continue;
         w.select_slot(n);
         if (!s.bits.empty()) w.data_items(s.bit_type, s.bits.data(), s.bits.size(), 1);
-        if (!s.words.empty()) {
-            Bytes words;
-            for (uint16_t v : s.words) put_u16(words, v);
-            w.data_items(s.word_type, words.data(), s.words.size(), 2);
-        }
-        if (!s.dwords.empty()) {
-            Bytes dwords;
-            for (uint32_t v : s.dwords) put_u32(dwords, v);
-            w.data_items(s.dword_type, dwords.data(), s.dwords.size(), 4);
-        }
+        if (!s.words.empty()) w.value_items(s.word_type, s.words.data(), s.words.size());
+        if (!s.dwords.empty()) w.value_items(s.dword_type, s.dwords.data(), s.dwords.size());
     }
     w.put(kEndIo);
-    return w.take();
+}
+
+ImageSide input_side(const Slot& s) {
+    return ImageSide{kBitIn, kWordIn, kDwordIn, s.io.bit_in, s.io.word_in, s.io.dword_in};
+}
+
+ImageSide output_side(const Slot& s) {
+    return ImageSide{kBitOut, kWordOut, kDwordOut, s.io.bit_out, s.io.word_out, s.io.dword_out};
 }
 
 }  // namespace
 
+void append_inputs(const Slots& slots, bool extended, Bytes& out) {
+    append_stream(slots, extended, input_side, out);
+}
+
 Bytes encode_inputs(const Slots& slots, bool extended) {
-    return encode_stream(slots, extended, [](const Slot& s) {
-        return ImageSide{kBitIn, kWordIn, kDwordIn, s.io.bit_in, s.io.word_in, s.io.dword_in};
-    });
+    Bytes out;
+    append_stream(slots, extended, input_side, out);
+    return out;
 }
 
 Bytes encode_outputs(const Slots& slots, bool extended) {
-    return encode_stream(slots, extended, [](const Slot& s) {
-        return ImageSide{kBitOut, kWordOut, kDwordOut, s.io.bit_out, s.io.word_out, s.io.dword_out};
-    });
+    Bytes out;
+    append_stream(slots, extended, output_side, out);
+    return out;
 }
 
 std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {

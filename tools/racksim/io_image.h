@@ -20,6 +20,8 @@ Bytes encode_inputs(const Slots& slots, bool extended);
 inline Bytes encode_inputs(const Module& m, bool extended) {
     return encode_inputs(m.base.slots, extended);
 }
+// The same, added to the end of `out`.
+void append_inputs(const Slots& slots, bool extended, Bytes& out);
 // The output stream that writes every output of the base, in the same shape.
 Bytes encode_outputs(const Slots& slots, bool extended);
 

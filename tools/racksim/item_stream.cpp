@@ -24,23 +24,27 @@ size_t element_size(uint8_t type) {
     }
 }
 
-StreamWriter::StreamWriter(bool extended) : extended_(false) {
+StreamWriter::StreamWriter(bool extended) : extended_(false), out_(&own_) {
+    if (extended) switch_to_extended();
+}
+
+StreamWriter::StreamWriter(bool extended, Bytes& out) : extended_(false), out_(&out) {
     if (extended) switch_to_extended();
 }
 
 void StreamWriter::switch_to_extended() {
     if (extended_) return;
-    out_.push_back(kSwitchByte);
-    out_.push_back(0x00);
+    out_->push_back(kSwitchByte);
+    out_->push_back(0x00);
     extended_ = true;
 }
 
 void StreamWriter::header(uint8_t type, size_t len) {
     if (extended_) {
-        out_.push_back(type);
-        out_.push_back(static_cast<uint8_t>(len));
+        out_->push_back(type);
+        out_->push_back(static_cast<uint8_t>(len));
     } else {
-        out_.push_back(static_cast<uint8_t>((type << 4) | (len & 0x0F)));
+        out_->push_back(static_cast<uint8_t>((type << 4) | (len & 0x0F)));
     }
 }
 
@@ -54,7 +58,7 @@ void StreamWriter::data_items(uint8_t type, const uint8_t* data, size_t count, s
     while (count > 0) {
         const size_t n = std::min(count, per_item);
         header(type, extended_ ? n * elem_size : n);
-        out_.insert(out_.end(), data, data + n * elem_size);
+        out_->insert(out_->end(), data, data + n * elem_size);
         data += n * elem_size;
         count -= n;
     }
@@ -62,7 +66,7 @@ void StreamWriter::data_items(uint8_t type, const uint8_t* data, size_t count, s
 
 void StreamWriter::record_item(const Bytes& record) {
     header(kModuleRecord, record.size() - 2);
-    out_.insert(out_.end(), record.begin(), record.end());
+    out_->insert(out_->end(), record.begin(), record.end());
 }
 
 namespace {

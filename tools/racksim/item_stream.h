@@ -3,6 +3,7 @@
 // 0xB1 0x00, two-byte extended headers (type byte, byte count).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,10 @@ class StreamWriter {
   public:
     // An extended stream starts with the switch item.
     explicit StreamWriter(bool extended);
+    // The same, written to the end of `out`.
+    StreamWriter(bool extended, Bytes& out);
+    StreamWriter(const StreamWriter&) = delete;
+    StreamWriter& operator=(const StreamWriter&) = delete;
 
     bool extended() const { return extended_; }
     void switch_to_extended();
@@ -29,15 +34,32 @@ class StreamWriter {
     // Writes `count` elements of `elem_size` bytes as one or more items of `type`, each no
     // longer than its header can say. Consecutive items of one type continue each other.
     void data_items(uint8_t type, const uint8_t* data, size_t count, size_t elem_size);
+    // The same for 16- or 32-bit values, written little-endian.
+    template <class T>
+    void value_items(uint8_t type, const T* values, size_t count) {
+        const size_t per_item = extended_ ? 255 / sizeof(T) : 15;
+        while (count > 0) {
+            const size_t n = std::min(count, per_item);
+            header(type, extended_ ? n * sizeof(T) : n);
+            for (size_t i = 0; i < n; ++i) {
+                for (size_t b = 0; b < sizeof(T); ++b) {
+                    out_->push_back(static_cast<uint8_t>(values[i] >> (8 * b)));
+                }
+            }
+            values += n;
+            count -= n;
+        }
+    }
     // A module record (type 1): its header length is the record size minus 2.
     void record_item(const Bytes& record);
-    void put(uint8_t b) { out_.push_back(b); }
-    Bytes take() { return std::move(out_); }
+    void put(uint8_t b) { out_->push_back(b); }
+    Bytes take() { return std::move(*out_); }
 
   private:
     void header(uint8_t type, size_t len);
     bool extended_;
-    Bytes out_;
+    Bytes own_;
+    Bytes* out_;
 };
 
 // One data item of an output stream, placed after the earlier items of the same type that

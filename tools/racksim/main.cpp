@@ -67,6 +67,11 @@ int main(int argc, char** argv) {
     if (options->verbose) {
         server_options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     }
+    if (options->rate) {
+        server_options.rate = [](uint64_t requests) {
+            std::printf("RackSim: %llu requests/s\n", static_cast<unsigned long long>(requests));
+        };
+    }
     const std::string summary = racksim::describe_rack(*rack);
     const size_t count = rack->modules().size();
     racksim::Server server(std::move(*rack), server_options);
@@ -86,7 +91,10 @@ int main(int argc, char** argv) {
 
     server.run();
     g_server = nullptr;
-    std::printf("RackSim: stopped\n");
+    const racksim::ServerStats stats = server.stats();
+    std::printf("RackSim: stopped; %llu requests served, at most %llu in one second\n",
+                static_cast<unsigned long long>(stats.received),
+                static_cast<unsigned long long>(stats.best_second));
     if (!options->save_file.empty()) {
         const bool saved =
             server.with_rack([&](racksim::Rack& r) { return r.save(options->save_file, &error); });

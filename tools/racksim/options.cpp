@@ -52,6 +52,8 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             o.verbose = true;
         } else if (arg == "--allow-remote") {
             o.allow_remote = true;
+        } else if (arg == "--rate") {
+            o.rate = true;
         } else if (arg == "--rack") {
             if (!take_value()) return std::nullopt;
             if (value.empty()) {
@@ -83,7 +85,8 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             *error = "unknown option \"" + args[i] + "\"";
             return std::nullopt;
         }
-        if (has_value && (arg == "--help" || arg == "--verbose" || arg == "--allow-remote")) {
+        if (has_value &&
+            (arg == "--help" || arg == "--verbose" || arg == "--allow-remote" || arg == "--rate")) {
             *error = arg + " takes no value";
             return std::nullopt;
         }
@@ -104,6 +107,7 @@ std::string usage_text() {
            "                   keep the files of the rack's controller modules in DIR (with the\n"
            "                   built-in rack, its module becomes a controller module)\n"
            "  --verbose, -v    print a line for every request served\n"
+           "  --rate           print how many requests were served, each second that had any\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
            "  --help, -h       print this text\n"
            "\n"

@@ -17,6 +17,7 @@ struct Options {
         controller_root;  // the folder of the controller modules' files; empty: as described
     uint16_t port = 28784;
     bool verbose = false;
+    bool rate = false;  // print the requests served each second
     bool allow_remote = false;
     bool help = false;
 };

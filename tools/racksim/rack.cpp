@@ -1,5 +1,6 @@
 #include "rack.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "faults.h"
@@ -77,32 +78,71 @@ bool Rack::is_broadcast(uint32_t ip) const {
 }
 
 std::vector<Outgoing> Rack::handle(uint32_t to_ip, const uint8_t* data, size_t len) {
-    std::string why;
+    Replies replies;
+    handle(to_ip, data, len, replies);
+    return {replies.begin(), replies.end()};
+}
+
+void Rack::handle(uint32_t to_ip, const uint8_t* data, size_t len, Replies& out) {
+    out.clear();
+    const char* why = "";
     bool bad_crc = false;
-    const std::optional<Request> req = parse_request(data, len, settings_.key, &why, &bad_crc);
-    const bool broadcast = is_broadcast(to_ip);
+    const bool parsed =
+        parse_request_into(data, len, settings_.key, &request_, &keyed_, &why, &bad_crc);
+    // A .255 address is a broadcast unless a module owns it.
+    bool owned = false;
+    if (to_ip != kBroadcastIp && (to_ip & 0xFF) == 0xFF)
+        for_each_at(to_ip, [&](Module&) { owned = true; });
+    const bool broadcast = to_ip == kBroadcastIp || ((to_ip & 0xFF) == 0xFF && !owned);
     auto reached = [&](const Module& m) { return broadcast || m.identity.ip == to_ip; };
-    if (!req) {
+    if (!parsed) {
         ++bad_frames_;
         for (Module& m : modules_) {
             if (!reached(m)) continue;
             EthernetCounters& c = count_in(m, len, broadcast);
             ++(bad_crc ? c.crc_errors : c.bad_frames);
         }
-        log("request to " + ip_text(to_ip) + " dropped: " + why);
-        return {};
+        if (logging()) log("request to " + ip_text(to_ip) + " dropped: " + why);
+        return;
     }
-    std::vector<Outgoing> out;
-    for (Module& m : modules_) {
-        if (!reached(m)) continue;
-        if (req->extended && req->node != m.identity.hw) {
+    auto offer = [&](Module& m) {
+        if (request_.extended && request_.node != m.identity.hw) {
             count_in(m, len, broadcast);  // seen on the wire, addressed to another module
-            continue;
+            return;
         }
-        std::vector<Outgoing> replies = serve(m, *req, len, broadcast);
-        out.insert(out.end(), replies.begin(), replies.end());
+        serve(m, request_, len, broadcast, out);
+    };
+    if (!broadcast) {
+        for_each_at(to_ip, offer);
+        return;
     }
-    return out;
+    for (Module& m : modules_) offer(m);
+}
+
+void Rack::reindex() {
+    by_ip_.clear();
+    for (size_t i = 0; i < modules_.size(); ++i) by_ip_.emplace_back(modules_[i].identity.ip, i);
+    std::sort(by_ip_.begin(), by_ip_.end());
+    indexed_ = modules_.size();
+}
+
+template <class F>
+void Rack::for_each_at(uint32_t ip, F f) {
+    if (indexed_ != modules_.size()) reindex();
+    auto first = std::lower_bound(by_ip_.begin(), by_ip_.end(), std::make_pair(ip, size_t(0)));
+    auto last = first;
+    while (last != by_ip_.end() && last->first == ip) ++last;
+    const bool current = std::all_of(first, last, [&](const std::pair<uint32_t, size_t>& e) {
+        return modules_[e.second].identity.ip == ip;
+    });
+    if (!current) {
+        indexed_ = SIZE_MAX;  // an address changed: index again next time
+        for (Module& m : modules_) {
+            if (m.identity.ip == ip) f(m);
+        }
+        return;
+    }
+    for (auto it = first; it != last; ++it) f(modules_[it->second]);
 }
 
 EthernetCounters& Rack::count_in(Module& m, size_t len, bool broadcast) {
@@ -113,11 +153,14 @@ EthernetCounters& Rack::count_in(Module& m, size_t len, bool broadcast) {
     return c;
 }
 
-std::vector<Outgoing> Rack::serve(Module& m, const Request& req, size_t len, bool broadcast) {
+void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Replies& out) {
     const uint8_t code = req.payload[0];
-    char code_text[16];
-    std::snprintf(code_text, sizeof code_text, " fn 0x%02X ", code);
-    const std::string head = printable(m.name()) + " (" + ip_text(m.identity.ip) + ")" + code_text;
+    // The log line's head, built only when something will print it.
+    auto head = [&] {
+        char code_text[16];
+        std::snprintf(code_text, sizeof code_text, " fn 0x%02X ", code);
+        return printable(m.name()) + " (" + ip_text(m.identity.ip) + ")" + code_text;
+    };
     ++m.counters.requests;
     ++m.diagnostics.requests;
     Faults& faults = m.faults_for(code);
@@ -127,33 +170,38 @@ std::vector<Outgoing> Rack::serve(Module& m, const Request& req, size_t len, boo
         ++m.counters.dropped;
         ++m.diagnostics.lost;
         ++m.diagnostics.ethernet.missed;
-        log(head + why);
-        return {};
+        if (logging()) log(head() + why);
+        return;
     }
     count_in(m, len, broadcast);
-    Context ctx{*this, m, faults, *clock_, *files_};
+    Context ctx{*this, m, faults, *clock_, *files_, logging(), &spare_};
     Execution ex = execute(ctx, req);
+    // Its storage serves the next request.
+    struct KeepSpare {
+        Execution& spare;
+        Execution& ex;
+        ~KeepSpare() { spare = std::move(ex); }
+    } keep{spare_, ex};
     if (ex.answers.empty()) {
-        if (!ex.log.empty()) log(head + ex.log);
-        return {};
+        if (logging() && !ex.log.empty()) log(head() + ex.log);
+        return;
     }
     for (const Answer& a : ex.answers) {
         if (a.payload.size() > kMaxReplyPayload) {
-            log(head + "reply too large for a frame, not sent");
-            return {};
+            if (logging()) log(head() + "reply too large for a frame, not sent");
+            return;
         }
     }
     ++m.counters.answered;
     ++m.counters.by_function[code];
-    log(head + ex.log + fault_note(faults));
-    std::vector<Outgoing> out =
-        reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc);
+    if (logging()) log(head() + ex.log + fault_note(faults));
+    const size_t first = out.size();
+    add_reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc, out);
     EthernetCounters& c = m.diagnostics.ethernet;
-    for (const Outgoing& o : out) {
+    for (size_t i = first; i < out.size(); ++i) {
         ++c.frames_out;
-        c.bytes_out += static_cast<uint32_t>(o.bytes.size());
+        c.bytes_out += static_cast<uint32_t>(out[i].bytes.size());
     }
-    return out;
 }
 
 std::string ip_text(uint32_t ip) {

@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "context.h"
+#include "functions.h"
 #include "module.h"
 
 namespace racksim {
@@ -24,6 +26,32 @@ struct Outgoing {
     uint32_t from_ip;  // the answering module's IPv4 address, host byte order
     Bytes bytes;
     uint32_t delay_ms;  // send this long after the request arrived (0 = at once)
+};
+
+// The reply datagrams of one request, in storage kept from one request to the next, so that
+// serving a request need not allocate.
+class Replies {
+  public:
+    void clear() { used_ = 0; }
+    // A new reply with empty bytes (their storage kept from an earlier use).
+    Outgoing& add(uint32_t from_ip, uint32_t delay_ms) {
+        if (used_ == slots_.size()) slots_.emplace_back();
+        Outgoing& o = slots_[used_++];
+        o.from_ip = from_ip;
+        o.delay_ms = delay_ms;
+        o.bytes.clear();
+        return o;
+    }
+    size_t size() const { return used_; }
+    bool empty() const { return used_ == 0; }
+    const Outgoing& operator[](size_t i) const { return slots_[i]; }
+    Bytes& bytes_of(size_t i) { return slots_[i].bytes; }
+    const Outgoing* begin() const { return slots_.data(); }
+    const Outgoing* end() const { return slots_.data() + used_; }
+
+  private:
+    std::vector<Outgoing> slots_;
+    size_t used_ = 0;
 };
 
 using LogSink = std::function<void(const std::string&)>;
@@ -63,9 +91,14 @@ class Rack {
     // One request datagram arrived for `to_ip` (a module's own address, or a broadcast
     // address). Returns the replies: none, or several modules' for a broadcast.
     std::vector<Outgoing> handle(uint32_t to_ip, const uint8_t* data, size_t len);
+    // The same into `out` (cleared first). Serving an I/O read or a discovery query this way
+    // allocates nothing once the storage has grown, unless a log sink is set.
+    void handle(uint32_t to_ip, const uint8_t* data, size_t len, Replies& out);
 
-    // Called with one line per request served, dropped or refused.
+    // Called with one line per request served, dropped or refused. Log text is built only
+    // while a sink is set.
     void set_log(LogSink sink) { log_ = std::move(sink); }
+    bool logging() const { return static_cast<bool>(log_); }
 
     // The clock and the file store that handlers are given. A new clock starts the modules'
     // uptime and the age of their Ethernet counters afresh.
@@ -93,8 +126,8 @@ class Rack {
     void log(const std::string& line) const {
         if (log_) log_(line);
     }
-    // Serves a request of `len` datagram bytes that reached module m.
-    std::vector<Outgoing> serve(Module& m, const Request& req, size_t len, bool broadcast);
+    // Serves a request of `len` datagram bytes that reached module m; adds its replies to out.
+    void serve(Module& m, const Request& req, size_t len, bool broadcast, Replies& out);
     // Counts a datagram that reached m's interface.
     static EthernetCounters& count_in(Module& m, size_t len, bool broadcast);
 
@@ -105,6 +138,18 @@ class Rack {
     std::shared_ptr<FileStore> files_;
     LogSink log_;
     uint64_t bad_frames_ = 0;
+    // Calls f for each module at `ip`, in rack order: through an index of addresses, rebuilt
+    // when modules come or go, and by a look at every module when an address has changed.
+    template <class F>
+    void for_each_at(uint32_t ip, F f);
+    void reindex();
+    std::vector<std::pair<uint32_t, size_t>> by_ip_;  // (address, place), sorted
+    size_t indexed_ = 0;                              // modules in the index
+
+    // Kept from one request to the next.
+    Request request_;
+    Bytes keyed_;
+    Execution spare_;
 };
 
 // Dotted-quad text of a host-order address, and back (false if malformed).

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -15,8 +16,10 @@ namespace racksim {
 
 namespace {
 
-constexpr size_t kMaxDatagram = 65536;
-constexpr int kBurst = 64;  // datagrams read per wake-up before due replies are looked at
+constexpr int kBurst = 4;  // batches read per wake-up before due replies are looked at
+// A rack's socket takes the requests of every module: room for a burst from a thousand hosts'
+// requests, or one host's to a thousand modules. The system may grant less.
+constexpr int kReceiveBuffer = 8 << 20;
 
 bool is_loopback(uint32_t ip) {
     return (ip >> 24) == 127;
@@ -26,30 +29,22 @@ std::string endpoint_text(uint32_t ip, uint16_t port) {
     return ip_text(ip) + ":" + std::to_string(port);
 }
 
-// Room for the packet-info control message that names a datagram's local address.
-struct PktInfoControl {
-    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-};
-
-// A message header for one datagram to or from `peer`, with room for the packet info.
-msghdr datagram_header(sockaddr_in* peer, iovec* iov, PktInfoControl* control) {
-    msghdr msg{};
-    msg.msg_name = peer;
-    msg.msg_namelen = sizeof *peer;
-    msg.msg_iov = iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control->bytes;
-    msg.msg_controllen = sizeof control->bytes;
-    return msg;
-}
-
 }  // namespace
 
 Server::Server(Rack rack, ServerOptions options)
     : rack_(std::move(rack)), options_(std::move(options)) {
-    rack_.set_log([this](const std::string& line) {
-        if (options_.log) options_.log(sender_ + " -> " + line);
-    });
+    on_send_failure_ = [this](uint32_t from_ip, uint32_t to_ip, uint16_t to_port, int err) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stats_.send_errors;
+        if (options_.log) {
+            options_.log("reply from " + ip_text(from_ip) + " to " + endpoint_text(to_ip, to_port) +
+                         " not sent: " + std::strerror(err));
+        }
+    };
+    // Without a log the rack builds no log text at all.
+    if (options_.log) {
+        rack_.set_log([this](const std::string& line) { options_.log(sender_ + " -> " + line); });
+    }
 }
 
 Server::~Server() {
@@ -68,11 +63,17 @@ bool Server::open(std::string* error) {
         fd_ = -1;
         return false;
     };
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // Blocking: the loop sleeps in the receive itself when no reply is due later; every other
+    // read says it does not wait.
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return fail(std::string("cannot create a UDP socket: ") + std::strerror(errno));
     const int on = 1;
     if (setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
         return fail(std::string("cannot enable IP_PKTINFO: ") + std::strerror(errno));
+    }
+    // Beyond the system's cap where the process may (root), else as far as the cap allows.
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0) {
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -108,6 +109,8 @@ void Server::request_stop() {
         const char b = 1;
         [[maybe_unused]] ssize_t n = write(wake_[1], &b, 1);
     }
+    // Wakes a loop asleep in the receive: the socket takes nothing more.
+    if (fd_ >= 0) shutdown(fd_, SHUT_RD);
 }
 
 void Server::stop() {
@@ -123,6 +126,16 @@ ServerStats Server::stats() const {
 void Server::run() {
     if (fd_ < 0) return;
     while (!stopping_.load()) {
+        if (queue_.empty()) {
+            // No reply due later: sleep in the receive, as a module's own stack does, and
+            // serve what came.
+            const size_t n = incoming_.read(fd_, true);
+            if (stopping_.load()) break;
+            const auto arrived = SteadyTime::now();
+            for (size_t i = 0; i < n; ++i) serve(incoming_.at(i), arrived);
+            flush_replies();
+            continue;
+        }
         int timeout = -1;
         if (!queue_.empty()) {
             const auto wait = queue_.next_due() - SteadyTime::now();
@@ -140,96 +153,83 @@ void Server::run() {
         if (stopping_.load()) break;
         if (ready > 0 && (fds[0].revents & POLLIN)) {
             for (int i = 0; i < kBurst; ++i) {
-                if (!receive_one()) break;
+                if (!receive_batch()) break;
             }
         }
         send_due();
+        flush_replies();
     }
 }
 
-bool Server::receive_one() {
-    static thread_local uint8_t buf[kMaxDatagram];
-    sockaddr_in from{};
-    PktInfoControl control;
-    iovec iov{buf, sizeof buf};
-    msghdr msg = datagram_header(&from, &iov, &control);
-    const ssize_t n = recvmsg(fd_, &msg, 0);
-    if (n < 0) return false;  // nothing more waiting (or a transient error)
+bool Server::receive_batch() {
+    const size_t n = incoming_.read(fd_, false);
     const auto arrived = SteadyTime::now();
+    for (size_t i = 0; i < n; ++i) serve(incoming_.at(i), arrived);
+    // A request's reply leaves before the next batch is read.
+    flush_replies();
+    return n == ReceiveBatch::kSize;
+}
 
-    const uint32_t sender = ntohl(from.sin_addr.s_addr);
-    const uint16_t sender_port = ntohs(from.sin_port);
-    uint32_t dest = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            dest = ntohl(info.ipi_addr.s_addr);
-        }
-    }
-
-    std::vector<Outgoing> replies;
+void Server::serve(const Received& d, SteadyTime::time_point arrived) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++stats_.received;
-        sender_ = endpoint_text(sender, sender_port);
-        if (!options_.allow_remote && !is_loopback(sender)) {
+        count_rate(arrived);
+        if (options_.log) sender_ = endpoint_text(d.from_ip, d.from_port);
+        if (!options_.allow_remote && !is_loopback(d.from_ip)) {
             ++stats_.refused_remote;
             if (options_.log) options_.log(sender_ + " -> refused: sender outside loopback");
-            return true;
+            return;
         }
-        if ((msg.msg_flags & MSG_TRUNC) || dest == 0 || from.sin_family != AF_INET) {
+        if (d.truncated || d.to_ip == 0 || !d.inet) {
             if (options_.log) options_.log(sender_ + " -> dropped: unusable datagram");
-            return true;
+            return;
         }
-        replies = rack_.handle(dest, buf, static_cast<size_t>(n));
+        rack_.handle(d.to_ip, d.data, d.len, replies_);
     }
-    for (Outgoing& r : replies) {
+    for (const Outgoing& r : replies_) {
+        if (r.delay_ms == 0) {
+            // Due now: leaves with the batch, without a copy into the queue.
+            if (options_.allow_remote || is_loopback(d.from_ip)) {
+                outgoing_.add(fd_, r.from_ip, d.from_ip, d.from_port, r.bytes.data(),
+                              r.bytes.size(), on_send_failure_);
+            }
+            continue;
+        }
         Pending p;
         p.due = arrived + std::chrono::milliseconds(r.delay_ms);
         p.from_ip = r.from_ip;
-        p.to_ip = sender;
-        p.to_port = sender_port;
-        p.bytes = std::move(r.bytes);
+        p.to_ip = d.from_ip;
+        p.to_port = d.from_port;
+        p.bytes = r.bytes;
         queue_.push(std::move(p));
     }
-    return true;
+}
+
+void Server::count_rate(SteadyTime::time_point arrived) {
+    if (arrived - second_start_ >= std::chrono::seconds(1)) {
+        if (this_second_ > 0 && options_.rate) options_.rate(this_second_);
+        second_start_ = arrived;
+        this_second_ = 0;
+    }
+    ++this_second_;
+    stats_.best_second = std::max(stats_.best_second, this_second_);
 }
 
 void Server::send_due() {
     Pending p;
-    while (queue_.pop_due(SteadyTime::now(), &p)) send(p);
+    while (queue_.pop_due(SteadyTime::now(), &p)) {
+        if (!options_.allow_remote && !is_loopback(p.to_ip)) continue;  // never leaves loopback
+        outgoing_.add(fd_, p.from_ip, p.to_ip, p.to_port, p.bytes.data(), p.bytes.size(),
+                      on_send_failure_);
+    }
 }
 
-void Server::send(const Pending& p) {
-    if (!options_.allow_remote && !is_loopback(p.to_ip)) return;  // never leaves loopback
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(p.to_ip);
-    to.sin_port = htons(p.to_port);
-    iovec iov{const_cast<uint8_t*>(p.bytes.data()), p.bytes.size()};
-    PktInfoControl control;
-    msghdr msg = datagram_header(&to, &iov, &control);
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
-    c->cmsg_level = IPPROTO_IP;
-    c->cmsg_type = IP_PKTINFO;
-    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst.s_addr = htonl(p.from_ip);
-    std::memcpy(CMSG_DATA(c), &info, sizeof info);
-
-    const bool ok = sendmsg(fd_, &msg, 0) == static_cast<ssize_t>(p.bytes.size());
-    const int err = errno;
+void Server::flush_replies() {
+    const size_t sent = outgoing_.flush(fd_, on_send_failure_);
+    if (sent == 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (ok) {
-        ++stats_.sent;
-        return;
-    }
-    ++stats_.send_errors;
-    if (options_.log) {
-        options_.log("reply from " + ip_text(p.from_ip) + " to " +
-                     endpoint_text(p.to_ip, p.to_port) + " not sent: " + std::strerror(err));
-    }
+    stats_.sent += sent;
 }
 
 }  // namespace racksim

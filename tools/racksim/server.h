@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "rack.h"
 #include "reply_queue.h"
+#include "udp_batch.h"
 
 namespace racksim {
 
@@ -19,6 +21,8 @@ struct ServerOptions {
     uint16_t port = kModulePort;  // 0: any free port (see Server::port())
     bool allow_remote = false;    // serve senders outside 127.0.0.0/8
     LogSink log;                  // one line per request, prefixed with the sender
+    // Called after each second in which requests were served, with their number.
+    std::function<void(uint64_t requests)> rate;
 };
 
 struct ServerStats {
@@ -26,6 +30,7 @@ struct ServerStats {
     uint64_t refused_remote = 0;  // from senders outside loopback, not served
     uint64_t sent = 0;            // reply datagrams sent
     uint64_t send_errors = 0;
+    uint64_t best_second = 0;  // the most requests served in one second so far
 };
 
 class Server {
@@ -59,9 +64,14 @@ class Server {
     }
 
   private:
-    bool receive_one();
+    // Reads and serves the datagrams waiting; false when there were none.
+    bool receive_batch();
+    void serve(const Received& d, SteadyTime::time_point arrived);
     void send_due();
-    void send(const Pending& p);
+    // Sends the queued replies, counting and reporting those the system refused.
+    void flush_replies();
+    // Counts a request in the second it arrived in.
+    void count_rate(SteadyTime::time_point arrived);
 
     Rack rack_;
     ServerOptions options_;
@@ -72,8 +82,14 @@ class Server {
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     ReplyQueue queue_;
+    Replies replies_;  // the replies of the request being served, storage kept
+    ReceiveBatch incoming_;
+    SendBatch outgoing_;
+    SendBatch::Failure on_send_failure_;
     ServerStats stats_;
     std::string sender_;  // the sender being served, for the log prefix
+    SteadyTime::time_point second_start_{};
+    uint64_t this_second_ = 0;
 };
 
 }  // namespace racksim

@@ -55,11 +55,35 @@ class Platform {
     // given, the sender's address is written there (at most 16 bytes) and its size to *from_len.
     virtual uint32_t socket_receive(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got,
                                     uint8_t* from, uint32_t* from_len) = 0;
+    // The same, waiting at most `timeout_ms` for a datagram: first a short spin of receives (a
+    // nearby module answers sooner than a sleeping thread wakes), then a sleep until the socket
+    // is readable or the time is up. kWouldBlock when nothing came; 0 ms only looks.
+    virtual uint32_t socket_receive_wait(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got,
+                                         uint8_t* from, uint32_t* from_len,
+                                         uint32_t timeout_ms) = 0;
+    // Asks for a receive queue of `bytes`, so that a burst of datagrams (many modules
+    // answering one broadcast) is kept until read. Best effort: the system may grant less.
+    virtual void socket_set_receive_buffer(Handle h, uint32_t bytes) = 0;
     virtual uint32_t socket_close(Handle h) = 0;
 
     // Sleeps until one of the handles (sockets or serial ports) has something waiting or
     // `timeout_ms` has passed; with no handles given it just sleeps.
     virtual void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) = 0;
+
+    // A readiness set: handles watched together, each with a tag of the caller's; a wait tells
+    // which of them are readable, so that a caller with many sockets asks the system about
+    // those that have something to read only. A handle is reported once and then rests until
+    // the caller arms it again (after reading, when it still expects something), so that a
+    // datagram nobody waits for cannot wake every wait. Adding a handle twice fails.
+    virtual uint32_t ready_set_open(Handle* set) = 0;
+    virtual uint32_t ready_set_add(Handle set, Handle h, uint32_t tag) = 0;  // added armed
+    virtual uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) = 0;
+    // Waits at most `timeout_ms` (0: only looks) until an armed handle is readable, and writes
+    // the tags of at most `capacity` readable ones to `tags`, which then rest; returns how
+    // many. Readable handles not reported stay armed for the next wait.
+    virtual size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
+                                  uint32_t timeout_ms) = 0;
+    virtual void ready_set_close(Handle set) = 0;
 
     // Serial port n (COMn). Its handle may be waited on with wait_readable.
     virtual uint32_t serial_open(uint32_t port, Handle* out) = 0;
@@ -80,5 +104,10 @@ Platform* set_platform(Platform* replacement) noexcept;
 
 // The operating system's own platform.
 Platform& system_platform() noexcept;
+
+// How long a wait spins before it sleeps, in microseconds, for the operating system's
+// platform. Set by the benchmark that measures it; the default is the one it chose.
+uint32_t spin_budget_us() noexcept;
+void set_spin_budget_us(uint32_t us) noexcept;
 
 }  // namespace zeb::plat

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -26,19 +27,12 @@
 namespace zeb::plat {
 namespace {
 
-// How long a wait keeps polling without sleeping before it sleeps in poll(). Waking a
-// sleeping thread costs more than a loopback round trip, so a fast module's reply is taken
-// sooner by a short spin; a long wait pays only this much before it sleeps.
-#ifndef ZEB_SPIN_BEFORE_SLEEP_US
-#define ZEB_SPIN_BEFORE_SLEEP_US 50
-#endif
-constexpr std::chrono::microseconds kSpinBeforeSleep{ZEB_SPIN_BEFORE_SLEEP_US};
-
 // The port's write time-out: 100 ms a byte plus 1000 ms.
 constexpr int kSerialPerByteMs = 100;
 constexpr int kSerialTotalMs = 1000;
 
 constexpr size_t kStackPollFds = 64;
+constexpr size_t kReadyBatch = 64;  // readiness events taken from the system per wait
 
 uint32_t last_socket_error() {
     return winsock_error(errno);
@@ -66,6 +60,16 @@ void from_sockaddr(const sockaddr_in& in, uint8_t* out) {
     out[0] = kFamilyInet;
     std::memcpy(out + 2, &in.sin_port, 2);
     std::memcpy(out + 4, &in.sin_addr, 4);
+}
+
+// Whether the spin that precedes a sleep is still on: true while less than the spin budget has
+// passed since `start`.
+bool spinning_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::steady_clock::now() - start < std::chrono::microseconds(spin_budget_us());
+}
+
+int poll_timeout(uint32_t timeout_ms) {
+    return static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX));
 }
 
 uint32_t elapsed_ms_since(std::chrono::steady_clock::time_point start) {
@@ -111,6 +115,15 @@ speed_t baud_constant(uint32_t baud) {
 
 std::mutex g_serial_prefix_mutex;
 std::string g_serial_prefix = "/dev/ttyS";
+
+// One-shot readiness: the system reports a handle once and then disables it until re-armed.
+uint32_t ready_set_control(Handle set, int op, Handle h, uint32_t tag) {
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLONESHOT;
+    ev.data.u32 = tag;
+    if (epoll_ctl(fd_of(set), op, fd_of(h), &ev) != 0) return last_socket_error();
+    return 0;
+}
 
 class PosixPlatform final : public Platform {
   public:
@@ -206,6 +219,28 @@ class PosixPlatform final : public Platform {
         return 0;
     }
 
+    uint32_t socket_receive_wait(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got, uint8_t* from,
+                                 uint32_t* from_len, uint32_t timeout_ms) override {
+        // Each spin step is one receive: it either takes the datagram or says none is there.
+        const auto start = std::chrono::steady_clock::now();
+        uint32_t err = socket_receive(h, buf, cap, got, from, from_len);
+        while (err == kWouldBlock && timeout_ms > 0 && spinning_since(start)) {
+            err = socket_receive(h, buf, cap, got, from, from_len);
+        }
+        if (err != kWouldBlock || timeout_ms == 0) return err;
+        const uint32_t spent = elapsed_ms_since(start);
+        if (spent >= timeout_ms) return err;
+        pollfd pfd{fd_of(h), POLLIN, 0};
+        if (::poll(&pfd, 1, poll_timeout(timeout_ms - spent)) <= 0) return kWouldBlock;
+        return socket_receive(h, buf, cap, got, from, from_len);
+    }
+
+    void socket_set_receive_buffer(Handle h, uint32_t bytes) override {
+        // Linux caps the request at net.core.rmem_max (then doubles it for its bookkeeping).
+        const int size = static_cast<int>(std::min<uint32_t>(bytes, INT32_MAX));
+        setsockopt(fd_of(h), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+
     uint32_t socket_close(Handle h) override {
         if (::close(fd_of(h)) != 0) return last_socket_error();
         return 0;
@@ -213,7 +248,7 @@ class PosixPlatform final : public Platform {
 
     void wait_readable(const Handle* handles, size_t count, uint32_t timeout_ms) override {
         if (count == 0) {
-            ::poll(nullptr, 0, static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX)));
+            ::poll(nullptr, 0, poll_timeout(timeout_ms));
             return;
         }
         pollfd stack_fds[kStackPollFds];
@@ -230,12 +265,50 @@ class PosixPlatform final : public Platform {
             }
         }
         for (size_t i = 0; i < count; ++i) fds[i] = {fd_of(handles[i]), POLLIN, 0};
-        const auto spin_until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+        const auto start = std::chrono::steady_clock::now();
         do {
             if (::poll(fds, count, 0) != 0) return;
-        } while (std::chrono::steady_clock::now() < spin_until);
-        ::poll(fds, count, static_cast<int>(std::min<uint32_t>(timeout_ms, INT32_MAX)));
+        } while (timeout_ms > 0 && spinning_since(start));
+        const uint32_t spent = elapsed_ms_since(start);
+        if (spent < timeout_ms) ::poll(fds, count, poll_timeout(timeout_ms - spent));
     }
+
+    uint32_t ready_set_open(Handle* set) override {
+        const int fd = epoll_create1(EPOLL_CLOEXEC);
+        if (fd < 0) return last_socket_error();
+        *set = fd;
+        return 0;
+    }
+
+    uint32_t ready_set_add(Handle set, Handle h, uint32_t tag) override {
+        return ready_set_control(set, EPOLL_CTL_ADD, h, tag);
+    }
+
+    uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) override {
+        return ready_set_control(set, EPOLL_CTL_MOD, h, tag);
+    }
+
+    size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
+                          uint32_t timeout_ms) override {
+        epoll_event events[kReadyBatch];
+        const int room = static_cast<int>(std::min(capacity, kReadyBatch));
+        if (room == 0) return 0;
+        const auto start = std::chrono::steady_clock::now();
+        int n = epoll_wait(fd_of(set), events, room, 0);
+        while (n == 0 && timeout_ms > 0 && spinning_since(start)) {
+            n = epoll_wait(fd_of(set), events, room, 0);
+        }
+        if (n == 0 && timeout_ms > 0) {
+            const uint32_t spent = elapsed_ms_since(start);
+            if (spent < timeout_ms) {
+                n = epoll_wait(fd_of(set), events, room, poll_timeout(timeout_ms - spent));
+            }
+        }
+        for (int i = 0; i < n; ++i) tags[i] = events[i].data.u32;
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+
+    void ready_set_close(Handle set) override { ::close(fd_of(set)); }
 
     uint32_t serial_open(uint32_t port, Handle* out) override {
         *out = kNoHandle;

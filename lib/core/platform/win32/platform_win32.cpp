@@ -12,20 +12,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <set>
+#include <vector>
 
 #include "../platform.h"
 
 namespace zeb::plat {
 namespace {
-
-// How long a wait keeps polling without sleeping before it sleeps in select(): a fast
-// module's reply is taken sooner by a short spin; a long wait pays only this much.
-#ifndef ZEB_SPIN_BEFORE_SLEEP_US
-#define ZEB_SPIN_BEFORE_SLEEP_US 50
-#endif
-constexpr uint64_t kSpinBeforeSleepUs = ZEB_SPIN_BEFORE_SLEEP_US;
 
 // The port's time-outs: 1000 ms between two bytes, 100 ms a byte plus 1000 ms in all.
 constexpr DWORD kSerialIntervalMs = 1000;
@@ -73,6 +69,15 @@ uint64_t counter_now() {
 uint64_t ticks_to(uint64_t ticks, uint64_t unit) {
     const uint64_t f = counter_frequency();
     return ticks / f * unit + ticks % f * unit / f;
+}
+
+// Whether the spin that precedes a sleep is still on.
+bool spinning_since(uint64_t start) {
+    return ticks_to(counter_now() - start, 1000000) < spin_budget_us();
+}
+
+uint32_t ms_since(uint64_t start) {
+    return static_cast<uint32_t>(ticks_to(counter_now() - start, 1000));
 }
 
 // A library-layout address (u16 family first, then the family's fields in network order) as
@@ -149,6 +154,97 @@ bool port_has_bytes(Handle h) {
     COMSTAT status{};
     return ClearCommError(port_of(h), &errors, &status) && status.cbInQue > 0;
 }
+
+// A readiness set: its armed sockets go to WSAPoll in one array, kept at its front, so that a
+// resting socket cannot end a wait; serial ports, which WSAPoll cannot watch, are looked at
+// between short sleeps. Sets are kept per thread once made, so that a call that opens one
+// allocates nothing after the first.
+struct ReadySet {
+    std::vector<WSAPOLLFD> sockets;  // the first `armed` are armed
+    std::vector<uint32_t> socket_tags;
+    size_t armed = 0;
+    std::vector<Handle> ports;
+    std::vector<uint32_t> port_tags;
+    std::vector<bool> port_armed;
+
+    void clear() {
+        sockets.clear();
+        socket_tags.clear();
+        armed = 0;
+        ports.clear();
+        port_tags.clear();
+        port_armed.clear();
+    }
+    size_t socket_index(Handle h) const {
+        for (size_t i = 0; i < sockets.size(); ++i) {
+            if (sockets[i].fd == socket_of(h)) return i;
+        }
+        return SIZE_MAX;
+    }
+    size_t port_index(Handle h) const {
+        const auto it = std::find(ports.begin(), ports.end(), h);
+        return it == ports.end() ? SIZE_MAX : static_cast<size_t>(it - ports.begin());
+    }
+    void swap_sockets(size_t i, size_t j) {
+        std::swap(sockets[i], sockets[j]);
+        std::swap(socket_tags[i], socket_tags[j]);
+    }
+    uint32_t add(Handle h, uint32_t tag) {
+        if (socket_index(h) != SIZE_MAX || port_index(h) != SIZE_MAX) return WSAEINVAL;
+        if (g_ports.contains(h)) {
+            ports.push_back(h);
+            port_tags.push_back(tag);
+            port_armed.push_back(true);
+            return 0;
+        }
+        sockets.push_back({socket_of(h), POLLRDNORM, 0});
+        socket_tags.push_back(tag);
+        swap_sockets(armed++, sockets.size() - 1);
+        return 0;
+    }
+    uint32_t arm(Handle h, uint32_t tag) {
+        if (const size_t i = port_index(h); i != SIZE_MAX) {
+            port_tags[i] = tag;
+            port_armed[i] = true;
+            return 0;
+        }
+        const size_t i = socket_index(h);
+        if (i == SIZE_MAX) return WSAENOTSOCK;
+        socket_tags[i] = tag;
+        if (i >= armed) swap_sockets(armed++, i);
+        return 0;
+    }
+    // Writes the tags of readable armed handles and lets them rest; returns how many.
+    size_t ready(uint32_t* tags, size_t capacity, INT wait_ms) {
+        size_t n = 0;
+        for (size_t i = 0; i < ports.size() && n < capacity; ++i) {
+            if (port_armed[i] && port_has_bytes(ports[i])) {
+                port_armed[i] = false;
+                tags[n++] = port_tags[i];
+            }
+        }
+        if (n > 0) wait_ms = 0;
+        if (armed == 0) {
+            if (wait_ms > 0) Sleep(static_cast<DWORD>(wait_ms));
+            return n;
+        }
+        // An error (a socket closed under the wait) is reported like readiness, so that the
+        // caller's receive meets it.
+        const int polled = WSAPoll(sockets.data(), static_cast<ULONG>(armed), wait_ms);
+        if (polled == 0) return n;
+        for (size_t i = 0; i < armed && n < capacity;) {
+            if (polled > 0 && sockets[i].revents == 0) {
+                ++i;
+                continue;
+            }
+            tags[n++] = socket_tags[i];
+            swap_sockets(i, --armed);  // rests; the one swapped in is looked at next
+        }
+        return n;
+    }
+};
+
+thread_local std::vector<std::unique_ptr<ReadySet>> t_spare_sets;
 
 class Win32Platform final : public Platform {
   public:
@@ -246,6 +342,81 @@ class Win32Platform final : public Platform {
         return 0;
     }
 
+    uint32_t socket_receive_wait(Handle h, uint8_t* buf, uint32_t cap, uint32_t* got, uint8_t* from,
+                                 uint32_t* from_len, uint32_t timeout_ms) override {
+        // Each spin step is one receive: it either takes the datagram or says none is there.
+        const uint64_t start = counter_now();
+        uint32_t err = socket_receive(h, buf, cap, got, from, from_len);
+        while (err == WSAEWOULDBLOCK && timeout_ms > 0 && spinning_since(start)) {
+            err = socket_receive(h, buf, cap, got, from, from_len);
+        }
+        if (err != WSAEWOULDBLOCK || timeout_ms == 0) return err;
+        const uint32_t spent = ms_since(start);
+        if (spent >= timeout_ms) return err;
+        WSAPOLLFD pfd{socket_of(h), POLLRDNORM, 0};
+        const INT wait_ms = static_cast<INT>(std::min<uint32_t>(timeout_ms - spent, INT32_MAX));
+        if (WSAPoll(&pfd, 1, wait_ms) <= 0) return WSAEWOULDBLOCK;
+        return socket_receive(h, buf, cap, got, from, from_len);
+    }
+
+    void socket_set_receive_buffer(Handle h, uint32_t bytes) override {
+        const int size = static_cast<int>(std::min<uint32_t>(bytes, INT32_MAX));
+        setsockopt(socket_of(h), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
+                   sizeof size);
+    }
+
+    uint32_t ready_set_open(Handle* set) override {
+        std::unique_ptr<ReadySet> made;
+        if (!t_spare_sets.empty()) {
+            made = std::move(t_spare_sets.back());
+            t_spare_sets.pop_back();
+        } else {
+            made.reset(new (std::nothrow) ReadySet);
+            if (!made) return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        made->clear();
+        *set = reinterpret_cast<Handle>(made.release());
+        return 0;
+    }
+
+    uint32_t ready_set_add(Handle set, Handle h, uint32_t tag) override {
+        try {
+            return reinterpret_cast<ReadySet*>(set)->add(h, tag);
+        } catch (...) {
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
+
+    uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) override {
+        return reinterpret_cast<ReadySet*>(set)->arm(h, tag);
+    }
+
+    size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
+                          uint32_t timeout_ms) override {
+        ReadySet& s = *reinterpret_cast<ReadySet*>(set);
+        if (capacity == 0) return 0;
+        const uint64_t start = counter_now();
+        size_t n = s.ready(tags, capacity, 0);
+        while (n == 0 && timeout_ms > 0 && spinning_since(start)) n = s.ready(tags, capacity, 0);
+        // Serial ports are looked at every few milliseconds; sockets wake the wait at once.
+        for (;;) {
+            const uint32_t spent = ms_since(start);
+            if (n > 0 || spent >= timeout_ms) return n;
+            uint32_t slice = timeout_ms - spent;
+            if (!s.ports.empty()) slice = std::min<uint32_t>(slice, kSerialPollMs);
+            n = s.ready(tags, capacity, static_cast<INT>(std::min<uint32_t>(slice, INT32_MAX)));
+        }
+    }
+
+    void ready_set_close(Handle set) override {
+        std::unique_ptr<ReadySet> s(reinterpret_cast<ReadySet*>(set));
+        try {
+            t_spare_sets.push_back(std::move(s));
+        } catch (...) {
+            // Not kept for later: freed here.
+        }
+    }
+
     uint32_t socket_close(Handle h) override {
         if (::closesocket(socket_of(h)) != 0) return last_socket_error();
         return 0;
@@ -286,7 +457,7 @@ class Win32Platform final : public Platform {
         auto spent_us = [&] { return ticks_to(counter_now() - start, 1000000); };
         do {
             if (ready(0)) return;
-        } while (spent_us() < kSpinBeforeSleepUs);
+        } while (timeout_ms > 0 && spent_us() < spin_budget_us());
         for (;;) {
             const uint64_t spent_ms = spent_us() / 1000;
             if (spent_ms >= timeout_ms) return;
