@@ -74,7 +74,7 @@ TEST_F(ControllerFiles, AFileMakesTheWholeRoundTrip) {
     EXPECT_EQ(read_file(root_.at("logs/day1.txt")), std::string(data.begin(), data.end()));
 
     // Read back in chunks of the largest size one reply carries.
-    file = open_file("logs/day1.txt", kGenericRead, kOpenExisting);
+    file = open_file("logs/day1.txt", kGenericRead | kGenericWrite, kOpenExisting);
     ASSERT_NE(file, kInvalidHandle);
     uint32_t high = 0xCCCCCCCC;
     uint32_t size = 0;

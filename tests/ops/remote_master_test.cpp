@@ -461,8 +461,11 @@ TEST(Tunnel, ANodeStatusGivesNoDataNotTheOldBuffer) {
     ASSERT_EQ(ZEBReadIO(f.device(), buf, &size), 0u);
     f.node_answers(5, {0, 0, 0x22, 0xFF});
     size = 8;
+    std::memset(buf, 0xCC, sizeof buf);
+    // A failed exchange: nothing delivered, the size left as it was, as after a time-out.
     EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), ZEBERR_NO_DATA);
-    EXPECT_EQ(size, 0);
+    EXPECT_EQ(size, 8);
+    EXPECT_EQ(buf[0], 0xCC);
     EXPECT_EQ(+f.dev->device.Tunnel, 1);
 
     // Straight through the engine, and for an operation that does not read its reply: no
@@ -488,7 +491,16 @@ TEST(Tunnel, AMasterErrorWithThe0x2000BitStopsTheForwarding) {
     // previous answer still in the area must not come back as this one's.
     f.fail_commands_with(0x2001);
     size = 8;
-    EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 0x2001u);
+    std::memset(buf, 0xCC, sizeof buf);
+    EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), ZEBERR_NO_DATA);
+    EXPECT_EQ(size, 0);  // the I/O rule: a result with the 0x2000 bit reads an empty reply
+    EXPECT_EQ(buf[0], 0xCC);
+    uint8_t request[10] = {};
+    request[9] = 0x07;
+    uint8_t reply[32];
+    int32_t length = 32;
+    EXPECT_EQ(_SendPacket(f.device(), request, 10, reply, &length, 1, 0), 0x2001u);
+    EXPECT_EQ(length, 0);
     EXPECT_EQ(+f.dev->device.Tunnel, 1);
 }
 

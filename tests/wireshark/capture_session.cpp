@@ -91,19 +91,24 @@ int main() {
     ZEBWriteTaviethernetPgmSpace(&node, block, sizeof block);
 
     // The extended header names the module by its hardware address.
+    // Opening sets the header form from the broadcast flag; a unicast device is switched after.
     ZEBDevice named{};
-    std::memcpy(named.NodeAddress, found[0].NodeAddress, 6);
-    named.ExtendedHeader = 1;
-    if (open_at(t, named, 2)) ZEBReadDeviceDef(&named, buf, 42);
+    if (open_at(t, named, 2)) {
+        std::memcpy(named.NodeAddress, found[0].NodeAddress, 6);
+        named.ExtendedHeader = 1;
+        named.DataOffset = 16;
+        ZEBReadDeviceDef(&named, buf, 42);
+    }
 
     // A transport with a key XOR-s its frames; RackSim (without that key) cannot read them.
+    // (Opening the transport clears its key mode, so the key is set after.)
     ZEBTransport keyed{};
     keyed.Kind = ZEB_TRANSPORT_WINSOCK;
     keyed.Protocol = ZEB_PROTOCOL_IP;
-    keyed.KeyMode = 1;
-    std::strcpy(keyed.Key, "ab");
     ZEBDevice secret{};
     if (ZEBOpenTransport(&keyed, ZEB_API_VERSION, source) == 0 && open_at(keyed, secret, 2)) {
+        keyed.KeyMode = 1;
+        std::strcpy(keyed.Key, "ab");
         secret.Retries = 0;
         secret.Timeout = 50;
         ZEBReadDeviceDef(&secret, buf, 42);

@@ -8,6 +8,7 @@
 #include "builtin_rack.h"
 #include "describe.h"
 #include "options.h"
+#include "pcap_writer.h"
 #include "rack.h"
 #include "server.h"
 
@@ -61,7 +62,12 @@ int main(int argc, char** argv) {
         return fail("module " + remote + " is outside 127.0.0.0/8; use --allow-remote");
     }
 
+    racksim::PcapWriter capture;
+    if (!options->pcap_file.empty() && !capture.open(options->pcap_file, &error)) {
+        return fail(error);
+    }
     racksim::ServerOptions server_options;
+    if (capture.is_open()) server_options.capture = &capture;
     server_options.port = options->port;
     server_options.allow_remote = options->allow_remote;
     if (options->verbose) {

@@ -68,6 +68,13 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 return std::nullopt;
             }
             o.save_file = value;
+        } else if (arg == "--pcap") {
+            if (!take_value()) return std::nullopt;
+            if (value.empty()) {
+                *error = "--pcap needs a file name";
+                return std::nullopt;
+            }
+            o.pcap_file = value;
         } else if (arg == "--controller-root") {
             if (!take_value()) return std::nullopt;
             if (value.empty()) {
@@ -106,6 +113,7 @@ std::string usage_text() {
            "  --controller-root DIR\n"
            "                   keep the files of the rack's controller modules in DIR (with the\n"
            "                   built-in rack, its module becomes a controller module)\n"
+           "  --pcap FILE      capture every datagram received and sent to FILE (pcap)\n"
            "  --verbose, -v    print a line for every request served\n"
            "  --rate           print how many requests were served, each second that had any\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"

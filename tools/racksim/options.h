@@ -13,6 +13,7 @@ class Rack;
 struct Options {
     std::string rack_file;  // empty: the built-in rack
     std::string save_file;  // where to write the rack on exit; empty: nowhere
+    std::string pcap_file;  // where to capture the datagrams served; empty: nowhere
     std::string
         controller_root;  // the folder of the controller modules' files; empty: as described
     uint16_t port = 28784;

@@ -12,6 +12,8 @@
 #include <climits>
 #include <cstring>
 
+#include "pcap_writer.h"
+
 namespace racksim {
 
 namespace {
@@ -185,12 +187,19 @@ void Server::serve(const Received& d, SteadyTime::time_point arrived) {
             if (options_.log) options_.log(sender_ + " -> dropped: unusable datagram");
             return;
         }
+        if (options_.capture) {
+            options_.capture->write(d.from_ip, d.from_port, d.to_ip, port_, d.data, d.len);
+        }
         rack_.handle(d.to_ip, d.data, d.len, replies_);
     }
     for (const Outgoing& r : replies_) {
         if (r.delay_ms == 0) {
             // Due now: leaves with the batch, without a copy into the queue.
             if (options_.allow_remote || is_loopback(d.from_ip)) {
+                if (options_.capture) {
+                    options_.capture->write(r.from_ip, port_, d.from_ip, d.from_port,
+                                            r.bytes.data(), r.bytes.size());
+                }
                 outgoing_.add(fd_, r.from_ip, d.from_ip, d.from_port, r.bytes.data(),
                               r.bytes.size(), on_send_failure_);
             }
@@ -220,6 +229,10 @@ void Server::send_due() {
     Pending p;
     while (queue_.pop_due(SteadyTime::now(), &p)) {
         if (!options_.allow_remote && !is_loopback(p.to_ip)) continue;  // never leaves loopback
+        if (options_.capture) {
+            options_.capture->write(p.from_ip, port_, p.to_ip, p.to_port, p.bytes.data(),
+                                    p.bytes.size());
+        }
         outgoing_.add(fd_, p.from_ip, p.to_ip, p.to_port, p.bytes.data(), p.bytes.size(),
                       on_send_failure_);
     }

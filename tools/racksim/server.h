@@ -17,12 +17,16 @@ namespace racksim {
 
 inline constexpr uint16_t kModulePort = 28784;
 
+class PcapWriter;
+
 struct ServerOptions {
     uint16_t port = kModulePort;  // 0: any free port (see Server::port())
     bool allow_remote = false;    // serve senders outside 127.0.0.0/8
     LogSink log;                  // one line per request, prefixed with the sender
     // Called after each second in which requests were served, with their number.
     std::function<void(uint64_t requests)> rate;
+    // Where every datagram received and sent is written, when set (owned by the caller).
+    PcapWriter* capture = nullptr;
 };
 
 struct ServerStats {
