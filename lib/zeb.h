@@ -421,6 +421,15 @@ ZEB_API uint32_t ZEB_CALL ZEBWriteTaviethernetPgmSpace(ZEBDevice* device, const 
 ZEB_API int32_t ZEB_CALL TaviSendPacket(ZEBDevice* device, const uint8_t* packet, uint8_t* status,
                                         uint16_t count);
 
+/* ---- Result texts ------------------------------------------------------------------- */
+
+/* Writes a short English text for any result of this library into buffer: the ZEBERR_ or
+ * ZEBWARN_ name with a sentence, a Winsock or Windows error number by its name, or a module's
+ * status word by its class. The text is cut to fit size bytes and always terminated when size
+ * is above 0 (size 0 writes nothing). Returns the length of the whole text without the
+ * terminator, so a result of size or more means it was cut. Thread-safe; allocates nothing. */
+ZEB_API uint32_t ZEB_CALL ZEBResultText(uint32_t result, char* buffer, uint32_t size);
+
 #ifdef __cplusplus
 }
 #endif
