@@ -2,6 +2,7 @@
 // inputs mirror slot 3's bit outputs, slot 5's 32-bit inputs its own outputs, and slot 4's
 // word input 0 counts the reads.
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,6 +126,32 @@ TEST_F(Io, WatchWritesPlainLinesWhenNotOnATerminal) {
     EXPECT_EQ(word_lines[0].find('*'), std::string::npos) << word_lines[0];
     EXPECT_NE(word_lines[1].find("* 1200 2400 3600"), std::string::npos) << word_lines[1];
     EXPECT_NE(word_lines[2].find("* 1200 2400 3600"), std::string::npos) << word_lines[2];
+}
+
+TEST_F(Io, WatchRedrawsInPlaceOnATerminal) {
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(ZEB_PATH, ZEB_PATH, "io", "watch", "127.0.0.2", "--count", "2", "--interval", "20",
+              "--local", "127.0.0.1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) screen.append(buf, size_t(n));
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+    // The second frame goes back over the first (header, blank line, table of seven lines) and
+    // shows the counted word in reverse video.
+    const size_t back = screen.find("\x1b[9F");
+    ASSERT_NE(back, std::string::npos) << screen;
+    EXPECT_NE(screen.find("127.0.0.2  read 2 every 20 ms"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("\x1b[7m"), screen.find("\x1b[7m", back)) << "nothing marked at first";
+    EXPECT_NE(screen.find("\x1b[7m", back), std::string::npos) << screen;
 }
 
 TEST_F(Io, WatchEndsCleanlyOnCtrlC) {

@@ -18,6 +18,8 @@ void add_config(CLI::App& app, const GlobalOptions& options);
 void add_mem(CLI::App& app, const GlobalOptions& options);
 void add_serial(CLI::App& app, const GlobalOptions& options);
 void add_ping(CLI::App& app, const GlobalOptions& options);
+// Controller modules' files (cmd_files.cpp): built once the library has its remote-file calls.
+void add_files(CLI::App& app, const GlobalOptions& options);
 
 // The MODULE argument; fails with exit code 2 when it names nothing.
 ModuleRef module_argument(const std::string& text);
