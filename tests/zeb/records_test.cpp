@@ -132,5 +132,25 @@ TEST_F(Records, SerialSetupSendAndReceive) {
     EXPECT_EQ(run_zeb({"serial", "recv", "127.0.0.3", "--port", "9"}).status, 1);
 }
 
+TEST_F(Records, ControllerDataAndKSequence) {
+    // The packer's controller: registers (type 1) starting 00 01 02 03, inputs (type 2)
+    // read-only, and a K-sequence script that answers "ST?" with "RUN".
+    EXPECT_EQ(json_of(run_zeb({"ccm", "read", "127.0.0.3", "0", "4", "--json"}))["hex"],
+              "00 01 02 03");
+    ASSERT_EQ(run_zeb({"ccm", "write", "127.0.0.3", "2", "AA BB"}).status, 0);
+    EXPECT_EQ(run_zeb({"ccm", "read", "127.0.0.3", "0", "4"}).out,
+              "00000000  00 01 AA BB" + std::string(12 * 3, ' ') + "  ....\n");
+    const ZebRun read_only = run_zeb({"ccm", "write", "127.0.0.3", "0", "01", "--type", "2"});
+    EXPECT_EQ(read_only.status, 1);
+    EXPECT_NE(read_only.err.find("writing controller data type 2 of 127.0.0.3: result "),
+              std::string::npos)
+        << read_only.err;
+    EXPECT_EQ(run_zeb({"ccm", "read", "127.0.0.3", "0", "257"}).status, 2);
+
+    EXPECT_EQ(run_zeb({"kseq", "127.0.0.3", "ST?"}).out, "RUN\n");
+    EXPECT_EQ(run_zeb({"kseq", "127.0.0.3", "hi\\r", "--hex"}).status, 2) << "not hex";
+    EXPECT_EQ(run_zeb({"kseq", "127.0.0.3", "68 69", "--hex"}).out, "68 69\n") << "echoed";
+}
+
 }  // namespace
 }  // namespace zebtest

@@ -60,6 +60,7 @@ int run(int argc, char** argv) {
     add_io(app, options);
     add_setup(app, options);
     add_config(app, options);
+    add_controller(app, options);
     add_mem(app, options);
     add_serial(app, options);
     add_ping(app, options);

@@ -107,14 +107,15 @@ std::string clock_text() {
     return buf;
 }
 
-// A table redrawn in place: each frame moves back over the lines of the one before.
+// A table redrawn in place: each frame moves back over the lines of the one before. Lines are
+// drawn with wrapping off, so that one wider than the terminal stays one line.
 class LiveView {
   public:
     void draw(const std::vector<std::string>& lines) {
-        std::string out;
+        std::string out = "\x1b[?7l";
         if (drawn_ > 0) out += "\x1b[" + std::to_string(drawn_) + "F";
         for (const std::string& line : lines) out += line + "\x1b[K\n";
-        out += "\x1b[J";
+        out += "\x1b[J\x1b[?7h";
         drawn_ = lines.size();
         print(out);
         std::fflush(stdout);

@@ -15,6 +15,7 @@ void add_info(CLI::App& app, const GlobalOptions& options);  // info, base, diag
 void add_io(CLI::App& app, const GlobalOptions& options);
 void add_setup(CLI::App& app, const GlobalOptions& options);
 void add_config(CLI::App& app, const GlobalOptions& options);
+void add_controller(CLI::App& app, const GlobalOptions& options);  // ccm, kseq
 void add_mem(CLI::App& app, const GlobalOptions& options);
 void add_serial(CLI::App& app, const GlobalOptions& options);
 void add_ping(CLI::App& app, const GlobalOptions& options);
