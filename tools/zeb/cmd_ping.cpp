@@ -23,9 +23,9 @@ struct PingOptions {
     unsigned interval_ms = 1000;
 };
 
-std::string format(const char* spec, double value) {
+std::string format(const char* pattern, double value) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, spec, value);
+    std::snprintf(buf, sizeof buf, pattern, value);
     return buf;
 }
 
