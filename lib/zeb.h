@@ -2761,6 +2761,25 @@ ZEB_API int32_t ZEB_CALL XCPUClearCommError(ZEBDevice* device, uint32_t port, ui
 ZEB_API int32_t ZEB_CALL XCPUGetCommProperties(ZEBDevice* device, uint32_t port,
                                                ZEBCommProperties* properties, uint32_t* result);
 
+/* ---- Result texts ------------------------------------------------------------------- */
+
+/**
+ * @brief Writes a short English text for any result of this library.
+ * @ingroup zeb_results
+ *
+ * The text is the ZEBERR_ or ZEBWARN_ name with a sentence, a Winsock or Windows error number
+ * by its name, or a module's status word described by its class. Sends nothing; allocates
+ * nothing; safe to call from several threads at once.
+ *
+ * @param[in] result The result to describe.
+ * @param[out] buffer Where the text goes, cut to fit and always terminated when @p size is
+ *                    above 0; nothing is written when @p size is 0 or @p buffer is null.
+ * @param[in] size The room in @p buffer, in bytes, terminator included.
+ * @return The length of the whole text without its terminator: a value of @p size or more
+ *         means that the text was cut.
+ */
+ZEB_API uint32_t ZEB_CALL ZEBResultText(uint32_t result, char* buffer, uint32_t size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -31,11 +31,12 @@ TEST(Report, ShowsCountsInputsAndOutputs) {
               "Module: IP address 127.0.0.5, hardware address 00-1A-2B-3C-4D-5E\n"
               "Slot 2: bit inputs 10, bit outputs 2, word inputs 2, word outputs 0, "
               "32-bit inputs 1, 32-bit outputs 0\n"
-              "Inputs read: result 0x00000000\n"
+              "Inputs read: result 0x00000000 (success)\n"
               "  slot 2 bit inputs: 10100000 01\n"
               "  slot 2 word inputs: 0x1234 0xBEEF\n"
               "  slot 2 32-bit inputs: 0xDEADBEEF\n"
-              "Outputs written: 9 bytes, result 0x00002000\n"
+              "Outputs written: 9 bytes, result 0x00002000 (ZEBWARN_RETRIED: success after "
+              "re-sends)\n"
               "  slot 2 bit outputs: 01\n");
 }
 
@@ -50,9 +51,11 @@ TEST(Report, EmptyMapAndFailedExchanges) {
     std::copy(std::begin(ipx), std::end(ipx), module.Address.Raw);
     EXPECT_EQ(format_report(ZEB_PROTOCOL_IP, ip_module(), record),
               "Module: IP address 127.0.0.5, hardware address 00-1A-2B-3C-4D-5E\n"
-              "No modules described (result 0x00008006)\n"
-              "Inputs read: result 0x00008006\n"
-              "Outputs written: 3 bytes, result 0x00008005\n");
+              "No modules described: result 0x00008006 (ZEBERR_TIMEOUT: no reply, after every "
+              "re-send)\n"
+              "Inputs read: result 0x00008006 (ZEBERR_TIMEOUT: no reply, after every re-send)\n"
+              "Outputs written: 3 bytes, result 0x00008005 (ZEBERR_NO_DATA: the reply carried no "
+              "data)\n");
     EXPECT_EQ(format_report(ZEB_PROTOCOL_IPX, module, record).substr(0, 41),
               "Module: IPX address 00000001:020000000007");
 }

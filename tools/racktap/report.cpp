@@ -18,6 +18,15 @@ namespace {
     if (n > 0) out.append(line.data(), std::min<std::size_t>(std::size_t(n), line.size() - 1));
 }
 
+// "0x00008006 (ZEBERR_TIMEOUT: no reply, after every re-send)"
+std::string result_text(uint32_t result) {
+    std::array<char, 256> text{};
+    ZEBResultText(result, text.data(), static_cast<uint32_t>(text.size()));
+    std::array<char, 16> code{};
+    std::snprintf(code.data(), code.size(), "0x%08X", result);
+    return std::string(code.data()) + " (" + text.data() + ")";
+}
+
 void append_address(std::string& out, uint16_t protocol, const ZEBDevice& module) {
     const uint8_t* a = module.Address.Raw;
     if (protocol == ZEB_PROTOCOL_IP) {
@@ -80,9 +89,9 @@ std::string format_report(uint16_t protocol, const ZEBDevice& module,
         append_counts(out, slot, record.map[slot]->counts);
         any = true;
     }
-    if (!any) appendf(out, "No modules described (result 0x%08X)\n", record.base_def_result);
+    if (!any) out += "No modules described: result " + result_text(record.base_def_result) + "\n";
 
-    appendf(out, "Inputs read: result 0x%08X\n", record.read_result);
+    out += "Inputs read: result " + result_text(record.read_result) + "\n";
     for (int slot = 0; slot < kSlotCount && record.inputs_delivered; ++slot) {
         if (!record.map[slot]) continue;
         const SlotDescriptor& d = *record.map[slot];
@@ -91,8 +100,8 @@ std::string format_report(uint16_t protocol, const ZEBDevice& module,
         append_values(out, slot, "32-bit inputs", d.dword_inputs, d.counts.dword_inputs);
     }
 
-    appendf(out, "Outputs written: %u bytes, result 0x%08X\n",
-            static_cast<unsigned>(record.output_length), record.write_result);
+    appendf(out, "Outputs written: %u bytes, result ", static_cast<unsigned>(record.output_length));
+    out += result_text(record.write_result) + "\n";
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (!record.sent[slot]) continue;
         const SlotDescriptor& d = *record.sent[slot];

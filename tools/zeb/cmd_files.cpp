@@ -1,0 +1,371 @@
+// zeb files ls|get|put|rm|mkdir: a controller module's files, through its remote file services
+// (the XCPU... functions, which carry out the Windows file functions on the module).
+//
+// TODO: not built yet. It joins the program once the library exports the XCPU remote-file
+// functions: add cmd_files.cpp to the zeb target in CMakeLists.txt, call add_files(app,
+// options) in app.cpp, and match the output pointer types below to their declarations in zeb.h
+// (written here as uint32_t* for the 32-bit outputs and int32_t* for the high part of a file
+// position).
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <memory>
+
+#include "commands.h"
+#include "failure.h"
+#include "output.h"
+#include "progress.h"
+#include "session.h"
+
+namespace zeb::cli {
+
+namespace {
+
+// The Windows values the module's file functions take.
+constexpr uint32_t kGenericRead = 0x80000000u;
+constexpr uint32_t kGenericWrite = 0x40000000u;
+constexpr uint32_t kShareRead = 0x00000001u;
+constexpr uint32_t kCreateAlways = 2;
+constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kAttributeNormal = 0x80;
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kInvalidHandle = 0xFFFFFFFFu;
+constexpr uint32_t kFileBegin = 0;
+constexpr uint32_t kNoMoreFiles = 18;  // ERROR_NO_MORE_FILES
+constexpr uint32_t kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
+
+// One request moves at most 1581 bytes in and 1572 out; whole KiB keep the arithmetic plain.
+constexpr uint32_t kChunk = 1024;
+constexpr uint64_t kProgressAfter = 4 * kChunk;
+constexpr const char* kProgressNote =
+    "A transfer of more than four requests shows its bytes, rate and time left on a terminal.";
+
+// The module's find record: attributes, three FILETIMEs, size high and low, an identifier,
+// then the name in 260 UTF-16 code units.
+constexpr std::size_t kFindDataSize = 560;
+using FindData = std::array<uint8_t, kFindDataSize>;
+
+// A service call's exchange and status word; the module's own failure comes back in its
+// return value and its last error.
+void check_service(const std::string& what, uint32_t result) {
+    if (result != 0) fail_result(what, result);  // here a Winsock number is a failure too
+}
+
+// The module's last error, as the reason why its return value said failure.
+[[noreturn]] void fail_remote(Device& device, const std::string& what) {
+    uint32_t error = 0;
+    const uint32_t result = static_cast<uint32_t>(XCPUGetLastError(device.get(), &error));
+    if (result != 0) fail_result(what + " (and its last error could not be read)", result);
+    throw Failure(kExitFailed, what + ": the module's last error " + std::to_string(error) + " " +
+                                   result_text(error));
+}
+
+// Closes a module file handle on every path.
+class RemoteFile {
+  public:
+    RemoteFile(Device& device, uint32_t handle) : device_(device), handle_(handle) {}
+    ~RemoteFile() {
+        uint32_t closed = 0;
+        XCPUCloseHandle(device_.get(), handle_, &closed);
+    }
+    RemoteFile(const RemoteFile&) = delete;
+    RemoteFile& operator=(const RemoteFile&) = delete;
+    uint32_t handle() const { return handle_; }
+
+  private:
+    Device& device_;
+    uint32_t handle_;
+};
+
+std::unique_ptr<RemoteFile> open_remote(Device& device, const std::string& path, uint32_t access,
+                                        uint32_t share, uint32_t creation) {
+    uint32_t handle = kInvalidHandle;
+    check_service("opening " + path + " on " + device.address(),
+                  static_cast<uint32_t>(XCPUCreateFile(device.get(), path.c_str(), access, share,
+                                                       creation, kAttributeNormal, &handle)));
+    if (handle == kInvalidHandle)
+        fail_remote(device, "cannot open " + path + " on " + device.address());
+    return std::make_unique<RemoteFile>(device, handle);
+}
+
+uint64_t le64_of(const FindData& d, std::size_t high_at, std::size_t low_at) {
+    return uint64_t{le32(d, high_at)} << 32 | le32(d, low_at);
+}
+
+// The UTF-16 name as UTF-8 (code units outside the basic plane are taken one by one).
+std::string find_name(const FindData& d) {
+    std::string name;
+    for (std::size_t at = 40; at + 1 < d.size(); at += 2) {
+        const uint32_t c = le16(d, at);
+        if (c == 0) break;
+        if (c < 0x80) {
+            name += static_cast<char>(c);
+        } else if (c < 0x800) {
+            name += static_cast<char>(0xC0 | c >> 6);
+            name += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            name += static_cast<char>(0xE0 | c >> 12);
+            name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            name += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return name;
+}
+
+// A FILETIME (100 ns since 1601) as local "YYYY-MM-DD HH:MM"; "" for none.
+std::string filetime_text(uint64_t filetime) {
+    constexpr uint64_t kUnixEpoch = 116444736000000000ull;
+    if (filetime < kUnixEpoch) return "";
+    const std::time_t t = static_cast<std::time_t>((filetime - kUnixEpoch) / 10000000ull);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
+    return buf;
+}
+
+struct LsOptions {
+    std::string module;
+    std::string path;
+};
+
+void run_ls(const LsOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    const bool pattern = o.path.find_first_of("*?") != std::string::npos;
+    const std::string search =
+        pattern ? o.path : o.path + (o.path.empty() || o.path.back() == '\\' ? "" : "\\") + "*";
+    FindData data{};
+    uint32_t find = kInvalidHandle;
+    check_service("listing " + search + " on " + device->address(),
+                  static_cast<uint32_t>(
+                      XCPUFindFirstFile(device->get(), search.c_str(), data.data(), &find)));
+    Json list = Json::array();
+    Table table({"TYPE", "SIZE", "MODIFIED", "NAME"});
+    if (find == kInvalidHandle) {
+        uint32_t error = 0;
+        XCPUGetLastError(device->get(), &error);
+        if (error != kNoMoreFiles && error != kFileNotFound) {
+            fail_remote(*device, "cannot list " + search + " on " + device->address());
+        }
+    } else {
+        for (;;) {
+            const uint32_t attributes = le32(data, 0);
+            const bool dir = attributes & kAttributeDirectory;
+            const uint64_t size = le64_of(data, 28, 32);
+            const std::string modified = filetime_text(le64_of(data, 24, 20));
+            const std::string name = find_name(data);
+            list.push_back({{"name", name},
+                            {"directory", dir},
+                            {"size", size},
+                            {"attributes", attributes},
+                            {"modified", modified}});
+            table.add({dir ? "dir" : "file", dir ? "" : std::to_string(size), modified, name});
+            uint32_t more = 0;
+            check_service(
+                "listing " + search + " on " + device->address(),
+                static_cast<uint32_t>(XCPUFindNextFile(device->get(), find, data.data(), &more)));
+            if (more == 0) break;
+        }
+        uint32_t closed = 0;
+        XCPUFindClose(device->get(), find, &closed);
+    }
+    if (g.json) {
+        print_json(list);
+    } else if (list.empty()) {
+        print("No files.\n");
+    } else {
+        print(table.render());
+    }
+}
+
+struct GetOptions {
+    std::string module;
+    std::string path;
+    std::optional<std::string> local;
+    bool resume = false;
+};
+
+std::string base_name(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void run_get(const GetOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    const std::string local = o.local.value_or(base_name(o.path));
+    if (local.empty()) fail_usage("name the local file");
+    Session session(g);
+    auto device = session.open(ref);
+    const std::string where = o.path + " on " + device->address();
+    auto file = open_remote(*device, o.path, kGenericRead, kShareRead, kOpenExisting);
+
+    uint32_t high = 0;
+    uint32_t low = 0;
+    check_service("size of " + where, static_cast<uint32_t>(XCPUGetFileSize(
+                                          device->get(), file->handle(), &high, &low)));
+    const uint64_t size = uint64_t{high} << 32 | low;
+
+    // A resumed get goes on from the end of what the local file already holds.
+    uint64_t done = 0;
+    if (o.resume) {
+        std::ifstream existing(local, std::ios::binary | std::ios::ate);
+        if (existing) done = static_cast<uint64_t>(existing.tellg());
+        if (done > size) fail_usage(local + " is larger than " + where + "; nothing to resume");
+        if (done > 0) {
+            int32_t position_high = static_cast<int32_t>(done >> 32);
+            uint32_t position = 0;
+            check_service("seeking in " + where, static_cast<uint32_t>(XCPUSetFilePointer(
+                                                     device->get(), file->handle(),
+                                                     static_cast<int32_t>(done & 0xFFFFFFFFu),
+                                                     &position_high, kFileBegin, &position)));
+            if (position != static_cast<uint32_t>(done))
+                fail_remote(*device, "cannot seek in " + where);
+        }
+    }
+    std::ofstream out(local, std::ios::binary | (done > 0 ? std::ios::app : std::ios::trunc));
+    if (!out) fail_usage("cannot write " + local);
+
+    ProgressBar bar(size, kProgressAfter);
+    bar.update(done);
+    std::array<uint8_t, kChunk> chunk{};
+    while (done < size) {
+        uint32_t read = 0;
+        uint32_t ok = 0;
+        check_service("reading " + where,
+                      static_cast<uint32_t>(XCPUReadFile(device->get(), file->handle(),
+                                                         chunk.data(), kChunk, &read, &ok)));
+        if (ok == 0) fail_remote(*device, "cannot read " + where);
+        if (read == 0) break;  // the file ended sooner than its size said
+        out.write(reinterpret_cast<const char*>(chunk.data()), std::min<uint32_t>(read, kChunk));
+        if (!out) fail_usage("cannot write " + local);
+        done += std::min<uint32_t>(read, kChunk);
+        bar.update(done);
+    }
+    bar.finish();
+    if (done < size) {
+        throw Failure(kExitFailed, where + " ended after " + std::to_string(done) + " of " +
+                                       std::to_string(size) + " bytes");
+    }
+}
+
+struct PutOptions {
+    std::string module;
+    std::string local;
+    std::string path;
+};
+
+void run_put(const PutOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    std::ifstream in(o.local, std::ios::binary | std::ios::ate);
+    if (!in) fail_usage("cannot read " + o.local);
+    const auto size = static_cast<uint64_t>(in.tellg());
+    in.seekg(0);
+    Session session(g);
+    auto device = session.open(ref);
+    const std::string where = o.path + " on " + device->address();
+    auto file = open_remote(*device, o.path, kGenericWrite, 0, kCreateAlways);
+
+    ProgressBar bar(size, kProgressAfter);
+    std::array<uint8_t, kChunk> chunk{};
+    for (uint64_t done = 0; done < size;) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, size - done));
+        in.read(reinterpret_cast<char*>(chunk.data()), n);
+        if (!in) fail_usage("cannot read " + o.local);
+        uint32_t written = 0;
+        uint32_t ok = 0;
+        check_service("writing " + where,
+                      static_cast<uint32_t>(XCPUWriteFile(device->get(), file->handle(),
+                                                          chunk.data(), n, &written, &ok)));
+        if (ok == 0 || written != n) fail_remote(*device, "cannot write " + where);
+        done += n;
+        bar.update(done);
+    }
+    bar.finish();
+}
+
+struct PathsOptions {
+    std::string module;
+    std::vector<std::string> paths;
+    bool directory = false;
+};
+
+void run_rm(const PathsOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    for (const std::string& path : o.paths) {
+        uint32_t ok = 0;
+        const std::string where = path + " on " + device->address();
+        check_service("removing " + where,
+                      static_cast<uint32_t>(
+                          o.directory ? XCPURemoveDirectory(device->get(), path.c_str(), &ok)
+                                      : XCPUDeleteFile(device->get(), path.c_str(), &ok)));
+        if (ok == 0) fail_remote(*device, "cannot remove " + where);
+    }
+}
+
+void run_mkdir(const PathsOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    for (const std::string& path : o.paths) {
+        std::array<uint8_t, 12> security{};  // no security attributes
+        uint32_t ok = 0;
+        const std::string where = path + " on " + device->address();
+        check_service("creating " + where, static_cast<uint32_t>(XCPUCreateDirectory(
+                                               device->get(), path.c_str(), security.data(), &ok)));
+        if (ok == 0) fail_remote(*device, "cannot create " + where);
+    }
+}
+
+}  // namespace
+
+void add_files(CLI::App& app, const GlobalOptions& options) {
+    CLI::App* files =
+        app.add_subcommand("files", "List, copy and remove a controller module's files");
+    files->require_subcommand(1);
+
+    auto ls = std::make_shared<LsOptions>();
+    CLI::App* cmd =
+        files->add_subcommand("ls", "List a directory (or the files a pattern matches)");
+    cmd->add_option("MODULE", ls->module, kModuleHelp)->required();
+    cmd->add_option("PATH", ls->path, "directory or pattern, e.g. \\\\Storage or \\\\*.txt")
+        ->required();
+    cmd->callback([ls, &options] { run_ls(*ls, options); });
+
+    auto get = std::make_shared<GetOptions>();
+    cmd = files->add_subcommand("get", "Copy a file from the module");
+    cmd->add_option("MODULE", get->module, kModuleHelp)->required();
+    cmd->add_option("PATH", get->path, "the module's file")->required();
+    cmd->add_option("LOCAL", get->local, "where to put it (default: its name, here)");
+    cmd->add_flag("--resume", get->resume,
+                  "go on from the end of LOCAL, after a get that was cut short");
+    cmd->footer(kProgressNote);
+    cmd->callback([get, &options] { run_get(*get, options); });
+
+    auto put = std::make_shared<PutOptions>();
+    cmd = files->add_subcommand("put", "Copy a file to the module (replacing it)");
+    cmd->add_option("MODULE", put->module, kModuleHelp)->required();
+    cmd->add_option("LOCAL", put->local, "the file to copy")->required();
+    cmd->add_option("PATH", put->path, "the module's file")->required();
+    cmd->footer(kProgressNote);
+    cmd->callback([put, &options] { run_put(*put, options); });
+
+    auto rm = std::make_shared<PathsOptions>();
+    cmd = files->add_subcommand("rm", "Remove files (directories with --dir)");
+    cmd->add_option("MODULE", rm->module, kModuleHelp)->required();
+    cmd->add_option("PATH", rm->paths, "the module's files")->required();
+    cmd->add_flag("--dir", rm->directory, "remove empty directories instead");
+    cmd->callback([rm, &options] { run_rm(*rm, options); });
+
+    auto mkdir = std::make_shared<PathsOptions>();
+    cmd = files->add_subcommand("mkdir", "Create directories");
+    cmd->add_option("MODULE", mkdir->module, kModuleHelp)->required();
+    cmd->add_option("PATH", mkdir->paths, "the directories to create")->required();
+    cmd->callback([mkdir, &options] { run_mkdir(*mkdir, options); });
+}
+
+}  // namespace zeb::cli

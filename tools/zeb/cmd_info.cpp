@@ -1,0 +1,193 @@
+// zeb info, zeb base, zeb diag: what a module says about itself, its base of slots, and how
+// its network and its work are going.
+#include <array>
+#include <memory>
+
+#include "blocks.h"
+#include "commands.h"
+#include "failure.h"
+#include "io_stream.h"
+#include "output.h"
+#include "session.h"
+
+namespace zeb::cli {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 191;  // the most an identity reply carries
+constexpr uint16_t kBaseDefSize = 991;   // the most a base-definition reply carries
+constexpr uint16_t kStatsSize = 191;
+constexpr uint16_t kStatusSize = 589;
+
+using ReadBlock = uint32_t (*)(ZEBDevice*, uint8_t*, uint32_t);
+
+// The block as delivered; the read does not say its length, so the buffer starts zeroed.
+std::array<uint8_t, kBlockSize> read_block(Device& device, ReadBlock read, const char* what) {
+    std::array<uint8_t, kBlockSize> block{};
+    check(std::string(what) + " of " + device.address(),
+          read(device.get(), block.data(), block.size()));
+    return block;
+}
+
+std::string section(const std::string& title, const Fields& fields) {
+    std::string body = render_fields(fields);
+    std::string out = title + "\n";
+    for (std::size_t start = 0; start < body.size();) {
+        const std::size_t end = body.find('\n', start);
+        out += "  " + body.substr(start, end - start + 1);
+        start = end + 1;
+    }
+    return out;
+}
+
+struct ModuleOnly {
+    std::string module;
+};
+
+void run_info(const ModuleOnly& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    const auto version = read_block(*device, ZEBReadVersionInfo, "version block");
+    const auto def = read_block(*device, ZEBReadDeviceDef, "device definition");
+    const auto support = read_block(*device, ZEBReadSupportInfo, "support block");
+    const Decoded v = decode_version(version);
+    const Decoded d = decode_device_def(def);
+    const Decoded s = decode_support(support);
+    if (g.json) {
+        Json out;
+        out["address"] = device->address();
+        out["version"] = v.json;
+        out["device_definition"] = d.json;
+        out["support"] = s.json;
+        print_json(out);
+        return;
+    }
+    print("Module " + device->address() + "\n\n" + section("Version", v.fields) + "\n" +
+          section("Device definition", d.fields) + "\n" + section("Support", s.fields));
+}
+
+struct BaseOptions {
+    std::string module;
+    bool init = false;
+    std::optional<uint32_t> rescan;
+};
+
+BaseLayout read_layout(Device& device) {
+    std::array<uint8_t, kBaseDefSize> buffer{};
+    buffer[0] = 0xB1;  // asks for the extended item format
+    uint16_t size = kBaseDefSize;
+    check("base definition of " + device.address(),
+          ZEBReadBaseDef(device.get(), buffer.data(), &size));
+    return parse_base_definition(std::span(buffer).first(size));
+}
+
+void run_base(const BaseOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    std::array<uint8_t, kBaseDefSize> reply{};
+    uint16_t size = kBaseDefSize;
+    if (o.init) {
+        check("initialising the base of " + device->address(),
+              ZEBInitBaseDef(device->get(), reply.data(), &size));
+    } else if (o.rescan) {
+        check("rescanning the base of " + device->address(),
+              ZEBRescanBase(device->get(), *o.rescan, reply.data(), &size));
+    }
+    const BaseLayout layout = read_layout(*device);
+    if (g.json) {
+        Json list = Json::array();
+        for (const SlotLayout& s : layout) {
+            list.push_back({{"slot", s.slot},
+                            {"record_kind", s.kind},
+                            {"id", s.ident},
+                            {"bit_inputs", s.counts.bit_in},
+                            {"bit_outputs", s.counts.bit_out},
+                            {"word_inputs", s.counts.word_in},
+                            {"word_outputs", s.counts.word_out},
+                            {"dword_inputs", s.counts.dword_in},
+                            {"dword_outputs", s.counts.dword_out}});
+        }
+        print_json(list);
+        return;
+    }
+    if (layout.empty()) {
+        print("No slots described.\n");
+        return;
+    }
+    Table table({"SLOT", "RECORD", "ID", "BIT-IN", "BIT-OUT", "WORD-IN", "WORD-OUT", "32BIT-IN",
+                 "32BIT-OUT"});
+    for (const SlotLayout& s : layout) {
+        const PointCounts& c = s.counts;
+        table.add({std::to_string(s.slot), std::to_string(s.kind), std::to_string(s.ident),
+                   std::to_string(c.bit_in), std::to_string(c.bit_out), std::to_string(c.word_in),
+                   std::to_string(c.word_out), std::to_string(c.dword_in),
+                   std::to_string(c.dword_out)});
+    }
+    print(table.render());
+}
+
+struct DiagOptions {
+    std::string module;
+    bool clear = false;
+    bool pet = false;
+};
+
+void run_diag(const DiagOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    if (o.pet) check("keep-alive to " + device->address(), ZEBPetDevice(device->get()));
+
+    std::array<uint8_t, kStatsSize> stats{};
+    uint16_t stats_size = kStatsSize;
+    check("Ethernet statistics of " + device->address(),
+          ZEBReadEthernetStats(device->get(), stats.data(), &stats_size, o.clear ? 1 : 0));
+    std::array<uint8_t, kStatusSize> status{};
+    uint16_t status_size = kStatusSize;
+    check("module status of " + device->address(),
+          ZEBReadModuleStatus(device->get(), status.data(), &status_size, o.clear ? 1 : 0));
+
+    const Decoded e = decode_ethernet_stats(std::span(stats).first(stats_size));
+    const Decoded s = decode_module_status(std::span(status).first(status_size));
+    if (g.json) {
+        Json out;
+        out["address"] = device->address();
+        out["ethernet"] = e.json;
+        out["status"] = s.json;
+        print_json(out);
+        return;
+    }
+    print("Module " + device->address() + "\n\n" + section("Ethernet", e.fields) + "\n" +
+          section("Module status", s.fields));
+}
+
+}  // namespace
+
+void add_info(CLI::App& app, const GlobalOptions& options) {
+    auto info = std::make_shared<ModuleOnly>();
+    CLI::App* cmd = app.add_subcommand(
+        "info", "Show a module's version, device definition and the functions it serves");
+    cmd->add_option("MODULE", info->module, kModuleHelp)->required();
+    cmd->callback([info, &options] { run_info(*info, options); });
+
+    auto base = std::make_shared<BaseOptions>();
+    cmd = app.add_subcommand("base", "Show the slots of a module's base with their I/O counts");
+    cmd->add_option("MODULE", base->module, kModuleHelp)->required();
+    auto* init = cmd->add_flag("--init", base->init,
+                               "ask the module to initialise its base definition first");
+    cmd->add_option("--rescan", base->rescan,
+                    "ask the module to rescan its base first, sending this value")
+        ->excludes(init);
+    cmd->callback([base, &options] { run_base(*base, options); });
+
+    auto diag = std::make_shared<DiagOptions>();
+    cmd = app.add_subcommand("diag", "Show a module's Ethernet statistics and status");
+    cmd->add_option("MODULE", diag->module, kModuleHelp)->required();
+    cmd->add_flag("--clear", diag->clear, "clear the counters after reading them");
+    cmd->add_flag("--pet", diag->pet, "send a keep-alive first");
+    cmd->callback([diag, &options] { run_diag(*diag, options); });
+}
+
+}  // namespace zeb::cli

@@ -1,0 +1,242 @@
+// zeb serial send|recv|setup: the module's own serial ports.
+#include <array>
+#include <chrono>
+#include <memory>
+
+#include "commands.h"
+#include "failure.h"
+#include "interrupt.h"
+#include "output.h"
+#include "record_view.h"
+#include "session.h"
+
+namespace zeb::cli {
+
+namespace {
+
+constexpr uint32_t kPlainWriteLimit = 196;  // less the header size
+constexpr uint32_t kPortWriteLimit = 195;
+constexpr uint16_t kReadChunk = 187;  // the most a 200-byte reply carries
+constexpr unsigned kPollMs = 20;
+
+constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
+constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+constexpr const char* kFlows[] = {"none", "rts-cts", "xon-xoff"};
+
+template <std::size_t N>
+std::optional<uint8_t> index_of(const char* const (&names)[N], const std::string& text) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (text == names[i]) return static_cast<uint8_t>(i);
+    }
+    return std::nullopt;
+}
+
+template <std::size_t N>
+std::string name_of(const char* const (&names)[N], uint8_t value) {
+    return value < N ? names[value] : std::to_string(value) + "?";
+}
+
+std::string port_text(const std::optional<uint32_t>& port) {
+    return port ? "port " + std::to_string(*port) : "the default port";
+}
+
+// Whether a result is the module's status word, sign-extended: such a reply still carries its
+// bytes. Library codes, Winsock numbers and the re-send warning are not.
+bool module_status(uint32_t r) {
+    const bool positive = r >= 1 && r < 0x8000u && r != ZEBWARN_RETRIED && (r < 10000 || r > 11999);
+    return positive || r >= 0xFFFF8000u;
+}
+
+struct SendOptions {
+    std::string module;
+    std::optional<uint32_t> port;
+    std::optional<std::string> data;
+    bool hex = false;
+    std::optional<std::string> file;
+};
+
+void run_send(const SendOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Bytes data;
+    if (!o.hex && !o.file && o.data) {
+        const auto text = parse_escaped_text(*o.data);
+        if (!text) fail_usage("'" + *o.data + "': a bad escape (\\n \\r \\t \\0 \\\\ \\xHH)");
+        data = *text;
+    } else {
+        data = value_argument(o.data, o.hex, o.file);
+    }
+    Session session(g);
+    auto device = session.open(ref);
+    ZEBDevice* d = device->get();
+    const uint32_t limit = (o.port ? kPortWriteLimit : kPlainWriteLimit) - d->DataOffset;
+    for (std::size_t done = 0; done < data.size();) {
+        const auto n = static_cast<uint32_t>(std::min<std::size_t>(limit, data.size() - done));
+        const uint32_t result = o.port ? ZEBWriteCommEx(d, *o.port, n, data.data() + done)
+                                       : ZEBWriteComm(d, n, data.data() + done);
+        check("sending to " + port_text(o.port) + " of " + device->address(), result);
+        done += n;
+    }
+}
+
+struct RecvOptions {
+    std::string module;
+    std::optional<uint32_t> port;
+    uint32_t count = 65535;
+    unsigned wait_ms = 0;
+    bool hex = false;
+    bool raw = false;
+};
+
+void run_recv(const RecvOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    Session session(g);
+    auto device = session.open(ref);
+    ZEBDevice* d = device->get();
+    const std::string where = port_text(o.port) + " of " + device->address();
+    catch_interrupt();
+
+    Bytes data;
+    uint32_t notice = 0;  // a status that came with bytes
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(o.wait_ms);
+    while (data.size() < o.count && notice == 0 && !interrupted()) {
+        uint16_t available = 0;
+        const uint32_t result =
+            o.port ? ZEBGetRXAvailableEx(d, *o.port, &available) : ZEBGetRXAvailable(d, &available);
+        check("receive queue of " + where, result);
+        if (available == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) break;
+            sleep_ms(kPollMs);
+            continue;
+        }
+        std::array<uint8_t, kReadChunk> chunk{};
+        uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(
+            {available, kReadChunk, static_cast<uint32_t>(o.count - data.size())}));
+        const uint32_t read =
+            o.port ? ZEBReadCommEx(d, *o.port, &n, chunk.data()) : ZEBReadComm(d, &n, chunk.data());
+        // The bytes come whatever the status says; a status still ends the read.
+        if (!ZEB_SUCCEEDED(read) && !module_status(read)) fail_result("reading " + where, read);
+        data.insert(data.end(), chunk.begin(), chunk.begin() + std::min<uint16_t>(n, kReadChunk));
+        if (!ZEB_SUCCEEDED(read)) notice = read;
+    }
+    if (g.json) {
+        print_json(record_json(data));
+    } else if (o.raw) {
+        print(std::string(data.begin(), data.end()));
+    } else if (o.hex) {
+        print(hex_text(data) + "\n");
+    } else {
+        print(escaped_text(data) + "\n");
+    }
+    if (notice != 0) fail_result("reading " + where, notice);
+}
+
+struct SetupOptions {
+    std::string module;
+    std::optional<uint32_t> port;
+    std::optional<uint32_t> baud;
+    std::optional<unsigned> data_bits;
+    std::optional<std::string> parity;
+    std::optional<std::string> stop_bits;
+    std::optional<std::string> flow;
+};
+
+ZEBSerialSetup read_setup(ZEBDevice* d, const std::optional<uint32_t>& port,
+                          const std::string& where) {
+    ZEBSerialSetup setup{};
+    check("line settings of " + where,
+          port ? ZEBReadSerialPortSetupEx(d, *port, &setup) : ZEBReadSerialPortSetup(d, &setup));
+    return setup;
+}
+
+void run_setup(const SetupOptions& o, const GlobalOptions& g) {
+    const ModuleRef ref = module_argument(o.module);
+    const auto parity = o.parity ? index_of(kParities, *o.parity) : std::nullopt;
+    const auto stop = o.stop_bits ? index_of(kStopBits, *o.stop_bits) : std::nullopt;
+    const auto flow = o.flow ? index_of(kFlows, *o.flow) : std::nullopt;
+    if (o.parity && !parity) fail_usage("--parity: none, odd, even, mark or space");
+    if (o.stop_bits && !stop) fail_usage("--stop-bits: 1, 1.5 or 2");
+    if (o.flow && !flow) fail_usage("--flow: none, rts-cts or xon-xoff");
+
+    Session session(g);
+    auto device = session.open(ref);
+    ZEBDevice* d = device->get();
+    const std::string where = port_text(o.port) + " of " + device->address();
+    ZEBSerialSetup setup = read_setup(d, o.port, where);
+    if (o.baud || o.data_bits || parity || stop || flow) {
+        if (o.baud) {
+            for (int i = 0; i < 4; ++i) setup.Data[i] = static_cast<uint8_t>(*o.baud >> (8 * i));
+        }
+        if (o.data_bits) setup.Data[4] = static_cast<uint8_t>(*o.data_bits);
+        if (parity) setup.Data[5] = *parity;
+        if (stop) setup.Data[6] = *stop;
+        if (flow) setup.Data[7] = *flow;
+        check("setting up " + where, o.port ? ZEBSetupSerialPortEx(d, *o.port, &setup, 1)
+                                            : ZEBSetupSerialPort(d, &setup, 1));
+        setup = read_setup(d, o.port, where);
+    }
+    const std::span<const uint8_t> s(setup.Data, sizeof setup.Data);
+    const uint32_t baud = le32(s, 0);
+    if (g.json) {
+        print_json({{"baud", baud},
+                    {"data_bits", s[4]},
+                    {"parity", name_of(kParities, s[5])},
+                    {"stop_bits", name_of(kStopBits, s[6])},
+                    {"flow", name_of(kFlows, s[7])}});
+        return;
+    }
+    print(render_fields({{"baud", std::to_string(baud)},
+                         {"data bits", std::to_string(s[4])},
+                         {"parity", name_of(kParities, s[5])},
+                         {"stop bits", name_of(kStopBits, s[6])},
+                         {"flow control", name_of(kFlows, s[7])}}));
+}
+
+void add_port(CLI::App* cmd, std::optional<uint32_t>& port) {
+    cmd->add_option("--port", port, "the port, counted from 1 (default: the module's choice)")
+        ->check(CLI::Range(1, 256));
+}
+
+}  // namespace
+
+void add_serial(CLI::App& app, const GlobalOptions& options) {
+    CLI::App* serial =
+        app.add_subcommand("serial", "Send, receive and set up the module's serial ports");
+    serial->require_subcommand(1);
+
+    auto send = std::make_shared<SendOptions>();
+    CLI::App* cmd = serial->add_subcommand("send", "Send bytes out of a port");
+    cmd->add_option("MODULE", send->module, kModuleHelp)->required();
+    cmd->add_option("DATA", send->data,
+                    "text with \\r \\n \\t \\0 \\\\ \\xHH escapes (hex with --hex)");
+    add_port(cmd, send->port);
+    cmd->add_flag("--hex", send->hex, "DATA is hex bytes");
+    cmd->add_option("--file", send->file, "send the bytes of this file");
+    cmd->callback([send, &options] { run_send(*send, options); });
+
+    auto recv = std::make_shared<RecvOptions>();
+    cmd = serial->add_subcommand("recv", "Show the bytes a port has received");
+    cmd->add_option("MODULE", recv->module, kModuleHelp)->required();
+    add_port(cmd, recv->port);
+    cmd->add_option("--count", recv->count, "take at most this many bytes")
+        ->check(CLI::Range(1, 65535));
+    cmd->add_option("--wait", recv->wait_ms,
+                    "keep waiting this many milliseconds for bytes to come (default: take what "
+                    "is there)");
+    auto* hex = cmd->add_flag("--hex", recv->hex, "show hex bytes");
+    cmd->add_flag("--raw", recv->raw, "write the bytes as they are")->excludes(hex);
+    cmd->callback([recv, &options] { run_recv(*recv, options); });
+
+    auto setup = std::make_shared<SetupOptions>();
+    cmd = serial->add_subcommand("setup", "Show a port's line settings, or change some of them");
+    cmd->add_option("MODULE", setup->module, kModuleHelp)->required();
+    add_port(cmd, setup->port);
+    cmd->add_option("--baud", setup->baud, "bits per second");
+    cmd->add_option("--data-bits", setup->data_bits, "5 to 8")->check(CLI::Range(5, 8));
+    cmd->add_option("--parity", setup->parity, "none, odd, even, mark or space");
+    cmd->add_option("--stop-bits", setup->stop_bits, "1, 1.5 or 2");
+    cmd->add_option("--flow", setup->flow, "none, rts-cts or xon-xoff");
+    cmd->footer("Settings not given stay as they are; the new settings are read back and shown.");
+    cmd->callback([setup, &options] { run_setup(*setup, options); });
+}
+
+}  // namespace zeb::cli

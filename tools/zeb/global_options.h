@@ -1,0 +1,16 @@
+// The options every command takes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zeb::cli {
+
+struct GlobalOptions {
+    std::string local;          // --local: the IPv4 address to send from ("" = any)
+    bool json = false;          // --json: JSON on standard output instead of tables
+    uint16_t timeout_ms = 250;  // --timeout: how long to wait for one reply
+    uint16_t retries = 2;       // --retries: re-sends after a time-out
+};
+
+}  // namespace zeb::cli

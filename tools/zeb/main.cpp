@@ -1,0 +1,5 @@
+#include "app.h"
+
+int main(int argc, char** argv) {
+    return zeb::cli::run(argc, argv);
+}

@@ -1,0 +1,28 @@
+// What a module is, read from the module itself: its kind from the device definition, its
+// name and number from its setup records.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "zeb.h"
+
+namespace zeb::cli {
+
+inline constexpr uint16_t kSetupName = 0x16;
+inline constexpr uint16_t kSetupNumber = 0x20;
+
+struct ModuleFacts {
+    std::optional<uint8_t> kind;  // byte 2 of the device definition
+    std::optional<std::string> name;
+    std::optional<uint32_t> number;
+};
+
+// Reads what the module answers; a field the module does not give stays empty.
+ModuleFacts read_facts(ZEBDevice* device);
+
+// "Qx-RIO", "node", or "kind N".
+std::string kind_name(uint8_t kind);
+
+}  // namespace zeb::cli
