@@ -64,6 +64,7 @@ int run(int argc, char** argv) {
     add_mem(app, options);
     add_serial(app, options);
     add_ping(app, options);
+    add_files(app, options);
     add_footer(app);
 
     try {

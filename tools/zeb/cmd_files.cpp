@@ -1,11 +1,6 @@
 // zeb files ls|get|put|rm|mkdir: a controller module's files, through its remote file services
 // (the XCPU... functions, which carry out the Windows file functions on the module).
 //
-// TODO: not built yet. It joins the program once the library exports the XCPU remote-file
-// functions: add cmd_files.cpp to the zeb target in CMakeLists.txt, call add_files(app,
-// options) in app.cpp, and match the output pointer types below to their declarations in zeb.h
-// (written here as uint32_t* for the 32-bit outputs and int32_t* for the high part of a file
-// position).
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -94,6 +89,12 @@ uint64_t le64_of(const FindData& d, std::size_t high_at, std::size_t low_at) {
 }
 
 // The UTF-16 name as UTF-8 (code units outside the basic plane are taken one by one).
+// The find record as the library's type: the same 560 bytes, filled and read whole.
+ZEBFindData* as_find_data(FindData& d) {
+    static_assert(sizeof(ZEBFindData) == kFindDataSize);
+    return reinterpret_cast<ZEBFindData*>(d.data());
+}
+
 std::string find_name(const FindData& d) {
     std::string name;
     for (std::size_t at = 40; at + 1 < d.size(); at += 2) {
@@ -141,7 +142,7 @@ void run_ls(const LsOptions& o, const GlobalOptions& g) {
     uint32_t find = kInvalidHandle;
     check_service("listing " + search + " on " + device->address(),
                   static_cast<uint32_t>(
-                      XCPUFindFirstFile(device->get(), search.c_str(), data.data(), &find)));
+                      XCPUFindFirstFile(device->get(), search.c_str(), as_find_data(data), &find)));
     Json list = Json::array();
     Table table({"TYPE", "SIZE", "MODIFIED", "NAME"});
     if (find == kInvalidHandle) {
@@ -166,7 +167,7 @@ void run_ls(const LsOptions& o, const GlobalOptions& g) {
             uint32_t more = 0;
             check_service(
                 "listing " + search + " on " + device->address(),
-                static_cast<uint32_t>(XCPUFindNextFile(device->get(), find, data.data(), &more)));
+                static_cast<uint32_t>(XCPUFindNextFile(device->get(), find, as_find_data(data), &more)));
             if (more == 0) break;
         }
         uint32_t closed = 0;
@@ -312,11 +313,11 @@ void run_mkdir(const PathsOptions& o, const GlobalOptions& g) {
     Session session(g);
     auto device = session.open(ref);
     for (const std::string& path : o.paths) {
-        std::array<uint8_t, 12> security{};  // no security attributes
+        ZEBSecurityAttributes security{};  // no security attributes
         uint32_t ok = 0;
         const std::string where = path + " on " + device->address();
         check_service("creating " + where, static_cast<uint32_t>(XCPUCreateDirectory(
-                                               device->get(), path.c_str(), security.data(), &ok)));
+                                               device->get(), path.c_str(), &security, &ok)));
         if (ok == 0) fail_remote(*device, "cannot create " + where);
     }
 }
