@@ -125,6 +125,7 @@ std::vector<Outgoing> Rack::serve(Module& m, const Request& req, size_t len, boo
     if (drop_request(faults, &why)) {
         // Lost before the module read it: missed by its interface, not received.
         ++m.counters.dropped;
+        ++m.counters.dropped_by_function[code];
         ++m.diagnostics.lost;
         ++m.diagnostics.ethernet.missed;
         log(head + why);
@@ -148,6 +149,7 @@ std::vector<Outgoing> Rack::serve(Module& m, const Request& req, size_t len, boo
     log(head + ex.log + fault_note(faults));
     std::vector<Outgoing> out =
         reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc);
+    apply_random_faults(faults, req.sequence, out, m.counters.faults_by_function[code]);
     EthernetCounters& c = m.diagnostics.ethernet;
     for (const Outgoing& o : out) {
         ++c.frames_out;
