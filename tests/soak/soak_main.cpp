@@ -10,6 +10,7 @@
 //          [--crc on|off] [--threads N] [--timeout MS] [--retries N] [--seed N] [--only FAMILY]
 //
 // Run it inside a private network namespace (scripts/soak does): it serves the module port.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -318,13 +319,18 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(n.first),
                     static_cast<unsigned long long>(n.second));
     }
+    // The most frequent failures; a damaged status word can make many different ones.
+    std::vector<std::pair<uint64_t, uint32_t>> by_count;
+    for (const auto& [code, n] : totals.failures) by_count.emplace_back(n, code);
+    std::sort(by_count.rbegin(), by_count.rend());
     std::string codes;
-    for (const auto& [code, n] : totals.failures) {
+    for (size_t i = 0; i < by_count.size() && i < 6; ++i) {
         char item[48];
-        std::snprintf(item, sizeof item, "%s0x%X: %llu", codes.empty() ? "" : ", ", code,
-                      static_cast<unsigned long long>(n));
+        std::snprintf(item, sizeof item, "%s0x%X: %llu", codes.empty() ? "" : ", ",
+                      by_count[i].second, static_cast<unsigned long long>(by_count[i].first));
         codes += item;
     }
+    if (by_count.size() > 6) codes += ", " + std::to_string(by_count.size() - 6) + " other results";
     if (!codes.empty()) std::printf("  failures by result: %s\n", codes.c_str());
     for (const std::string& note : totals.notes) std::printf("  %s\n", note.c_str());
     std::printf("counters agree: %s\n", resends_agree && crc_agree && late_agree ? "yes" : "no");
