@@ -53,6 +53,9 @@ class Call {
 
     // An in/out count of room (bytes or entries): after the call it must not have grown.
     uint16_t* room(uint16_t typical = 1200, uint16_t max = 2048);
+    // A list's room that comes back as the number of answers: more than fit only with
+    // ZEBERR_BUFFER_TOO_SMALL (the entries past the room are never written).
+    uint16_t* answers_room(uint16_t typical, uint16_t max);
     int32_t* reply_room(int32_t typical = 1300);
     // Exactly n bytes of the caller's own (never a larger allocation, so that any access
     // past them is caught).
@@ -64,7 +67,7 @@ class Call {
     void add(const Bound& more);
 
     // Checks after the call.
-    void check_counts(const char* operation) const;
+    void check_counts(const char* operation, uint32_t result) const;
     uint64_t extra_bound_ms(uint32_t timeout, uint32_t retries) const;
 
     FuzzInput& in;
@@ -73,7 +76,12 @@ class Call {
 
   private:
     std::deque<std::unique_ptr<uint8_t[]>> buffers_;
-    std::deque<std::pair<uint16_t, uint16_t>> rooms_;  // (value, capacity)
+    struct Room {
+        uint16_t value;
+        uint16_t capacity;
+        bool answers;
+    };
+    std::deque<Room> rooms_;
     std::deque<std::pair<int32_t, int32_t>> reply_rooms_;
     std::vector<Bound> more_;
 };

@@ -296,14 +296,14 @@ uint32_t poll_response(Call& c) {
 }
 
 uint32_t query(Call& c) {
-    uint16_t* n = c.room(4, 64);
+    uint16_t* n = c.answers_room(4, 64);
     return ZEBQueryDevices(c.transport,
                            reinterpret_cast<ZEBDevice*>(c.buffer(*n * sizeof(ZEBDevice))), n,
                            ZEB_API_VERSION);
 }
 
 uint32_t query_data(Call& c) {
-    uint16_t* n = c.room(4, 64);
+    uint16_t* n = c.answers_room(4, 64);
     auto* list = reinterpret_cast<ZEBDevice*>(c.buffer(*n * sizeof(ZEBDevice)));
     const auto type = static_cast<uint16_t>(c.number(0xFFFF, 2));
     uint32_t length = 0;
