@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -46,6 +47,8 @@ struct Options {
 
 // Real time a call may run over its bound: scheduling on a busy machine.
 constexpr uint64_t kSlackMs = 500;
+// How long past that the watchdog waits before it calls a call stuck for good.
+constexpr uint64_t kStuckMs = 10000;
 constexpr uint32_t kQueryListenMs = 150;
 constexpr uint8_t kDiscoveryCodes[] = {0x05, 0x09};
 
@@ -142,15 +145,51 @@ struct Totals {
     std::vector<std::string> notes;
 };
 
-void work(soak::Worker& w, const std::string& only, const std::atomic<bool>& done, Totals& t) {
+// The call a worker is in, for the watchdog: when it started (ms on the steady clock, -1 when
+// between calls) and its bound.
+struct Watch {
+    std::atomic<int64_t> started{-1};
+    std::atomic<uint64_t> bound{0};
+};
+
+int64_t steady_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               SteadyClock::now().time_since_epoch())
+        .count();
+}
+
+// A call still running long past its bound never ends: report it as a hang and stop, since
+// its worker cannot be waited for.
+void watch_for_hangs(const std::deque<Watch>& watches, const Totals& t) {
+    for (const Watch& w : watches) {
+        const int64_t started = w.started.load();
+        if (started < 0) continue;
+        if (uint64_t(steady_ms() - started) > w.bound.load() + kSlackMs + kStuckMs) {
+            std::printf("a call has run %lld ms past its bound of %llu ms\n",
+                        static_cast<long long>(steady_ms() - started - int64_t(w.bound.load())),
+                        static_cast<unsigned long long>(w.bound.load()));
+            std::printf("wrong data accepted: %llu\nhangs: %llu\n",
+                        static_cast<unsigned long long>(t.wrong),
+                        static_cast<unsigned long long>(t.hangs + 1));
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+    }
+}
+
+void work(soak::Worker& w, Watch& watch, const std::string& only, const std::atomic<bool>& done,
+          Totals& t) {
     std::vector<const soak::Operation*> ops;
     for (const soak::Operation& op : soak::operations()) {
         if (only.empty() || only == op.family) ops.push_back(&op);
     }
     while (!done.load() && !ops.empty()) {
         const soak::Operation& op = *ops[w.random() % ops.size()];
+        watch.bound.store(soak::bound_ms(op, w.device));
+        watch.started.store(steady_ms());
         const auto start = SteadyClock::now();
         const soak::Outcome out = op.run(w);
+        watch.started.store(-1);
         const auto took =
             std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
         const bool hung = uint64_t(took.count()) > soak::bound_ms(op, w.device) + kSlackMs;
@@ -240,10 +279,16 @@ int main(int argc, char** argv) {
     std::atomic<bool> done{false};
     Totals totals;
     std::vector<std::thread> threads;
+    std::deque<Watch> watches;
     for (soak::Worker& w : workers)
-        threads.emplace_back([&, wp = &w] { work(*wp, o.only, done, totals); });
-    while (requests_seen(server) - before < o.exchanges)
+        threads.emplace_back([&, wp = &w, watch = &watches.emplace_back()] {
+            work(*wp, *watch, o.only, done, totals);
+        });
+    while (requests_seen(server) - before < o.exchanges) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::lock_guard<std::mutex> lock(totals.mutex);
+        watch_for_hangs(watches, totals);
+    }
     done.store(true);
     for (std::thread& t : threads) t.join();
     const uint64_t exchanges = requests_seen(server) - before;
