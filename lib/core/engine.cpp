@@ -64,7 +64,7 @@ uint32_t await_reply(ZEBDevice& d, uint8_t* reply, int32_t* length, uint32_t lim
                                    !(duplicate_of && duplicate_of->same_as(reply, *length));
         if (awaited_reply) {
             if (!check_sequence) d.LastSequence = frame::get_u16(reply + frame::kSequenceAt);
-            if (!frame::reply_crc_ok(reply, *length)) {
+            if (!frame::reply_crc_ok(d, reply, *length)) {
                 ++d.CrcErrorCount;
                 return ZEBERR_BAD_CRC;
             }

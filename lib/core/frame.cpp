@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crc16.h"
+#include "ownership.h"
 #include "state.h"
 
 namespace zeb::frame {
@@ -38,6 +39,20 @@ bool reply_crc_ok(const uint8_t* frame, int32_t length) noexcept {
     const uint16_t field = get_u16(frame + kCrcAt);
     if (field == 0) return true;
     return crc16(frame + kHeaderSize, static_cast<size_t>(length - kHeaderSize)) == field;
+}
+
+bool reply_crc_ok(ZEBDevice& device, const uint8_t* frame, int32_t length) noexcept {
+    if (!state::crc_enabled()) return true;
+    if (length < kHeaderSize) return false;
+    const uint16_t field = get_u16(frame + kCrcAt);
+    const uint16_t actual = crc16(frame + kHeaderSize, static_cast<size_t>(length - kHeaderSize));
+    uint8_t& flags = own::flags(device);
+    if (field != 0) {
+        if (actual != field) return false;
+        if (!device.Broadcast) flags |= own::kModuleSendsCrc;
+        return true;
+    }
+    return actual == 0 || !(flags & own::kModuleSendsCrc);
 }
 
 void apply_key(const char (&key)[kKeyFieldSize], uint8_t* bytes, size_t count) noexcept {

@@ -40,6 +40,12 @@ void stamp_sequence(ZEBDevice& device, uint8_t* frame) noexcept;
 // Whether a received reply's CRC is acceptable under the current CRC mode.
 bool reply_crc_ok(const uint8_t* frame, int32_t length) noexcept;
 
+// The same for a reply to `device`, which also remembers whether the device's module computes
+// CRCs. A CRC field of 0 means "not computed", but it is also the CRC of every all-zero payload
+// (a bare success status): once the module has sent a CRC, a zero field over a payload whose
+// CRC is not 0 is damage. A broadcast device hears many modules and learns nothing.
+bool reply_crc_ok(ZEBDevice& device, const uint8_t* frame, int32_t length) noexcept;
+
 // XORs `bytes` with the key text, cycling its characters; an empty key changes nothing.
 // The key ends at its first zero or after the whole field.
 void apply_key(const char (&key)[kKeyFieldSize], uint8_t* bytes, size_t count) noexcept;

@@ -12,6 +12,9 @@ namespace zeb::own {
 
 inline constexpr uint8_t kSocket = 0x01;
 inline constexpr uint8_t kPort = 0x02;
+// Not a resource, but kept in the same byte for the same reason (cleared by every open): the
+// device's module has sent a reply with a CRC in it.
+inline constexpr uint8_t kModuleSendsCrc = 0x04;
 
 inline uint8_t& flags(ZEBDevice& d) noexcept {
     return d.Reserved3[0];

@@ -16,7 +16,7 @@ class ParallelIo : public RackTest {
 };
 
 TEST_F(ParallelIo, ReadsEveryListedDeviceAndPassesOverNullEntries) {
-    uint8_t in_a[1000], in_b[1000];
+    uint8_t in_a[1000] = {}, in_b[1000] = {};
     ZEBDevice* devices[3] = {&a_, nullptr, &b_};
     uint8_t* buffers[3] = {in_a, nullptr, in_b};
     uint16_t sizes[3] = {1000, 77, 1000};
@@ -33,7 +33,7 @@ TEST_F(ParallelIo, ReadsEveryListedDeviceAndPassesOverNullEntries) {
 
 TEST_F(ParallelIo, SilentDeviceIsSentRetriesPlusOneRequestsThenTimesOut) {
     rack([](racksim::Rack& r) { r.module(1).faults.drop_fraction = 1.0; });
-    uint8_t in_a[1000], in_b[1000];
+    uint8_t in_a[1000] = {}, in_b[1000] = {};
     ZEBDevice* devices[2] = {&a_, &b_};
     uint8_t* buffers[2] = {in_a, in_b};
     uint16_t sizes[2] = {1000, 1000};
@@ -51,7 +51,7 @@ TEST_F(ParallelIo, ReplyAfterAResendEndsWithoutWarning) {
     const uint8_t out[] = {0xB1, 0x00, 0x00, 0x03, 0x04, 0x01, 0x0F, 0xFF};
     const uint8_t* sources[2] = {out, out};
     const uint16_t lengths[2] = {sizeof out, sizeof out};
-    uint8_t in_a[1000], in_b[1000];
+    uint8_t in_a[1000] = {}, in_b[1000] = {};
     ZEBDevice* devices[2] = {&a_, &b_};
     uint8_t* buffers[2] = {in_a, in_b};
     uint16_t sizes[2] = {1000, 1000};

@@ -24,7 +24,7 @@ class Waiting : public RackTest {
 TEST_F(Waiting, WaitForASilentModuleSleeps) {
     rack([](racksim::Rack& r) { r.module(0).faults.drop_fraction = 1.0; });
     ZEBDevice& d = open_device(0x7F000002, 300, 0);
-    uint8_t in[1000];
+    uint8_t in[1000] = {};
     uint16_t size = sizeof in;
     const double before = thread_cpu_seconds();
     EXPECT_EQ(ZEBReadIO(&d, in, &size), ZEBERR_TIMEOUT);

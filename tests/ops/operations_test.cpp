@@ -785,7 +785,7 @@ TEST(Operations, SocketErrorsCarryTheWarningBitAndEndAsNoData) {
     ScopedSimNetwork net;
     IpDevice dev(kModule, {100, 0, 0});
     net->fail_next(SimNetwork::Op::receive, 10054);
-    uint8_t buf[10];
+    uint8_t buf[10] = {};
     uint16_t size = 10;
     EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_NO_DATA);
     EXPECT_EQ(size, 0);
@@ -802,14 +802,14 @@ TEST(Operations, RetriedExchangesWarnOnlyWhereTheOperationReportsIt) {
     ScopedSimNetwork net;
     net->add_peer(kModule, lose_first(1, answer_with({0x00, 0x00, 0xFF})));
     IpDevice dev(kModule, {100, 1, 0});
-    uint8_t buf[100];
+    uint8_t buf[100] = {};
     uint16_t size = 100;
     EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBWARN_RETRIED);
 
     ScopedSimNetwork net2;
     net2->add_peer(kModule, lose_first(1, answer_with({1, 2, 3})));
     IpDevice dev2(kModule, {100, 1, 0});
-    uint8_t def[42];
+    uint8_t def[42] = {};
     EXPECT_EQ(ZEBReadDeviceDef(&dev2.device, def, 42), 0u);
     EXPECT_EQ(+dev2.device.ResendCount, 1);
 }
@@ -834,7 +834,7 @@ TEST(Operations, NoWaitReturnsAtOnceAndTheReplyIsCollectedLater) {
     net->add_peer(kModule, answer_with({0x00, 0x00, 0xFF}, 5));
     IpDevice dev(kModule, {100, 0, 0});
     dev.device.NoWait = 1;
-    uint8_t buf[100];
+    uint8_t buf[100] = {};
     uint16_t size = 100;
     const uint8_t out[] = {0xFF};
     EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_NO_PACKET);
@@ -860,7 +860,7 @@ TEST(Operations, BaseDefinitionWriteSendsLengthAndDataAndReadsTheFinalStatus) {
     });
     IpDevice dev(kModule, {20, 0, 0});
     const uint8_t def[] = {0x00, 0x14, 1, 0x23, 16, 16, 0, 0};
-    uint8_t buf[2];
+    uint8_t buf[2] = {};
     uint16_t size = 2;
     // The final reply comes 50 ms later: past Timeout, well within the write's extra time.
     EXPECT_EQ(ZEBWriteBaseDef(&dev.device, def, sizeof def, buf, &size), ZEBERR_BUFFER_TOO_SMALL);
@@ -914,7 +914,7 @@ TEST(Operations, AHeaderSizeOtherThan9Or16IsRefusedAndAMismatchedOneSendsNoStack
     ScopedSimNetwork net;
     net->add_peer(kModule, answer_with({0x00, 0x00}));
     IpDevice dev(kModule, {100, 0, 0});
-    uint8_t buf[4];
+    uint8_t buf[4] = {};
     uint16_t size = sizeof buf;
     dev.device.DataOffset = 12;
     EXPECT_EQ(ZEBReadIO(&dev.device, buf, &size), ZEBERR_BAD_DEVICE);

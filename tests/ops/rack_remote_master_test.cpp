@@ -54,7 +54,7 @@ TEST(RackRemoteMaster, ATunnelledReadIOReachesTheNode) {
     SimRack sim(*net, gateway_and_press(1));
     IpDevice dev(sim.endpoint(0), {100, 0, 0});
     tunnel_to(dev.device, kPressNumber);
-    uint8_t inputs[16];
+    uint8_t inputs[16] = {};
     uint16_t size = sizeof inputs;
     ASSERT_EQ(ZEBReadIO(&dev.device, inputs, &size), 0u);
     EXPECT_EQ(Bytes(inputs, inputs + size), (Bytes{0x00, 0x31, 0x5A, 0xFF}));
@@ -76,7 +76,7 @@ TEST(RackRemoteMaster, AMissingNodeAndAnUnknownCommandFail) {
     SimRack sim(*net, gateway_and_press());
     IpDevice dev(sim.endpoint(0), {100, 0, 0});
     tunnel_to(dev.device, 9);
-    uint8_t inputs[16];
+    uint8_t inputs[16] = {};
     uint16_t size = sizeof inputs;
     EXPECT_EQ(ZEBReadIO(&dev.device, inputs, &size), ZEBERR_NO_DATA);
     EXPECT_EQ(+dev->Tunnel, 1);

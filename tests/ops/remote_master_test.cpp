@@ -392,7 +392,7 @@ struct TunnelFixture : Fixture {
 TEST(Tunnel, ReadIOGoesThroughTheRemoteMasterAndLeavesTunnelSet) {
     TunnelFixture f;
     f.node_answers(0, {0, 0, 0x10, 0x11, 0xFF});
-    uint8_t buf[16];
+    uint8_t buf[16] = {};
     std::memset(buf, 0xCC, sizeof buf);
     uint16_t size = 10;
     EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 0u);
@@ -425,7 +425,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
         TunnelFixture f;
         f.node_answers(0, {0, 0});
         f.master.failing_window_writes = 1;
-        uint8_t buf[8];
+        uint8_t buf[8] = {};
         uint16_t size = 8;
         EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 0xFFFF8001u);
         EXPECT_EQ(+f.dev->device.Tunnel, 1);
@@ -436,7 +436,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
         TunnelFixture f;
         f.master.fail = true;
         f.master.fail_code[0] = 9;
-        uint8_t buf[8];
+        uint8_t buf[8] = {};
         uint16_t size = 8;
         EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), 9u);
         EXPECT_EQ(+f.dev->device.Tunnel, 1);
@@ -446,7 +446,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
         SCOPED_TRACE("remote master never answers");
         TunnelFixture f;
         f.master.never_done = true;
-        uint8_t buf[8];
+        uint8_t buf[8] = {};
         uint16_t size = 8;
         EXPECT_EQ(ZEBReadIO(f.device(), buf, &size), ZEBERR_TIMEOUT);
         EXPECT_EQ(+f.dev->device.Tunnel, 1);
@@ -456,7 +456,7 @@ TEST(Tunnel, EveryFailureLeavesTunnelSetAndStopsTheSteps) {
 TEST(Tunnel, ANodeStatusGivesNoDataNotTheOldBuffer) {
     TunnelFixture f;
     f.node_answers(0, {0, 0, 0x21, 0xFF});
-    uint8_t buf[8];
+    uint8_t buf[8] = {};
     uint16_t size = 8;
     ASSERT_EQ(ZEBReadIO(f.device(), buf, &size), 0u);
     f.node_answers(5, {0, 0, 0x22, 0xFF});
@@ -563,7 +563,7 @@ TEST(Tunnel, ATunnelledEntryOfReadIOExIsFinishedByItsStartStep) {
     TunnelFixture f;
     f.node_answers(0, {0, 0, 0x42, 0xFF});
     ZEBDevice* devices[1] = {f.device()};
-    uint8_t buf[8];
+    uint8_t buf[8] = {};
     uint8_t* buffers[1] = {buf};
     uint16_t sizes[1] = {8};
     uint32_t results[1] = {0xDEAD};

@@ -20,7 +20,7 @@ PeerHandler setup_module() {
 TEST(SetupData, EveryExchangeWaitsTenMsLongerAndTheTimeoutIsRestoredOnEveryPath) {
     ScopedSimNetwork net;
     IpDevice dev(kModule, {100, 0, 0});
-    uint8_t buf[16];
+    uint8_t buf[16] = {};
     uint16_t size = sizeof buf;
     uint16_t types[4];
     uint16_t count = 4;
@@ -101,7 +101,7 @@ TEST(ConfigData, NoWaitReturnsAtOnceAndOversizedWritesAreRefused) {
     net->add_peer(kModule, answer_with({0x00, 0x00}, 5));
     IpDevice dev(kModule, {100, 0, 0});
     dev.device.NoWait = 1;
-    uint8_t buf[8];
+    uint8_t buf[8] = {};
     uint16_t size = sizeof buf;
     const uint8_t cfg[] = {1, 2};
     const uint64_t start = net->now();
@@ -122,7 +122,7 @@ TEST(ConfigData, ARetriedReadWarnsAndDeliversWhileDiagnosticsDoNotWarn) {
     ScopedSimNetwork net;
     net->add_peer(kModule, lose_first(1, answer_with({0x00, 0x00, 7})));
     IpDevice dev(kModule, {100, 1, 0});
-    uint8_t buf[8];
+    uint8_t buf[8] = {};
     uint16_t size = sizeof buf;
     EXPECT_EQ(ZEBReadConfigData(&dev.device, buf, &size), ZEBWARN_RETRIED);
     EXPECT_EQ(size, 1);

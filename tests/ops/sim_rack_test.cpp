@@ -27,7 +27,7 @@ TEST(SimRack, ModulesAnswerAtTheirAddressesAndToBroadcasts) {
     EXPECT_EQ(sim.endpoint(1), (Endpoint{ipv4(127, 0, 0, 3), kModulePort}));
 
     IpDevice dev(sim.endpoint(0), {100, 0, 0});
-    uint8_t inputs[16];
+    uint8_t inputs[16] = {};
     uint16_t size = sizeof inputs;
     ASSERT_EQ(ZEBReadIO(&dev.device, inputs, &size), 0u);
     EXPECT_EQ(Bytes(inputs, inputs + size), (Bytes{0x00, 0x31, 0x5A, 0xFF}));
@@ -50,7 +50,7 @@ TEST(SimRack, RepliesTakeVirtualTimeAndTheRackRunsOnTheVirtualClock) {
     sim.module(0).faults.delay_ms = 70;
     IpDevice dev(sim.endpoint(0), {100, 0, 0});
     const uint64_t start = net->now();
-    uint8_t def[42];
+    uint8_t def[42] = {};
     EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), 0u);
     EXPECT_EQ(net->now() - start, 70u);
     EXPECT_EQ(sim.rack().clock().now_ms(), net->now());
@@ -76,7 +76,7 @@ TEST(SimRack, ANodeTakesProgramSpaceWritesAndAnIoModuleRefusesThem) {
 TEST(SimRack, UnpluggedAtTheEndOfItsScope) {
     ScopedSimNetwork net;
     IpDevice dev({ipv4(127, 0, 0, 2), kModulePort}, {100, 0, 0});
-    uint8_t def[42];
+    uint8_t def[42] = {};
     {
         SimRack sim(*net, two_modules());
         EXPECT_EQ(ZEBReadDeviceDef(&dev.device, def, sizeof def), 0u);

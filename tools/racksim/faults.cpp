@@ -26,6 +26,10 @@ uint16_t other_sequence(uint16_t seq) {
     return seq > 1 ? static_cast<uint16_t>(seq - 1) : 0xFFFF;
 }
 
+double uniform(uint64_t& state) {
+    return static_cast<double>(next_random(state) >> 11) * 0x1.0p-53;
+}
+
 }  // namespace
 
 bool drop_request(Faults& f, std::string* why) {
@@ -35,8 +39,7 @@ bool drop_request(Faults& f, std::string* why) {
         return true;
     }
     if (f.drop_fraction > 0) {
-        const double u = static_cast<double>(next_random(f.rng_state) >> 11) * 0x1.0p-53;
-        if (u < f.drop_fraction) {
+        if (uniform(f.rng_state) < f.drop_fraction) {
             *why = "dropped (drop_fraction)";
             return true;
         }
@@ -72,6 +75,44 @@ std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_
     Replies replies;
     add_reply_datagrams(from_ip, f, sequence, answers, crc, replies);
     return {replies.begin(), replies.end()};
+}
+
+void apply_random_faults(Faults& f, uint16_t sequence, std::vector<Outgoing>& replies,
+                         FaultTally& tally) {
+    if (replies.empty()) return;
+    if (f.late_fraction > 0 && uniform(f.rng_state) < f.late_fraction) {
+        // The whole answer late, so that a host that gave up on it meets all of it as stale.
+        for (Outgoing& o : replies) o.delay_ms += f.late_ms;
+        ++tally.late_answers;
+        tally.late += replies.size();
+        return;
+    }
+    if (f.corrupt_fraction > 0 && uniform(f.rng_state) < f.corrupt_fraction) {
+        // The last reply only: an earlier one (an acknowledgement) that fails its check would
+        // leave the rest of the answer arriving unasked.
+        Bytes& b = replies.back().bytes;
+        const uint64_t r = next_random(f.rng_state);
+        const size_t at = b.size() > 9 ? 9 + r % (b.size() - 9) : 5;
+        b[at] ^= static_cast<uint8_t>(1 + (r >> 32) % 255);
+        ++tally.corrupted;
+    }
+    if (f.duplicate_fraction <= 0 && f.stray_fraction <= 0) return;
+    std::vector<Outgoing> out;
+    out.reserve(replies.size() * 2);
+    for (Outgoing& o : replies) {
+        const double u = uniform(f.rng_state);
+        if (u < f.duplicate_fraction) {
+            out.push_back(o);
+            ++tally.duplicated;
+        } else if (u < f.duplicate_fraction + f.stray_fraction) {
+            Outgoing stray = o;
+            set_u16(&stray.bytes[3], other_sequence(sequence));
+            out.push_back(std::move(stray));
+            ++tally.strays;
+        }
+        out.push_back(std::move(o));
+    }
+    replies = std::move(out);
 }
 
 std::string fault_note(const Faults& f) {

@@ -26,6 +26,11 @@ class Replies;
 void add_reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
                          const std::vector<Answer>& answers, bool crc, Replies& out);
 
+// Applies the random reply faults to the datagrams of one answered request (as made by
+// reply_datagrams) and counts what they did in `tally`.
+void apply_random_faults(Faults& f, uint16_t sequence, std::vector<Outgoing>& replies,
+                         FaultTally& tally);
+
 // A short note of the faults that shaped the replies, for the log ("" when none).
 std::string fault_note(const Faults& f);
 

@@ -118,7 +118,25 @@ struct Faults {
     bool magic_zqq = false;           // replies carry the magic "ZQQ"
     bool broadcast_only = false;      // the discovery answer says "reach me by broadcast only"
     uint64_t rng_state = 0;           // drop_fraction's generator; set from `seed` by the rack
+    // Faults drawn at random for each answered request (shares of 0..1, from the same
+    // generator): all its replies late by `late_ms`, its last reply with a body byte changed
+    // after the CRC was taken, and for each reply a copy sent twice or a copy with another
+    // sequence number sent first (at most one of these per reply).
+    double late_fraction = 0.0;
+    uint32_t late_ms = 0;
+    double corrupt_fraction = 0.0;
+    double duplicate_fraction = 0.0;
+    double stray_fraction = 0.0;
     bool operator==(const Faults&) const = default;
+};
+
+// What the random faults did, in datagrams.
+struct FaultTally {
+    uint64_t late_answers = 0;  // requests whose replies were all sent late
+    uint64_t late = 0;          // replies sent late
+    uint64_t corrupted = 0;     // replies with a changed body byte
+    uint64_t duplicated = 0;    // extra copies sent
+    uint64_t strays = 0;        // copies with another sequence number
 };
 
 struct Counters {
@@ -126,6 +144,8 @@ struct Counters {
     uint64_t dropped = 0;   // of those, dropped by a fault
     uint64_t answered = 0;  // requests that got a reply
     std::map<uint8_t, uint64_t> by_function;  // answered requests per function code
+    std::map<uint8_t, uint64_t> dropped_by_function;
+    std::map<uint8_t, FaultTally> faults_by_function;  // what the random faults did
 };
 
 // What the module says about itself and where it is. Its name and number are setup records.

@@ -1,6 +1,7 @@
 #include "rack.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdio>
 
 #include "faults.h"
@@ -168,6 +169,7 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
     if (drop_request(faults, &why)) {
         // Lost before the module read it: missed by its interface, not received.
         ++m.counters.dropped;
+        ++m.counters.dropped_by_function[code];
         ++m.diagnostics.lost;
         ++m.diagnostics.ethernet.missed;
         if (logging()) log(head() + why);
@@ -197,6 +199,15 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
     if (logging()) log(head() + ex.log + fault_note(faults));
     const size_t first = out.size();
     add_reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc, out);
+    if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 ||
+        faults.duplicate_fraction > 0 || faults.stray_fraction > 0) {
+        // Only this request's replies meet the random faults (and only then is a copy made).
+        std::vector<Outgoing> mine(std::make_move_iterator(out.begin() + first),
+                                   std::make_move_iterator(out.end()));
+        out.resize(first);
+        apply_random_faults(faults, req.sequence, mine, m.counters.faults_by_function[code]);
+        for (Outgoing& o : mine) out.push_back(std::move(o));
+    }
     EthernetCounters& c = m.diagnostics.ethernet;
     for (size_t i = first; i < out.size(); ++i) {
         ++c.frames_out;
