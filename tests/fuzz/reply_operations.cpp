@@ -67,6 +67,37 @@ ZEBSerialSetup* serial_setup(Call& c) {
     return setup;
 }
 
+// The controller services return a signed result, compared here as the library's unsigned one.
+uint32_t u32(int32_t r) {
+    return static_cast<uint32_t>(r);
+}
+
+// Outputs in buffers of exactly their size, so that a write past them is caught.
+uint32_t* out32(Call& c) {
+    return reinterpret_cast<uint32_t*>(c.buffer(sizeof(uint32_t)));
+}
+
+template <class Record>
+Record* record(Call& c) {
+    return reinterpret_cast<Record*>(c.buffer(sizeof(Record)));
+}
+
+uint32_t xcpu_read_file(Call& c) {
+    const uint32_t file = c.number(64, 1);
+    const uint32_t count = c.number(1600, 100);
+    uint8_t* buffer = c.buffer(count);
+    uint32_t* got = out32(c);
+    return u32(XCPUReadFile(c.dev, file, buffer, count, got, out32(c)));
+}
+
+uint32_t xcpu_file_time(Call& c) {
+    const uint32_t file = c.number(64, 1);
+    auto* creation = record<ZEBFileTime>(c);
+    auto* access = record<ZEBFileTime>(c);
+    auto* write = record<ZEBFileTime>(c);
+    return u32(XCPUGetFileTime(c.dev, file, creation, access, write, out32(c)));
+}
+
 // A Vireo transfer goes in 256-byte chunks of three exchanges and a poll phase each.
 Bound vireo_chunks(uint32_t count) {
     const uint32_t chunks = (count + 255) / 256;
@@ -377,6 +408,18 @@ const std::vector<ReplyOperation>& reply_operations() {
         {"ZEBGetResponse", kSingle, poll_response},
         {"ZEBQueryDevices", kDiscovery, query},
         {"ZEBQueryDeviceData", kDiscovery, query_data},
+        {"XCPUGetLastError", kSingle, [](Call& c) { return u32(XCPUGetLastError(c.dev, out32(c))); }},
+        {"XCPUReadFile", kSingle, xcpu_read_file},
+        {"XCPUCreateFile", kSingle, [](Call& c) { return u32(XCPUCreateFile(c.dev, "a\\b.txt", 0x80000000, 0, 3, 0, out32(c))); }},
+        {"XCPUGetFileSize", kSingle, [](Call& c) { const uint32_t f = c.number(64, 1); uint32_t* high = out32(c); return u32(XCPUGetFileSize(c.dev, f, high, out32(c))); }},
+        {"XCPUSetFilePointer", kSingle, [](Call& c) { const uint32_t f = c.number(64, 1); auto* high = reinterpret_cast<int32_t*>(out32(c)); return u32(XCPUSetFilePointer(c.dev, f, 10, high, 0, out32(c))); }},
+        {"XCPUGetFileTime", kSingle, xcpu_file_time},
+        {"XCPUFindFirstFile", kSingle, [](Call& c) { auto* d = record<ZEBFindData>(c); return u32(XCPUFindFirstFile(c.dev, "*", d, out32(c))); }},
+        {"XCPUFindNextFile", kSingle, [](Call& c) { const uint32_t f = c.number(64, 1); auto* d = record<ZEBFindData>(c); return u32(XCPUFindNextFile(c.dev, f, d, out32(c))); }},
+        {"XCPUGetFileInformationByHandle", kSingle, [](Call& c) { const uint32_t f = c.number(64, 1); auto* d = record<ZEBFileInfo>(c); return u32(XCPUGetFileInformationByHandle(c.dev, f, d, out32(c))); }},
+        {"XCPUClearCommError", kSingle, [](Call& c) { const uint32_t p = c.number(64, 1); uint32_t* errors = out32(c); auto* st = record<ZEBCommStatus>(c); return u32(XCPUClearCommError(c.dev, p, errors, st, out32(c))); }},
+        {"XCPUGetCommProperties", kSingle, [](Call& c) { const uint32_t p = c.number(64, 1); auto* d = record<ZEBCommProperties>(c); return u32(XCPUGetCommProperties(c.dev, p, d, out32(c))); }},
+        {"XCPURunProgram", kSingle, [](Call& c) { return u32(XCPURunProgram(c.dev, "prog.exe -v")); }},
     };
     return table;
 }

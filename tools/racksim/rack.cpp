@@ -1,8 +1,8 @@
 #include "rack.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
 #include "faults.h"
 #include "frame.h"
@@ -199,8 +199,8 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
     if (logging()) log(head() + ex.log + fault_note(faults));
     const size_t first = out.size();
     add_reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc, out);
-    if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 ||
-        faults.duplicate_fraction > 0 || faults.stray_fraction > 0) {
+    if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 || faults.duplicate_fraction > 0 ||
+        faults.stray_fraction > 0) {
         // Only this request's replies meet the random faults (and only then is a copy made).
         std::vector<Outgoing> mine(std::make_move_iterator(out.begin() + first),
                                    std::make_move_iterator(out.end()));

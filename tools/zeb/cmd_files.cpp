@@ -165,9 +165,9 @@ void run_ls(const LsOptions& o, const GlobalOptions& g) {
                             {"modified", modified}});
             table.add({dir ? "dir" : "file", dir ? "" : std::to_string(size), modified, name});
             uint32_t more = 0;
-            check_service(
-                "listing " + search + " on " + device->address(),
-                static_cast<uint32_t>(XCPUFindNextFile(device->get(), find, as_find_data(data), &more)));
+            check_service("listing " + search + " on " + device->address(),
+                          static_cast<uint32_t>(
+                              XCPUFindNextFile(device->get(), find, as_find_data(data), &more)));
             if (more == 0) break;
         }
         uint32_t closed = 0;
