@@ -260,11 +260,8 @@ bool svc_read_file(ServiceCall& c) {
     uint32_t handle = 0, count = 0;
     if (!c.u32(&handle) || !c.u32(&count) || !c.end()) return false;
     c.describe("handle 0x%08X, %u bytes wanted", handle, count);
-    OsHandle* h = c.os.find(handle, kFilesAndPorts);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    OsHandle* h = c.handle(handle, kFilesAndPorts);
+    if (!h) return true;
     if (h->kind == HandleKind::port) {
         read_port(c, *h, count);
         return true;
@@ -298,11 +295,8 @@ bool svc_write_file(ServiceCall& c) {
     const uint8_t* data = nullptr;
     if (!c.u32(&handle) || !c.u32(&count) || !c.rest(&data, count)) return false;
     c.describe("handle 0x%08X, %u bytes", handle, count);
-    OsHandle* h = c.os.find(handle, kFilesAndPorts);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    OsHandle* h = c.handle(handle, kFilesAndPorts);
+    if (!h) return true;
     if (h->kind == HandleKind::port) {
         write_port(c, *h, data, count);
         return true;
@@ -330,11 +324,8 @@ bool svc_close_handle(ServiceCall& c) {
     uint32_t handle = 0;
     if (!c.u32(&handle) || !c.end()) return false;
     c.describe("handle 0x%08X", handle);
-    OsHandle* h = c.os.find(handle, kFilesAndPorts);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    OsHandle* h = c.handle(handle, kFilesAndPorts);
+    if (!h) return true;
     c.os.close(*h);
     c.succeed(xcpu::kTrue);
     return true;
@@ -365,11 +356,8 @@ bool svc_set_file_time(ServiceCall& c) {
     if (!c.u32(&handle) || !c.record(times, sizeof times) || !c.end()) return false;
     const uint64_t creation = get64(times), access = get64(times + 8), write = get64(times + 16);
     c.describe("handle 0x%08X", handle);
-    const OsHandle* h = c.os.find(handle, kFiles);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    const OsHandle* h = c.handle(handle, kFiles);
+    if (!h) return true;
     if (!h->can_write) {
         c.fail(winerr::kAccessDenied);
         return true;
@@ -398,11 +386,8 @@ bool svc_set_end_of_file(ServiceCall& c) {
     uint32_t handle = 0;
     if (!c.u32(&handle) || !c.end()) return false;
     c.describe("handle 0x%08X", handle);
-    const OsHandle* h = c.os.find(handle, kFiles);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    const OsHandle* h = c.handle(handle, kFiles);
+    if (!h) return true;
     if (!h->can_write) {
         c.fail(winerr::kAccessDenied);
         return true;
@@ -425,11 +410,8 @@ bool svc_set_file_pointer(ServiceCall& c) {
     // The distance is the 64-bit value of its two halves, as when the high half is given.
     const auto distance = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
     c.describe("handle 0x%08X, %lld from %u", handle, static_cast<long long>(distance), method);
-    const OsHandle* h = c.os.find(handle, kFiles);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    const OsHandle* h = c.handle(handle, kFiles);
+    if (!h) return true;
     int64_t base = 0;
     if (method == kFromCurrent) {
         base = ::lseek(h->fd.get(), 0, SEEK_CUR);
@@ -469,11 +451,8 @@ bool svc_flush_file_buffers(ServiceCall& c) {
     uint32_t handle = 0;
     if (!c.u32(&handle) || !c.end()) return false;
     c.describe("handle 0x%08X", handle);
-    const OsHandle* h = c.os.find(handle, kFilesAndPorts);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    const OsHandle* h = c.handle(handle, kFilesAndPorts);
+    if (!h) return true;
     if (h->kind == HandleKind::file) {
         if (!h->can_write) {
             c.fail(winerr::kAccessDenied);
@@ -592,11 +571,8 @@ bool svc_find_close(ServiceCall& c) {
     uint32_t handle = 0;
     if (!c.u32(&handle) || !c.end()) return false;
     c.describe("find handle 0x%08X", handle);
-    OsHandle* h = c.os.find(handle, kFinds);
-    if (!h) {
-        c.fail(winerr::kInvalidHandle);
-        return true;
-    }
+    OsHandle* h = c.handle(handle, kFinds);
+    if (!h) return true;
     c.os.close(*h);
     c.succeed(xcpu::kTrue);
     return true;

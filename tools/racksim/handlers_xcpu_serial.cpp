@@ -42,9 +42,7 @@ bool valid_dcb(const uint8_t* d) {
 // The port handle of a serial service, or null with the call failed.
 OsHandle* port_handle(ServiceCall& c, uint32_t handle) {
     c.describe("port handle 0x%08X", handle);
-    OsHandle* h = c.os.find(handle, kPorts);
-    if (!h) c.fail(winerr::kInvalidHandle);
-    return h;
+    return c.handle(handle, kPorts);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "controller_os.h"
 #include "frame.h"
 #include "module.h"
+#include "windows_errors.h"
 
 namespace racksim {
 
@@ -60,6 +61,13 @@ class ServiceCall {
     void fail(uint32_t error);
     bool failed() const { return failed_; }
     uint32_t value() const { return value_; }
+    // The open handle with this value and one of `kinds`; otherwise the call fails with an
+    // invalid handle and null is returned.
+    OsHandle* handle(uint32_t value, unsigned kinds) {
+        OsHandle* h = os.find(value, kinds);
+        if (!h) fail(winerr::kInvalidHandle);
+        return h;
+    }
 
     // Output data, after the return value, cut at what one reply holds.
     void out_u32(uint32_t v);
