@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 
 #include "faults.h"
 #include "frame.h"
@@ -202,11 +201,10 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
     if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 || faults.duplicate_fraction > 0 ||
         faults.stray_fraction > 0) {
         // Only this request's replies meet the random faults (and only then is a copy made).
-        std::vector<Outgoing> mine(std::make_move_iterator(out.begin() + first),
-                                   std::make_move_iterator(out.end()));
-        out.resize(first);
+        std::vector<Outgoing> mine(out.begin() + first, out.end());
+        out.truncate(first);
         apply_random_faults(faults, req.sequence, mine, m.counters.faults_by_function[code]);
-        for (Outgoing& o : mine) out.push_back(std::move(o));
+        for (Outgoing& o : mine) out.add(o.from_ip, o.delay_ms).bytes = std::move(o.bytes);
     }
     EthernetCounters& c = m.diagnostics.ethernet;
     for (size_t i = first; i < out.size(); ++i) {

@@ -2,6 +2,7 @@
 // request datagrams and gives back the reply datagrams to send.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -44,6 +45,8 @@ class Replies {
     }
     size_t size() const { return used_; }
     bool empty() const { return used_ == 0; }
+    // Drops the replies from the n-th on (their storage stays for later use).
+    void truncate(size_t n) { used_ = std::min(used_, n); }
     const Outgoing& operator[](size_t i) const { return slots_[i]; }
     Bytes& bytes_of(size_t i) { return slots_[i].bytes; }
     const Outgoing* begin() const { return slots_.data(); }
