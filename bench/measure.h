@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/platform/platform.h"
+#include "thread_allocations.h"
 
 namespace bench {
 
@@ -35,9 +36,10 @@ inline double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// Heap allocations made by the calling thread so far (operator new and malloc alike; counted
-// by replacements in allocations.cpp).
-uint64_t allocations();
+// Heap allocations made by the calling thread so far (operator new and malloc alike).
+inline uint64_t allocations() {
+    return zebtest::thread_allocations();
+}
 
 // One figure of the run, printed as "name value" for scripts/bench to collect.
 inline void report(const char* name, double value) {
