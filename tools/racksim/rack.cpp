@@ -6,6 +6,7 @@
 #include "faults.h"
 #include "frame.h"
 #include "functions.h"
+#include "reply_datagrams.h"
 
 namespace racksim {
 
@@ -28,6 +29,7 @@ Module& Rack::add_module(Module m) {
     start_diagnostics(m, clock_->now_ms());
     m.faults.rng_state = m.faults.seed;
     for (auto& [code, f] : m.faults_by_function) f.rng_state = f.seed;
+    m.manner_state.rng = manner_start(m.manner, m.faults.seed);
     modules_.push_back(std::move(m));
     return modules_.back();
 }
@@ -175,8 +177,12 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
         return;
     }
     count_in(m, len, broadcast);
-    Context ctx{*this, m, faults, *clock_, *files_, logging(), &spare_};
-    Execution ex = execute(ctx, req);
+    const Manner manner = next_manner(m.manner, m.manner_state.rng);
+    Context ctx{*this, m, faults, manner, *clock_, *files_, logging(), &spare_};
+    Execution ex;
+    if (!faults.refuse_status || !refuse(ctx, req, faults.refuse_status, &ex)) {
+        ex = execute(ctx, req);
+    }
     // Its storage serves the next request.
     struct KeepSpare {
         Execution& spare;
@@ -195,9 +201,15 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
     }
     ++m.counters.answered;
     ++m.counters.by_function[code];
-    if (logging()) log(head() + ex.log + fault_note(faults));
+    if (logging()) {
+        const std::string note = manner_note(manner);
+        log(head() + ex.log + fault_note(faults) + (note.empty() ? "" : " {" + note + "}"));
+    }
     const size_t first = out.size();
-    add_reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc, out);
+    if (add_reply_datagrams({m.identity.ip, code, req.sequence, settings_.crc}, ex.answers, manner,
+                            faults, &m.manner_state.previous, out)) {
+        ++m.counters.faults_by_function[code].previous;
+    }
     if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 || faults.duplicate_fraction > 0 ||
         faults.stray_fraction > 0) {
         // Only this request's replies meet the random faults (and only then is a copy made).
