@@ -89,7 +89,8 @@ TEST(Manners, AcknowledgementsWithoutEchoTakeEveryForm) {
 
 TEST(Manners, PaddingFollowsOnlyTheFieldsAHostReads) {
     // Enumeration, keep-alive and a memory write end in fields; I/O and setup reads run to the
-    // end of the reply, and a large memory read is already at the size padding stops at.
+    // end of the reply, a large memory read is already at the size padding stops at, and a
+    // refusal (here of a read from a missing port) may stop short of the fields a host reads.
     const Bytes kBigRead = {0x25, 0x00, 0x01, 0x00, 0xC8, 0x00, 0x00, 0x00, 0x00, 0x00};
     const Bytes kMemoryWrite = {0x24, 0x00, 0x01, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x5A};
     for (Padding p : {Padding::even, Padding::fixed, Padding::random}) {
@@ -113,7 +114,8 @@ TEST(Manners, PaddingFollowsOnlyTheFieldsAHostReads) {
                 EXPECT_TRUE(added >= 1 && added <= 16) << added;
             }
         }
-        for (const Bytes& request : {kReadIo, Bytes{0x0B, 0x00, 0x16, 0x00}, kBigRead}) {
+        for (const Bytes& request : {kReadIo, Bytes{0x0B, 0x00, 0x16, 0x00}, kBigRead,
+                                     Bytes{0x23, 0x82, 0x07, 0x10, 0x00}}) {
             EXPECT_EQ(ask(padded, kModuleA, request).at(0).payload,
                       ask(plain, kModuleA, request).at(0).payload);
         }
@@ -226,7 +228,7 @@ TEST(Manners, RandomDrawsReplayFromTheSeed) {
         Module& m = rack.module(0);
         m.manner = random_manner();
         m.manner.seed = seed;
-        m.manner_state.rng = manner_start(m.manner, m.faults.seed);
+        start_manner(m.manner, m.faults.seed, m.manner_state);
         std::vector<Bytes> all;
         for (uint16_t i = 0; i < 60; ++i) {
             for (Bytes& f : frames(rack, kModuleA, i % 2 ? kSetupWrite : kEnumSetup, 100 + i)) {
@@ -239,11 +241,14 @@ TEST(Manners, RandomDrawsReplayFromTheSeed) {
     EXPECT_NE(run(5), run(6));
     // The draws a module makes are the ones next_manner makes from the same state.
     MannerSetting s = random_manner();
-    uint64_t a = manner_start(s, 9), b = a;
+    MannerState a;
+    start_manner(s, 9, a);
+    MannerState b = a;
     std::set<int> acks, paddings;
     for (int i = 0; i < 200; ++i) {
         const Manner m = next_manner(s, a);
         EXPECT_EQ(m, next_manner(s, b));
+        EXPECT_EQ(m.crc, a.crc);  // one CRC form for all of a module's replies
         acks.insert(static_cast<int>(m.ack));
         paddings.insert(static_cast<int>(m.padding));
         EXPECT_TRUE(m.late_ms == 0 || m.late_ms == kDefaultLateMs);

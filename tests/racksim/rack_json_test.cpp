@@ -132,8 +132,11 @@ TEST(RackJson, MannersByNameOrByChoices) {
     EXPECT_EQ(drawn.manner.manner.late_ms, 10u);
     EXPECT_EQ(drawn.manner.manner.final_late_ms, kDefaultFinalLateMs);
     // Its own seed, not the faults' one.
-    EXPECT_EQ(drawn.manner_state.rng, manner_start(drawn.manner, 99));
-    EXPECT_NE(drawn.manner_state.rng, manner_start(MannerSetting{}, 4));
+    MannerState own, from_faults;
+    start_manner(drawn.manner, 99, own);
+    start_manner(MannerSetting{}, 4, from_faults);
+    EXPECT_EQ(drawn.manner_state.rng, own.rng);
+    EXPECT_NE(drawn.manner_state.rng, from_faults.rng);
     EXPECT_EQ(rack.module(4).manner, MannerSetting{});
 }
 

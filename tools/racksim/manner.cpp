@@ -81,14 +81,15 @@ MannerSetting random_manner(uint32_t late_ms, uint32_t final_late_ms) {
     return s;
 }
 
-uint64_t manner_start(const MannerSetting& s, uint64_t faults_seed) {
-    return (s.seed ? s.seed : faults_seed) ^ kMannerStream;
+void start_manner(const MannerSetting& s, uint64_t faults_seed, MannerState& state) {
+    state.rng = (s.seed ? s.seed : faults_seed) ^ kMannerStream;
+    state.crc = s.random ? static_cast<CrcForm>(next_random(state.rng) % 3) : s.manner.crc;
 }
 
-Manner next_manner(const MannerSetting& s, uint64_t& rng) {
+Manner next_manner(const MannerSetting& s, MannerState& state) {
     if (!s.random) return s.manner;
     // Two numbers per request, whatever is drawn, so that a test can replay the draws.
-    uint64_t r = next_random(rng);
+    uint64_t r = next_random(state.rng);
     auto take = [&r](uint64_t n) {
         const uint64_t v = r % n;
         r /= n;
@@ -99,13 +100,13 @@ Manner next_manner(const MannerSetting& s, uint64_t& rng) {
     m.padding = static_cast<Padding>(take(4));
     m.pad_to = s.manner.pad_to;
     m.refusal = static_cast<RefusalForm>(take(2));
-    m.crc = static_cast<CrcForm>(take(3));
+    m.crc = state.crc;
     m.controller_refusal = static_cast<ControllerRefusal>(take(3));
     m.unread_empty = take(2) == 1;
     m.previous_first = take(2) == 1;
     m.late_ms = take(kLateOneIn) == 0 ? s.manner.late_ms : 0;
     m.final_late_ms = take(kLateOneIn) == 0 ? s.manner.final_late_ms : 0;
-    m.salt = next_random(rng);
+    m.salt = next_random(state.rng);
     return m;
 }
 

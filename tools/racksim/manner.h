@@ -26,7 +26,8 @@ enum class AckForm : uint8_t {
 };
 
 // Bytes after the fields a host reads (zeros, or random bytes), never taking a reply past the
-// smallest reply buffer a host has. Replies whose every byte a host takes get none.
+// smallest reply buffer a host has. Replies whose every byte a host takes get none, and nor do
+// refusals, which may stop short of the fields a host reads.
 enum class Padding : uint8_t { none, even, fixed, random };
 
 // A refusal: a nonzero status word saying that the request was not carried out.
@@ -35,9 +36,10 @@ enum class RefusalForm : uint8_t {
     status_alone,  // the status word alone (after the reply's head, for a controller request)
 };
 
-// The CRC field: as the rack says ("crc"), on every reply, or 0 on every reply. A host checks a
-// reply whose CRC field is nonzero and takes one whose field is 0 unchecked, so 0 means "no CRC":
-// a reply whose CRC happens to compute to 0 is one a host cannot check either way.
+// The CRC field: as the rack says ("crc"), on every reply, or 0 on every reply. A field of 0
+// means "no CRC": a host takes such a reply unchecked, unless the module has sent it CRCs before
+// and the payload's CRC is not 0 (damage, then; 0 is also the CRC of every all-zero payload, such
+// as a bare success status). So a module keeps one CRC form for all its replies.
 enum class CrcForm : uint8_t { rack, always, never };
 
 // A controller request (CCM, K-sequence) the module does not carry out.
@@ -80,9 +82,11 @@ struct MannerSetting {
     bool operator==(const MannerSetting&) const = default;
 };
 
-// What a module keeps for its manner: its generator, and the last reply it sent.
+// What a module keeps for its manner: its generator, the CRC form of its drawn manners, and the
+// last reply it sent.
 struct MannerState {
     uint64_t rng = 0;
+    CrcForm crc = CrcForm::rack;
     Bytes previous;
 };
 
@@ -106,11 +110,13 @@ std::string manner_names();
 MannerSetting random_manner(uint32_t late_ms = kDefaultLateMs,
                             uint32_t final_late_ms = kDefaultFinalLateMs);
 
-// The generator state a setting starts from on a module whose faults seed is `faults_seed`.
-uint64_t manner_start(const MannerSetting& s, uint64_t faults_seed);
+// Starts a module's manner afresh, its last reply kept: the generator from the setting's seed,
+// or from the module's faults seed when the setting gives none, and for drawn manners the CRC
+// form the module keeps for all its replies, drawn first.
+void start_manner(const MannerSetting& s, uint64_t faults_seed, MannerState& state);
 
-// The manner for one request: the setting's own, or the next drawn from `rng`.
-Manner next_manner(const MannerSetting& s, uint64_t& rng);
+// The manner for one request: the setting's own, or the next drawn from the state's generator.
+Manner next_manner(const MannerSetting& s, MannerState& state);
 
 // What a manner does differently from "plain", for the log ("" when nothing).
 std::string manner_note(const Manner& m);

@@ -194,8 +194,8 @@ struct Module {
     // Faults for one function code in place of `faults` (a rack description fills an entry
     // from the module's faults, changed by what the entry gives).
     std::map<uint8_t, Faults> faults_by_function;
-    // How it answers where a host takes more than one way; its generator starts from
-    // manner_start() when the module joins a rack.
+    // How it answers where a host takes more than one way; started by start_manner() when the
+    // module joins a rack.
     MannerSetting manner;
     MannerState manner_state;
     Counters counters;

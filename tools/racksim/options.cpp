@@ -188,7 +188,7 @@ bool apply_manner(Rack& rack, const std::string& name, std::string* error) {
     }
     for (Module& m : rack.modules()) {
         m.manner = *setting;
-        m.manner_state.rng = manner_start(m.manner, m.faults.seed);
+        start_manner(m.manner, m.faults.seed, m.manner_state);
     }
     return true;
 }

@@ -29,7 +29,7 @@ Module& Rack::add_module(Module m) {
     start_diagnostics(m, clock_->now_ms());
     m.faults.rng_state = m.faults.seed;
     for (auto& [code, f] : m.faults_by_function) f.rng_state = f.seed;
-    m.manner_state.rng = manner_start(m.manner, m.faults.seed);
+    start_manner(m.manner, m.faults.seed, m.manner_state);
     modules_.push_back(std::move(m));
     return modules_.back();
 }
@@ -177,7 +177,7 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
         return;
     }
     count_in(m, len, broadcast);
-    const Manner manner = next_manner(m.manner, m.manner_state.rng);
+    const Manner manner = next_manner(m.manner, m.manner_state);
     Context ctx{*this, m, faults, manner, *clock_, *files_, logging(), &spare_};
     Execution ex;
     if (!faults.refuse_status || !refuse(ctx, req, faults.refuse_status, &ex)) {

@@ -37,7 +37,10 @@ class Shaper {
         out.reserve(kHeaderSize + std::max(answers_[i].payload.size(), kMaxPaddedPayload));
         start_reply(request_.sequence, &out);
         body(i, out);
-        if (answers_[i].reading != Reading::to_the_end) pad(i, out);
+        // A refusal may stop short of the fields a host reads (its status word alone): bytes
+        // after it would be read as those fields.
+        const Answer& a = answers_[i];
+        if (a.reading != Reading::to_the_end && a.refusal_at == kNoRefusal) pad(i, out);
         const bool crc =
             manner_.crc == CrcForm::always || (manner_.crc == CrcForm::rack && request_.rack_crc);
         seal_reply(&out, crc);
