@@ -142,7 +142,7 @@ struct FaultTally {
     uint64_t corrupted = 0;     // replies damaged behind their CRC
     uint64_t duplicated = 0;    // extra copies sent
     uint64_t strays = 0;        // copies with another sequence number
-    uint64_t previous = 0;      // copies of the module's previous reply, sent first
+    uint64_t previous = 0;      // copies of the module's previous reply sent first, not late
 };
 
 struct Counters {

@@ -206,18 +206,20 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
         log(head() + ex.log + fault_note(faults) + (note.empty() ? "" : " {" + note + "}"));
     }
     const size_t first = out.size();
-    if (add_reply_datagrams({m.identity.ip, code, req.sequence, settings_.crc}, ex.answers, manner,
-                            faults, &m.manner_state.previous, out)) {
-        ++m.counters.faults_by_function[code].previous;
-    }
+    bool copied = add_reply_datagrams({m.identity.ip, code, req.sequence, settings_.crc},
+                                      ex.answers, manner, faults, &m.manner_state.previous, out);
     if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 || faults.duplicate_fraction > 0 ||
         faults.stray_fraction > 0) {
         // Only this request's replies meet the random faults (and only then is a copy made).
         std::vector<Outgoing> mine(out.begin() + first, out.end());
         out.truncate(first);
-        apply_random_faults(faults, req.sequence, mine, m.counters.faults_by_function[code]);
+        FaultTally& tally = m.counters.faults_by_function[code];
+        const uint64_t late_before = tally.late_answers;
+        apply_random_faults(faults, req.sequence, mine, tally);
+        copied = copied && tally.late_answers == late_before;  // else counted as late
         for (Outgoing& o : mine) out.add(o.from_ip, o.delay_ms).bytes = std::move(o.bytes);
     }
+    if (copied) ++m.counters.faults_by_function[code].previous;
     EthernetCounters& c = m.diagnostics.ethernet;
     for (size_t i = first; i < out.size(); ++i) {
         ++c.frames_out;
