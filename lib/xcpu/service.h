@@ -112,8 +112,8 @@ ServiceReply view(const Reply<Capacity>& reply) noexcept {
 int32_t deliver(const ServiceReply& reply, uint32_t* returned,
                 std::initializer_list<Output> outputs) noexcept;
 
-// The result of a reply whose fields were missing: a refusal of the module's says more than
-// the missing bytes do.
+// The result of a reply whose fields were missing: its nonzero status word (a refusal of the
+// module's says more than the missing bytes do), else ZEBERR_NO_DATA.
 int32_t short_reply(const ServiceReply& reply) noexcept;
 
 // The status word as the result: sign-extended, 0 when accepted.
