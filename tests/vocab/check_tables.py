@@ -92,12 +92,13 @@ def differ(where, expected, found):
 # ---- The dissector ------------------------------------------------------------------------
 
 LUA_TOKEN = re.compile(r"""
-    (?P<space>\s+) | (?P<comment>--[^\n]*) |
-    (?P<string>"(?:[^"\\\n]|\\.)*") |
+    (?P<space>\s+) | (?P<comment>--\[(?P<level>=*)\[.*?\](?P=level)\]|--[^\n]*) |
+    (?P<string>"(?:[^"\\\n]|\\.)*"|'(?:[^'\\\n]|\\.)*') |
+    (?P<long_string>\[(?P<long_level>=*)\[.*?\](?P=long_level)\]) |
     (?P<number>0[xX][0-9A-Fa-f]+|\d+) |
     (?P<name>[A-Za-z_]\w*) |
     (?P<punct>\.\.\.|\.\.|==|~=|<=|>=|[^\s\w])
-""", re.VERBOSE)
+""", re.VERBOSE | re.DOTALL)
 
 
 def lua_tokens(text):
@@ -110,12 +111,15 @@ def lua_tokens(text):
         at = m.end()
         if m.lastgroup in ("space", "comment"):
             continue
-        value = m.group()
-        if m.lastgroup == "string":
+        kind, value = m.lastgroup, m.group()
+        if kind == "string":
             value = ast.literal_eval(value)
-        elif m.lastgroup == "number":
+        elif kind == "long_string":
+            kind, value = "string", m.group("long_string")[len(m.group("long_level")) + 2:
+                                                            -len(m.group("long_level")) - 2]
+        elif kind == "number":
             value = int(value, 0)
-        tokens.append((m.lastgroup, value))
+        tokens.append((kind, value))
     return tokens
 
 
@@ -153,8 +157,9 @@ def lua_top_level(tokens):
     return tables, numbers
 
 
-def lua_entries(tokens, key_kind, value_kind):
-    """A table's `[key] = value` or `key = value` entries, or None when anything else is in it."""
+def lua_entries(where, tokens, key_kind, value_kind):
+    """A table's `[key] = value` or `key = value` entries, or None when anything else is in it.
+    A key given twice is a problem: only its last value counts."""
     entries = {}
     i = 0
     while i < len(tokens):
@@ -171,8 +176,10 @@ def lua_entries(tokens, key_kind, value_kind):
                 return None
             key, value = part[0][1], part[2]
             i += 3
-        if value[0] != value_kind or key in entries:
+        if value[0] != value_kind:
             return None
+        if key in entries:
+            problems.append(f"{where}: {key!r} is given twice")
         entries[key] = value[1]
         if i < len(tokens) and tokens[i][1] == ",":
             i += 1
@@ -184,7 +191,7 @@ def check_dissector(vocab):
         tables, numbers = lua_top_level(lua_tokens(f.read()))
     named = {}
     for name, tokens in tables.items():
-        entries = lua_entries(tokens, "number", "string")
+        entries = lua_entries(f"zeb.lua {name}", tokens, "number", "string")
         if entries:
             named[name] = entries
     for name, kind in LUA_TABLES.items():
@@ -195,8 +202,8 @@ def check_dissector(vocab):
     for name in sorted(named):
         problems.append(f"zeb.lua: table `{name}` names numbers but is not checked here")
     for name, kind in LUA_NAME_SETS.items():
-        entries = lua_entries(tables.get(name, []), "name", "name")
-        if not entries:
+        entries = lua_entries(f"zeb.lua {name}", tables.get(name, []), "name", "name")
+        if not entries or set(entries.values()) != {"true"}:
             problems.append(f"zeb.lua: no set `{name}` of {kind} names")
             continue
         known = set(vocab.tables[kind].values())
@@ -265,15 +272,22 @@ def check_binding(vocab):
         differ(f"python/zeb/{PY_RESULTS[0]}.py {PY_RESULTS[1]}", vocab.results, names)
 
     import ctypes
-    records = py_records()
+    try:
+        records = py_records()
+    except Exception as e:  # its own layout checks fail as it loads
+        problems.append(f"python/zeb/_records.py does not load: {e!r}")
+        return
     for cls, record in PY_RECORDS.items():
         layout = getattr(records, cls)
         got = [(name, getattr(layout, name).offset, getattr(layout, name).size)
                for name, *_ in layout._fields_]
         want = vocab.fields[record]
-        if got != want:
-            problems.append(f"python/zeb/_records.py {cls}: fields {got}, should be {want} "
-                            f"as {record} (name, offset, size)")
+        for i in range(max(len(got), len(want))):
+            have = got[i] if i < len(got) else None
+            should = want[i] if i < len(want) else None
+            if have != should:
+                problems.append(f"python/zeb/_records.py {cls}: field {i} (name, offset, size) "
+                                f"is {have}, should be {should} as in {record}")
         if ctypes.sizeof(layout) != vocab.records[record]:
             problems.append(f"python/zeb/_records.py {cls}: {ctypes.sizeof(layout)} bytes, "
                             f"should be {vocab.records[record]}")
