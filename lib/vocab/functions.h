@@ -48,7 +48,7 @@ inline constexpr uint8_t kCcmRequest = 0x19;
 inline constexpr uint8_t kKseqRequest = 0x1A;
 
 // Serial pass-through: one code for every port operation, the operation in the next byte
-// (vocab/serial.h).
+// (vocab/serial_ops.h).
 inline constexpr uint8_t kSerial = 0x23;
 
 // Memory and shared RAM.

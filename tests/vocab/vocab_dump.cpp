@@ -15,7 +15,7 @@
 #include "vocab/ccm.h"
 #include "vocab/functions.h"
 #include "vocab/markers.h"
-#include "vocab/serial.h"
+#include "vocab/serial_ops.h"
 #include "vocab/services.h"
 #include "vocab/setup_types.h"
 #include "zeb.h"
