@@ -24,24 +24,29 @@ API_VERSION = 3
 MODULE_PORT = 0x7070
 RETRIED = 0x2000
 _WINSOCK, _PROTOCOL_IP, _PROTOCOL_IPX = 4, 3, 2
-_QUERY_BY_NUMBER, _QUERY_BY_NAME = 0x20, 0x16
+_QUERY_BY_NUMBER, _QUERY_BY_NAME = 0x20, 0x16  # the setup record types of number and name
+_EXTENDED_FORMAT = 0xB1  # an I/O buffer that begins with it asks for the extended item format
 
+# The library's texts, for a library too old to give them (ZEBResultText); a test keeps the two
+# alike (tests/vocab).
 _NAMES = {
     0x2000: ("ZEBWARN_RETRIED", "success after re-sends"),
     0x8001: ("ZEBERR_BAD_VERSION", "the version argument is not 3"),
     0x8002: ("ZEBERR_BAD_TRANSPORT", "unknown transport kind"),
-    0x8003: ("ZEBERR_BAD_DEVICE", "the device record is not usable"),
-    0x8004: ("ZEBERR_BUFFER_TOO_SMALL", "the data was cut to the buffer"),
+    0x8003: ("ZEBERR_BAD_DEVICE",
+             "no device, a bad header size, or a serial device whose port is not open"),
+    0x8004: ("ZEBERR_BUFFER_TOO_SMALL", "the data was cut to fit the caller's buffer"),
     0x8005: ("ZEBERR_NO_DATA", "the reply carried no data"),
-    0x8006: ("ZEBERR_TIMEOUT", "no reply from the module"),
-    0x8007: ("ZEBERR_BAD_PROTOCOL", "unknown protocol"),
-    0x8008: ("ZEBERR_NEEDS_BROADCAST", "the module may be reached by broadcast only"),
+    0x8006: ("ZEBERR_TIMEOUT", "no reply, after every re-send"),
+    0x8007: ("ZEBERR_BAD_PROTOCOL", "the transport's protocol is neither IPX nor IP"),
+    0x8008: ("ZEBERR_NEEDS_BROADCAST", "the module can be reached by broadcast only"),
     0x8009: ("ZEBERR_NULL_TRANSPORT", "no transport given"),
     0x800D: ("ZEBERR_BAD_CRC", "the reply's CRC is wrong"),
-    0x8010: ("ZEBERR_BAD_PARAMETER", "a parameter is out of range"),
-    0x8011: ("ZEBERR_NO_PACKET", "nothing waiting"),
+    0x8010: ("ZEBERR_BAD_PARAMETER",
+             "an argument is out of range, or the reply does not fit the request"),
+    0x8011: ("ZEBERR_NO_PACKET", "no reply is waiting yet"),
     0x8012: ("ZEBERR_MISMATCHED_REPLY", "the reply does not answer the request"),
-    0x8013: ("ZEBERR_PACKET_TOO_LARGE", "the request does not fit"),
+    0x8013: ("ZEBERR_PACKET_TOO_LARGE", "the request is too large; nothing was sent"),
 }
 
 
@@ -214,14 +219,14 @@ class Device:
 
     def read_io(self, extended=False):
         """The module's input stream (the extended item format when asked for)."""
-        head = b"\xb1\x00" if extended else b""
+        head = bytes([_EXTENDED_FORMAT, 0]) if extended else b""
         return self._sized("ZEBReadIO", lambda b, s: lib.ZEBReadIO(self._ref(), b, s),
                            self._IO_CAPACITY, head)
 
     def write_io(self, outputs, extended=False):
         """Writes an output stream; returns the input stream that came back."""
         data = _bytes_buffer(outputs)
-        head = b"\xb1\x00" if extended else b""
+        head = bytes([_EXTENDED_FORMAT, 0]) if extended else b""
         return self._sized(
             "ZEBWriteIO",
             lambda b, s: lib.ZEBWriteIO(self._ref(), data, len(outputs), b, s),

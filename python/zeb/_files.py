@@ -30,6 +30,7 @@ GENERIC_READ, GENERIC_WRITE = 0x80000000, 0x40000000
 CREATE_ALWAYS, OPEN_EXISTING = 2, 3
 _INVALID_HANDLE = 0xFFFFFFFF
 _FIND_RECORD = 560
+_SECURITY_ATTRIBUTES = 12  # record sizes as zeb.h gives them (ZEBFindData, ZEBSecurityAttributes)
 _READ_CHUNK = 1024  # well inside what one read or write carries with either header size
 _WRITE_CHUNK = 1024
 
@@ -119,7 +120,7 @@ class Files:
             raise self._remote_failure(f"delete {path}")
 
     def mkdir(self, path):
-        security = (ctypes.c_uint8 * 12)()
+        security = (ctypes.c_uint8 * _SECURITY_ATTRIBUTES)()
         if not self._call("XCPUCreateDirectory", path.encode("latin-1"), security):
             raise self._remote_failure(f"mkdir {path}")
 

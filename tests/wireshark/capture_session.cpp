@@ -87,6 +87,8 @@ int main() {
 
     uint32_t last_error = 0;
     XCPUGetLastError(&packer, &last_error);
+    uint32_t attributes = 0;
+    XCPUGetFileAttributes(&packer, "capture.txt", &attributes);
     ZEBReadVireoData(&press, 0, 0, 2, buf, 16, 0);
     ZEBWriteTaviethernetPgmSpace(&node, block, sizeof block);
 

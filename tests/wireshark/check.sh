@@ -49,8 +49,9 @@ expect "the setup record type is a named field" \
     grep -q 0x0046 <<<"$(dissect -Y 'zeb.function == 0x0c' -T fields -e zeb.setup.type)"
 expect "the memory write shows its type, count and address" \
     grep -q $'1\t4\t0x00000020' <<<"$(dissect -Y 'zeb.function == 0x24' -T fields -e zeb.mem.type -e zeb.count -e zeb.mem.address)"
-expect "a controller service is named" \
-    grep -q GetLastError <<<"$(dissect -Y 'zeb.function == 0x35' -V)"
+services=$(dissect -Y 'zeb.function == 0x35' -V)
+expect "a controller service is named" grep -q GetLastError <<<"$services"
+expect "a service's path is shown" grep -q 'Path: capture.txt' <<<"$services"
 expect "acknowledgements are marked" \
     test -n "$(dissect -Y 'zeb.ack' -T fields -e frame.number)"
 expect "the extended header names the module" \

@@ -8,6 +8,8 @@
 
 local zeb = Proto("zeb", "zeb module protocol")
 local PORT = 28784
+local EXTENDED_HEADER = 0x15 -- behind the 9-byte header: the module's hardware address follows
+local EXTENDED_FORMAT = 0xB1 -- after a function code: the I/O items are in the extended format
 
 local functions = {
     [0x01] = "Read version info", [0x02] = "Read support info", [0x04] = "Read device definition",
@@ -27,15 +29,21 @@ local functions = {
 
 local services = {
     [0x01] = "CreateFile", [0x02] = "ReadFile", [0x03] = "WriteFile", [0x04] = "GetLastError",
-    [0x05] = "CloseHandle", [0x06] = "GetCommState", [0x07] = "SetCommState",
-    [0x08] = "GetCommTimeouts", [0x09] = "SetCommTimeouts", [0x0A] = "SetLastError",
+    [0x05] = "CloseHandle", [0x06] = "SetCommState", [0x07] = "GetCommState",
+    [0x08] = "SetCommTimeouts", [0x09] = "GetCommTimeouts", [0x0A] = "SetLastError",
     [0x0B] = "GetFileTime", [0x0C] = "SetFileTime", [0x0D] = "FindFirstFile",
     [0x0E] = "FindClose", [0x0F] = "FindNextFile", [0x10] = "DeleteFile",
     [0x11] = "SetEndOfFile", [0x12] = "SetFilePointer", [0x13] = "FlushFileBuffers",
     [0x14] = "GetFileSize", [0x16] = "GetFileInformationByHandle",
     [0x17] = "SetFileAttributes", [0x18] = "GetFileAttributes", [0x19] = "CreateDirectory",
-    [0x1A] = "RemoveDirectory", [0x1B] = "ClearCommError", [0x1C] = "GetCommProperties",
-    [0x1D] = "PurgeComm",
+    [0x1A] = "RemoveDirectory", [0x1B] = "PurgeComm", [0x1C] = "ClearCommError",
+    [0x1D] = "GetCommProperties",
+}
+
+-- Services whose first argument is a path.
+local path_first = {
+    CreateFile = true, FindFirstFile = true, DeleteFile = true, SetFileAttributes = true,
+    GetFileAttributes = true, CreateDirectory = true, RemoveDirectory = true,
 }
 
 local serial_ops = {
@@ -159,7 +167,7 @@ local function rest(t, p, at, field)
     return p:len()
 end
 local function extended_marker(t, p, at)
-    if at < p:len() and p(at, 1):uint() == 0xB1 then
+    if at < p:len() and p(at, 1):uint() == EXTENDED_FORMAT then
         t:add(f.extended, p(at, 1), true)
         return at + 2
     end
@@ -271,9 +279,7 @@ local request_fields = {
     [0x35] = function(t, p)
         local at = u16(t, p, u8(t, p, 1, f.complement), f.service)
         local service = p:len() >= 4 and p(2, 2):le_uint() or 0
-        local by_path = {[0x01] = true, [0x0D] = true, [0x10] = true, [0x17] = true,
-                         [0x18] = true, [0x19] = true, [0x1A] = true}
-        if by_path[service] then at = path(t, p, at) end
+        if path_first[services[service]] then at = path(t, p, at) end
         rest(t, p, at)
     end,
     [0x60] = function(t, p) rest(t, p, u16(t, p, u8(t, p, 1, f.reserved), f.reserved)) end,
@@ -364,7 +370,7 @@ function zeb.dissector(tvb, pinfo, tree)
     end
 
     local payload_at = 9
-    if is_request and tvb:len() >= 16 and tvb(9, 1):uint() == 0x15 then
+    if is_request and tvb:len() >= 16 and tvb(9, 1):uint() == EXTENDED_HEADER then
         t:add(f.ext_marker, tvb(9, 1))
         t:add(f.ext_node, tvb(10, 6))
         payload_at = 16
