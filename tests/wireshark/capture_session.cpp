@@ -1,7 +1,9 @@
 // One call of every function family against RackSim's sample rack, for a capture that the
 // dissector test reads: press-line (1) at 127.0.0.2 with a remote master, packer (2) at
 // 127.0.0.3 with a controller, memory, shared RAM and a serial port, conveyor-node (3) at
-// 127.0.0.4. Also one device with the extended header and one transport with a key.
+// 127.0.0.4. Also one device with the extended header and one transport with a key, a file's
+// life on the controller, a reply whose CRC is 0, a request without a CRC, and a request that
+// nothing answers, sent twice.
 #include <cstdio>
 #include <cstring>
 
@@ -92,7 +94,9 @@ int main() {
     // A file's life on the controller: a path, the handle it gives, counts and data.
     constexpr uint32_t kGenericReadWrite = 0xC0000000, kCreateAlways = 2, kFileBegin = 0;
     uint32_t file = 0, done = 0, result = 0;
-    if (XCPUCreateFile(&packer, "dissect.txt", kGenericReadWrite, 0, kCreateAlways, 0, &file) == 0) {
+    const int32_t opened =
+        XCPUCreateFile(&packer, "dissect.txt", kGenericReadWrite, 0, kCreateAlways, 0, &file);
+    if (opened == 0) {
         const uint8_t text[] = {'z', 'e', 'b', '!'};
         XCPUWriteFile(&packer, file, text, sizeof text, &done, &result);
         XCPUSetFilePointer(&packer, file, 0, nullptr, kFileBegin, &result);
