@@ -115,6 +115,11 @@ if command -v python3 >/dev/null; then
     expect "frames cut short or announcing more than they carry are read without an error" \
         test -z "$(grep -E 'Lua Error|Malformed Packet' <<<"$odd" | head -3)"
     expect "a field cut short is flagged" grep -q 'The frame ends before this field does' <<<"$odd"
+    expect "datagrams quoted by ICMP errors are shown, not taken for traffic" \
+        test "$(tshark -X lua_script:"$root/tools/wireshark/zeb.lua" -r "$work/odd.pcap" -2 \
+                       -Y 'icmp && zeb' -T fields -e zeb.direction -e zeb.request_in \
+                       -e zeb.response_in -e _ws.expert 2>/dev/null | paste -s)" = \
+             $'request\t\t\t\treply\t\t\t'
 else
     echo "skipped: frames cut short (no python3)"
 fi

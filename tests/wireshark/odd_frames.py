@@ -2,7 +2,7 @@
 """Writes a capture of frames that a sound sender does not make, for check.sh to show that the
 dissector reads every one of them without an error: each controller service call and its reply
 cut short at every length, fields that announce more bytes than follow, every function code
-with stray bytes, headers alone or cut inside the extended header.
+with stray bytes, headers alone or cut inside the extended header, datagrams quoted by ICMP.
 
 Usage: odd_frames.py FILE   (pcap, raw IPv4, as RackSim's --pcap writes)
 """
@@ -25,6 +25,14 @@ def crc16(data):
     return c
 
 
+def internet_checksum(data):
+    data += b"\0" * (len(data) % 2)
+    total = sum(struct.unpack(f">{len(data) // 2}H", data))
+    while total > 0xFFFF:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
+
+
 def frame(seq, payload):
     return b"ZQK" + struct.pack("<HHH", seq, crc16(payload), len(payload)) + payload
 
@@ -40,6 +48,15 @@ class Capture:
         udp = struct.pack(">HHHH", sport, dport, 8 + len(data), 0) + data
         ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, src, dst)
         self.records.append(ip + udp)
+
+    def unreachable(self):
+        """An ICMP "port unreachable" that quotes the last datagram, from the host it was for."""
+        quote = self.records[-1]
+        icmp = struct.pack(">BBHI", 3, 3, 0, 0) + quote
+        icmp = icmp[:2] + struct.pack(">H", internet_checksum(icmp)) + icmp[4:]
+        src = quote[16:20]
+        self.records.append(struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(icmp), 0, 0, 64, 1, 0,
+                                        src, quote[12:16]) + icmp)
 
     def request(self, payload, raw=None):
         self.seq = self.seq % 0xFFFF + 1
@@ -109,6 +126,11 @@ def main():
         cap.request(b"\x15" + bytes([2, 0x52, 0x53, 0, 0, 1])[:n - 1])
     cap.request(None, raw=b"ZQK\x07\x00" + bytes([0x41, 0x62, 0x61, 0x62, 0x44]))
     cap.reply(0xFFFF, b"\x00\x00")
+    # Datagrams quoted by ICMP errors: a request, and a reply that came after the host gave up.
+    cap.request(b"\x01")
+    cap.unreachable()
+    cap.reply(cap.seq, b"\x00\x00")
+    cap.unreachable()
     cap.write(sys.argv[1])
 
 
