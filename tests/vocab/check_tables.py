@@ -26,6 +26,11 @@ LUA_TABLES = {"functions": "function", "services": "service", "serial_ops": "ser
               "ccm_markers": "ccm"}
 # Its sets of names (`Name = true`), and the vocabulary table whose names they must be.
 LUA_NAME_SETS = {"path_first": "service"}
+# Its sizes of the records that service calls carry, and the header's record of each.
+LUA_RECORD_SIZES = {"FILE_TIME": "ZEBFileTime", "FILE_INFO": "ZEBFileInfo",
+                    "FIND_RECORD": "ZEBFindData", "SECURITY_ATTRIBUTES": "ZEBSecurityAttributes",
+                    "COMM_STATE": "ZEBCommState", "COMM_TIMEOUTS": "ZEBCommTimeouts",
+                    "COMM_STATUS": "ZEBCommStatus", "COMM_PROPERTIES": "ZEBCommProperties"}
 # Its numbers, and the vocabulary constant each must equal.
 LUA_CONSTANTS = {"PORT": "module_port", "EXTENDED_HEADER": "extended_header",
                  "EXTENDED_FORMAT": "extended_format"}
@@ -214,6 +219,11 @@ def check_dissector(vocab):
         want = vocab.constants[constant]
         if numbers.get(name) != want:
             problems.append(f"zeb.lua: {name} is {numbers.get(name)}, should be {want}")
+    for name, record in LUA_RECORD_SIZES.items():
+        want = vocab.records[record]
+        if numbers.get(name) != want:
+            problems.append(f"zeb.lua: {name} is {numbers.get(name)}, should be "
+                            f"sizeof({record}) = {want}")
 
 
 # ---- The Python binding -------------------------------------------------------------------

@@ -67,6 +67,16 @@ void results() {
     std::printf("field\t%s\t%s\t%zu\t%zu\n", #type, #field, offsetof(type, field), \
                 sizeof(type::field))
 
+// The records that controller service calls carry and the dissector reads.
+void service_records() {
+    ZEB_RECORD(ZEBFileTime);
+    ZEB_RECORD(ZEBFileInfo);
+    ZEB_RECORD(ZEBCommState);
+    ZEB_RECORD(ZEBCommTimeouts);
+    ZEB_RECORD(ZEBCommStatus);
+    ZEB_RECORD(ZEBCommProperties);
+}
+
 void records() {
     ZEB_RECORD(ZEBTransport);
     ZEB_FIELD(ZEBTransport, Kind);
@@ -126,6 +136,7 @@ int main() {
 
     results();
     records();
+    service_records();
     if (g_bad) std::fprintf(stderr, "%d names hold a tab or a line break\n", g_bad);
     return g_bad ? 1 : 0;
 }
