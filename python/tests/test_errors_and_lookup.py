@@ -1,0 +1,106 @@
+"""Failures raised by kind under ZebError; modules found by address, number, name or hardware
+address as zeb finds them, with their name, number and kind."""
+import pytest
+
+import zeb
+
+PACKER_HW = "02:52:53:00:00:02"
+UNUSED_PORT = 0x7071  # nothing listens there: the socket reports the refusal
+REFUSED = (10054, 10061)  # WSAECONNRESET, WSAECONNREFUSED
+HAS_TRANSPORT_ERROR = zeb._lib.optional("ZEBGetTransportError") is not None
+
+
+def _missing_file(dev):
+    return dev.files.read("no-such-file.bin")
+
+
+def _closed(dev):
+    dev.close()
+    return dev.read_io()
+
+
+# What is done, on which module and port, and what must be raised: its class, its code, and
+# its fields.
+FAILURES = [
+    ("127.0.0.9", None, lambda d: d.read_io(), zeb.ZebTimeout, 0x8006, {}),
+    ("127.0.0.3", None, lambda d: d.read_setup(0x99), zeb.ModuleRefused, 0xFFFF8101,
+     {"status": 0x8101}),
+    # A malformed output stream: the I/O rule turns status 2 into 0x8002.
+    ("127.0.0.2", None, lambda d: d.write_io(b"\x03\x4f"), zeb.ModuleRefused, 0x8002,
+     {"status": 2}),
+    ("127.0.0.2", UNUSED_PORT, lambda d: d.pet(), zeb.TransportError, None,
+     {"error_number": REFUSED}),
+    pytest.param("127.0.0.2", UNUSED_PORT, lambda d: d.read_io(), zeb.TransportError, 0x8005,
+                 {"error_number": REFUSED},
+                 marks=pytest.mark.skipif(not HAS_TRANSPORT_ERROR,
+                                          reason="the library does not tell a device's "
+                                                 "transport error (ZEBGetTransportError)")),
+    ("127.0.0.3", None, _missing_file, zeb.RemoteFailure, 2, {"last_error": 2}),
+    ("127.0.0.3", None, _closed, zeb.ZebError, 0x8003, {}),
+]
+
+
+@pytest.mark.parametrize("address, port, call, kind, code, fields", FAILURES)
+def test_failures_are_raised_by_kind(transport, address, port, call, kind, code, fields):
+    with transport.open(address, timeout_ms=50, retries=0, port=port) as dev:
+        with pytest.raises(kind) as caught:
+            call(dev)
+    e = caught.value
+    assert isinstance(e, zeb.ZebError) and type(e).__name__ == kind.__name__
+    if code is not None:
+        assert e.code == code
+    for name, want in fields.items():
+        got = getattr(e, name)
+        assert got in want if isinstance(want, tuple) else got == want
+    assert e.text and e.text in str(e)
+
+
+@pytest.mark.parametrize("reference", [
+    "127.0.0.3", "#2", "#0x2", "packer", PACKER_HW, PACKER_HW.replace(":", "-").upper(),
+    PACKER_HW.replace(":", ""),
+])
+def test_a_module_is_opened_by_address_number_name_or_hardware_address(transport, reference):
+    with transport.open(reference, query_ms=200) as dev:
+        assert dev.address == "127.0.0.3"
+        assert dev.identify().name == "packer"
+
+
+@pytest.mark.parametrize("reference", ["#42", "no-such-module", "02:52:53:00:00:99"])
+def test_a_reference_nothing_answers_to(transport, reference):
+    with pytest.raises(zeb.ModuleNotFound) as caught:
+        transport.open(reference, query_ms=100)
+    assert isinstance(caught.value, LookupError) and isinstance(caught.value, zeb.ZebTimeout)
+    assert reference in str(caught.value)
+
+
+@pytest.mark.parametrize("reference", ["", "#", "#x", "#-1", "#4294967296", "n" * 256])
+def test_a_malformed_reference(transport, reference):
+    with pytest.raises(ValueError):
+        transport.find(reference)
+
+
+def test_a_name_two_modules_answer_to(transport, monkeypatch):
+    twins = [transport.find(ip) for ip in ("127.0.0.5", "127.0.0.6")]  # no lookup for these
+    monkeypatch.setattr(transport, "discover", lambda **kw: twins)
+    with pytest.raises(zeb.ModuleAmbiguous) as caught:
+        transport.find("twin")
+    assert caught.value.addresses == ["127.0.0.5", "127.0.0.6"]
+    assert "127.0.0.5, 127.0.0.6" in str(caught.value)
+
+
+def test_discovery_shows_name_number_and_kind_as_zeb_does(racksim, monkeypatch):
+    monkeypatch.setenv("ZEB_LOCAL", "127.0.0.1")
+    with zeb.Transport() as t:
+        assert t.local == "127.0.0.1"
+        found = t.discover(timeout_ms=300)
+        bare = t.discover(timeout_ms=300, identify=False)
+    assert [(m.address, m.name, m.number, m.kind_name) for m in found] == [
+        ("127.0.0.2", "press-line", 1, "Qx-RIO"),
+        ("127.0.0.3", "packer", 2, "Qx-RIO"),
+        ("127.0.0.4", "conveyor-node", 3, "node"),
+    ]
+    assert found[1].to_dict() == {"address": "127.0.0.3", "hardware_address": PACKER_HW,
+                                  "kind": 0, "kind_name": "Qx-RIO", "name": "packer",
+                                  "number": 2, "broadcast_only": False}
+    assert [(m.name, m.number, m.kind) for m in bare] == [(None, None, None)] * 3
+    assert [zeb.kind_name(k) for k in (0, 6, 9, None)] == ["Qx-RIO", "node", "kind 9", None]
