@@ -55,6 +55,36 @@ def test_failures_are_raised_by_kind(transport, address, port, call, kind, code,
     assert e.text and e.text in str(e)
 
 
+# A result, the operation's status rule, the transport error the library tells for the device,
+# and what is raised: its class and its status or error number.
+RESULTS = [
+    (0x8006, zeb._errors.IO, 0, zeb.ZebTimeout, None),
+    (10061, None, 0, zeb.TransportError, 10061),
+    (0x8005, zeb._errors.IO, 10061, zeb.TransportError, 10061),
+    (0x8005, zeb._errors.SIGNED, 10051, zeb.TransportError, 10051),
+    (109, zeb._errors.SIGNED, 109, zeb.TransportError, 109),  # a serial reply cut short
+    (0x8005, zeb._errors.IO, 0, zeb.ZebError, None),
+    (0x8004, zeb._errors.IO, 0, zeb.ZebError, None),
+    (0x8002, zeb._errors.IO, 0, zeb.ModuleRefused, 0x0002),  # status 2 by the I/O rule
+    (0xFFFF8012, zeb._errors.IO, 0, zeb.ModuleRefused, 0x8012),
+    (0x0086, zeb._errors.SIGNED, 0, zeb.ModuleRefused, 0x0086),
+    (0xFFFF8101, zeb._errors.SIGNED, 0, zeb.ModuleRefused, 0x8101),
+    (0x8010, zeb._errors.SIGNED, 0, zeb.ZebError, None),  # no status word reads so
+    (0x0086, None, 0, zeb.ZebError, None),  # a call whose reply has no status word
+]
+
+
+@pytest.mark.parametrize("result, rule, behind, kind, number", RESULTS)
+def test_results_by_kind(monkeypatch, result, rule, behind, kind, number):
+    monkeypatch.setattr(zeb._errors, "transport_error_of", lambda device: behind)
+    e = zeb._errors.error_for(result, "call", rule, device=object())
+    assert type(e) is kind and e.code == result
+    if kind is zeb.ModuleRefused:
+        assert e.status == number
+    if kind is zeb.TransportError:
+        assert e.error_number == number and e.text.startswith(zeb.result_text(number))
+
+
 @pytest.mark.parametrize("reference", [
     "127.0.0.3", "#2", "#0x2", "packer", PACKER_HW, PACKER_HW.replace(":", "-").upper(),
     PACKER_HW.replace(":", ""),

@@ -100,3 +100,13 @@ def test_every_public_name_has_a_docstring():
                     undocumented.append(f"{name}.{member_name}")
     assert not undocumented
     assert zeb.__doc__ and "read_inputs" in zeb.__doc__
+
+
+def test_type_hints_hold():
+    try:
+        import mypy  # noqa: F401
+    except ImportError:
+        pytest.skip("no type checker here (install mypy)")
+    checked = _run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", os.devnull, "zeb"],
+                   cwd=PYTHON_DIR)
+    assert checked.returncode == 0, checked.stdout

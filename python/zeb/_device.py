@@ -30,7 +30,7 @@ def kind_name(kind: Optional[int]) -> Optional[str]:
     return _KIND_NAMES.get(kind, f"kind {kind}")
 
 
-def _buffer(data: bytes) -> ctypes.Array:
+def _buffer(data: bytes) -> "ctypes.Array[ctypes.c_uint8]":
     return (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(bytes(data) or b"\0")
 
 
@@ -89,8 +89,8 @@ class Device:
     def _check(self, result: int, operation: str, rule: Optional[str]) -> int:
         return check(result, operation, rule, self._record)
 
-    def _sized(self, name: str, rule: Optional[str], call: Callable, capacity: int,
-               head: bytes = b"") -> bytes:
+    def _sized(self, name: str, rule: Optional[str], call: Callable[[Any, Any], Any],
+               capacity: int, head: bytes = b"") -> bytes:
         buf = (ctypes.c_uint8 * capacity)(*head)
         size = ctypes.c_uint16(capacity)
         self._check(call(buf, ctypes.byref(size)), name, rule)

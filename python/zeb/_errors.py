@@ -1,6 +1,6 @@
 """Failures of the library's calls, as exceptions by kind, all under ZebError."""
 import ctypes
-from typing import Optional
+from typing import List, Optional
 
 from ._constants import _BAD_PARAMETER, _NAMES, _NO_DATA, _TIMEOUT, RETRIED
 from ._library import lib
@@ -78,8 +78,10 @@ class TransportError(ZebError):
 
     def __init__(self, code: int, operation: str, error_number: int) -> None:
         self.error_number = error_number
-        super().__init__(code, operation, f"{result_text(code)} ({result_text(error_number)})"
-                         if code != error_number else None)
+        text = result_text(error_number)
+        if code != error_number:
+            text += f" (result {result_text(code).split(':')[0]})"
+        super().__init__(code, operation, text)
 
 
 class RemoteFailure(ZebError):
@@ -102,7 +104,7 @@ class ModuleNotFound(ZebTimeout, LookupError):
 class ModuleAmbiguous(ZebError, LookupError):
     """Several modules answered to a name or number; `addresses` lists them."""
 
-    def __init__(self, reference: str, addresses: list) -> None:
+    def __init__(self, reference: str, addresses: List[str]) -> None:
         self.reference = reference
         self.addresses = addresses
         super().__init__(_BAD_PARAMETER, "",

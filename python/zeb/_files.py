@@ -77,7 +77,7 @@ class FileEntry(NamedTuple):
     @classmethod
     def from_record(cls, record: R.FindData) -> "FileEntry":
         """Decodes a find record (ZEBFindData)."""
-        def time(pair: ctypes.Array) -> Optional[datetime.datetime]:
+        def time(pair: "ctypes.Array[ctypes.c_uint32]") -> Optional[datetime.datetime]:
             return filetime(pair[1] << 32 | pair[0])
 
         name = bytes(record.FileName).decode("utf-16-le", "replace").split("\0", 1)[0]

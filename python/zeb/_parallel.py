@@ -1,7 +1,7 @@
 """The I/O of many modules at once (ZEBReadIOEx, ZEBWriteIOEx): every request is sent before
 any reply is awaited, so a scan of many modules takes about one round trip."""
 import ctypes
-from typing import List, NamedTuple, Optional, Sequence
+from typing import Callable, List, NamedTuple, Optional, Sequence
 
 from . import _records as R
 from ._constants import _EXTENDED_FORMAT
@@ -94,7 +94,8 @@ def write_io_many(devices: Sequence[Device], streams: Sequence[bytes],
     return _exchange(devices, streams, extended, points=False)
 
 
-def _with_layouts(devices: Sequence[Device], run) -> List[IOResult]:
+def _with_layouts(devices: Sequence[Device],
+                  run: Callable[[List[Device]], List[IOResult]]) -> List[IOResult]:
     """Runs the exchange for the devices whose image is laid out; a device whose base
     definition cannot be read has that failure as its result."""
     failed = {}

@@ -4,8 +4,7 @@ Every value is read and written through the library (ZEBGetPoint, ZEBGetPointSig
 ZEBSetPoint, ZEBDecodeStream, ZEBEncodeOutputs); this module only gives them Python's shapes.
 """
 import ctypes
-from collections.abc import Mapping, Sequence
-from typing import Dict, Iterator, List, Optional, Union, overload
+from typing import Any, Dict, Iterator, List, Mapping, Optional, Sequence, Union, overload
 
 from . import _records as R
 from ._constants import BIT_IN, BIT_OUT, DWORD_IN, DWORD_OUT, WORD_IN, WORD_OUT
@@ -24,7 +23,7 @@ _WIDTHS = {BIT_IN: 1, BIT_OUT: 1, WORD_IN: 16, WORD_OUT: 16, DWORD_IN: 32, DWORD
 _STREAM_ROOM = 1200  # the most one I/O exchange carries
 
 
-class Points(Sequence):
+class Points(Sequence[int]):
     """The points of one kind in one slot: `bits`, `words` or `dwords`.
 
     A sequence of ints indexed from 0 (slices and negative indices too). Words and 32-bit
@@ -86,7 +85,7 @@ class Points(Sequence):
             return [self._get(i) for i in range(*index.indices(len(self)))]
         return self._get(self._index(index))
 
-    def __setitem__(self, index: Union[int, slice], value) -> None:
+    def __setitem__(self, index: Union[int, slice], value: Any) -> None:
         if not self._image.writable:
             raise TypeError("inputs are read from the module and cannot be set")
         if isinstance(index, slice):
@@ -151,7 +150,7 @@ class Slot:
         return f"Slot({self.slot}, {shown})"
 
 
-class Image(Mapping):
+class Image(Mapping[int, "Slot"]):
     """A module's inputs or outputs by slot: `image[3].bits[0]`.
 
     A mapping from slot number to Slot, in ascending slot order, holding every slot of the
@@ -182,7 +181,8 @@ class Image(Mapping):
     def _slot_record(self, slot: int) -> R.SlotPoints:
         for i in range(min(self._record.SlotCount, len(self._record.Slots))):
             if self._record.Slots[i].Slot == slot:
-                return self._record.Slots[i]
+                found: R.SlotPoints = self._record.Slots[i]
+                return found
         raise KeyError(slot)
 
     def __getitem__(self, slot: int) -> Slot:

@@ -5,7 +5,7 @@ import ipaddress
 import os
 import re
 import struct
-from typing import Any, List, NamedTuple, Optional, Tuple, Union
+from typing import Any, Dict, List, NamedTuple, Optional, Tuple, Union
 
 from . import _records as R
 from ._constants import (_NAME_QUERY_SIZE, _PROTOCOL_IP, _QUERY_BY_NAME, _QUERY_BY_NUMBER,
@@ -100,7 +100,7 @@ class Module:
         """The kind as zeb names it: "Qx-RIO", "node" or "kind N"; None when unknown."""
         return kind_name(self.kind)
 
-    def to_dict(self) -> dict:
+    def to_dict(self) -> Dict[str, Any]:
         """The fields as `zeb discover --json` gives them."""
         return {"address": self.address, "hardware_address": self.hardware_address,
                 "kind": self.kind, "kind_name": self.kind_name, "name": self.name,
