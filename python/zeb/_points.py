@@ -72,7 +72,7 @@ class Points(Sequence[int]):
         n = len(self)
         if not -n <= index < n:
             raise IndexError(f"slot {self._slot} has {n} such points; no point {index}")
-        return index % n if n else index
+        return index % n
 
     @overload
     def __getitem__(self, index: int) -> int: ...
@@ -93,7 +93,7 @@ class Points(Sequence[int]):
             values = list(value)
             if len(values) != len(where):
                 raise ValueError(f"{len(values)} values for {len(where)} points")
-            for i, v in zip(where, values):  # checked whole before anything changes
+            for v in values:  # checked whole before anything changes
                 self._check_value(v)
             for i, v in zip(where, values):
                 self._set(i, v)
