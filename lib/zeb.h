@@ -2804,6 +2804,35 @@ ZEB_API int32_t ZEB_CALL XCPUGetCommProperties(ZEBDevice* device, uint32_t port,
  */
 ZEB_API uint32_t ZEB_CALL ZEBResultText(uint32_t result, char* buffer, uint32_t size);
 
+/* ---- Looking behind a result ----------------------------------------------------------- */
+
+/**
+ * @brief The socket or port error behind a device's last failure, as seen from this thread.
+ * @ingroup zeb_results
+ *
+ * A refused port or an unreachable network comes back from the socket as a Winsock number,
+ * which carries the 0x2000 bit and so passes the classic failure test: the operation then
+ * sees an empty reply and reports ZEBERR_NO_DATA. This tells a tool what lay behind it.
+ * Every send on the device clears it; a failed send or receive sets it. Kept per thread for
+ * the 16 devices the thread used last. Sends nothing.
+ *
+ * @param[in] device The device.
+ * @return The Winsock or system error number (10061 connection refused, 10054 reset by the
+ *   peer, 10051 network unreachable...), or 0 when the device's last exchange met none.
+ */
+ZEB_API uint32_t ZEB_CALL ZEBGetTransportError(const ZEBDevice* device);
+
+/**
+ * @brief Turns the frame trace on or off for the whole process: every frame sent and received
+ * is written to standard error as one line (direction, address, sequence number, CRC, length,
+ * function name, body bytes). For finding out what a module says; off by default.
+ * @ingroup zeb_results
+ *
+ * @param[in] on Nonzero turns it on.
+ * @return The previous setting, 0 or 1.
+ */
+ZEB_API int32_t ZEB_CALL ZEBSetTrace(int32_t on);
+
 #ifdef __cplusplus
 }
 #endif

@@ -26,30 +26,45 @@ LUA_TABLES = {"functions": "function", "services": "service", "serial_ops": "ser
               "ccm_markers": "ccm"}
 # Its sets of names (`Name = true`), and the vocabulary table whose names they must be.
 LUA_NAME_SETS = {"path_first": "service"}
+# Its sizes of the records that service calls carry, and the header's record of each.
+LUA_RECORD_SIZES = {"FILE_TIME": "ZEBFileTime", "FILE_INFO": "ZEBFileInfo",
+                    "FIND_RECORD": "ZEBFindData", "SECURITY_ATTRIBUTES": "ZEBSecurityAttributes",
+                    "COMM_STATE": "ZEBCommState", "COMM_TIMEOUTS": "ZEBCommTimeouts",
+                    "COMM_STATUS": "ZEBCommStatus", "COMM_PROPERTIES": "ZEBCommProperties"}
 # Its numbers, and the vocabulary constant each must equal.
 LUA_CONSTANTS = {"PORT": "module_port", "EXTENDED_HEADER": "extended_header",
                  "EXTENDED_FORMAT": "extended_format"}
 
 # The binding's constants: (module, name) and the vocabulary constant or record size.
 PY_CONSTANTS = {
-    ("__init__", "API_VERSION"): "api_version",
-    ("__init__", "MODULE_PORT"): "module_port",
-    ("__init__", "RETRIED"): "warn_retried",
-    ("__init__", "_WINSOCK"): "transport_winsock",
-    ("__init__", "_PROTOCOL_IP"): "protocol_ip",
-    ("__init__", "_PROTOCOL_IPX"): "protocol_ipx",
-    ("__init__", "_QUERY_BY_NUMBER"): "number_record",
-    ("__init__", "_QUERY_BY_NAME"): "name_record",
-    ("__init__", "_EXTENDED_FORMAT"): "extended_format",
+    ("_constants", "API_VERSION"): "api_version",
+    ("_constants", "MODULE_PORT"): "module_port",
+    ("_constants", "RETRIED"): "warn_retried",
+    ("_constants", "_WINSOCK"): "transport_winsock",
+    ("_constants", "_PROTOCOL_IP"): "protocol_ip",
+    ("_constants", "_PROTOCOL_IPX"): "protocol_ipx",
+    ("_constants", "_QUERY_BY_NUMBER"): "number_record",
+    ("_constants", "_QUERY_BY_NAME"): "name_record",
+    ("_constants", "_EXTENDED_FORMAT"): "extended_format",
+    ("_constants", "BIT_IN"): "point_bit_in",
+    ("_constants", "BIT_OUT"): "point_bit_out",
+    ("_constants", "WORD_IN"): "point_word_in",
+    ("_constants", "WORD_OUT"): "point_word_out",
+    ("_constants", "DWORD_IN"): "point_dword_in",
+    ("_constants", "DWORD_OUT"): "point_dword_out",
+    ("_constants", "_IMAGE_SLOTS"): "image_slots",
+    ("_constants", "_IMAGE_VALUE_BYTES"): "image_value_bytes",
 }
 PY_RECORD_SIZES = {
     ("_files", "_FIND_RECORD"): "ZEBFindData",
     ("_files", "_SECURITY_ATTRIBUTES"): "ZEBSecurityAttributes",
 }
 # The binding's result names: code -> (name, text), as the library names them.
-PY_RESULTS = ("__init__", "_NAMES")
+PY_RESULTS = ("_constants", "_NAMES")
 # The binding's records (python/zeb/_records.py) and the header's.
-PY_RECORDS = {"Transport": "ZEBTransport", "Device": "ZEBDevice"}
+PY_RECORDS = {"Transport": "ZEBTransport", "Device": "ZEBDevice", "FindData": "ZEBFindData",
+              "SecurityAttributes": "ZEBSecurityAttributes", "SerialSetup": "ZEBSerialSetup",
+              "SlotPoints": "ZEBSlotPoints", "Image": "ZEBImage"}
 
 
 class Vocabulary:
@@ -214,6 +229,11 @@ def check_dissector(vocab):
         want = vocab.constants[constant]
         if numbers.get(name) != want:
             problems.append(f"zeb.lua: {name} is {numbers.get(name)}, should be {want}")
+    for name, record in LUA_RECORD_SIZES.items():
+        want = vocab.records[record]
+        if numbers.get(name) != want:
+            problems.append(f"zeb.lua: {name} is {numbers.get(name)}, should be "
+                            f"sizeof({record}) = {want}")
 
 
 # ---- The Python binding -------------------------------------------------------------------

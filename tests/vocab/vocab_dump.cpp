@@ -19,6 +19,7 @@
 #include "vocab/services.h"
 #include "vocab/setup_types.h"
 #include "zeb.h"
+#include "zeb_points.h"
 
 namespace {
 
@@ -67,6 +68,16 @@ void results() {
     std::printf("field\t%s\t%s\t%zu\t%zu\n", #type, #field, offsetof(type, field), \
                 sizeof(type::field))
 
+// The records that controller service calls carry and the dissector reads.
+void service_records() {
+    ZEB_RECORD(ZEBFileTime);
+    ZEB_RECORD(ZEBFileInfo);
+    ZEB_RECORD(ZEBCommState);
+    ZEB_RECORD(ZEBCommTimeouts);
+    ZEB_RECORD(ZEBCommStatus);
+    ZEB_RECORD(ZEBCommProperties);
+}
+
 void records() {
     ZEB_RECORD(ZEBTransport);
     ZEB_FIELD(ZEBTransport, Kind);
@@ -101,7 +112,32 @@ void records() {
     ZEB_FIELD(ZEBDevice, TunnelNode);
     ZEB_FIELD(ZEBDevice, Reserved3);
     ZEB_RECORD(ZEBFindData);
+    ZEB_FIELD(ZEBFindData, Attributes);
+    ZEB_FIELD(ZEBFindData, CreationTime);
+    ZEB_FIELD(ZEBFindData, LastAccessTime);
+    ZEB_FIELD(ZEBFindData, LastWriteTime);
+    ZEB_FIELD(ZEBFindData, SizeHigh);
+    ZEB_FIELD(ZEBFindData, SizeLow);
+    ZEB_FIELD(ZEBFindData, ObjectId);
+    ZEB_FIELD(ZEBFindData, FileName);
     ZEB_RECORD(ZEBSecurityAttributes);
+    ZEB_FIELD(ZEBSecurityAttributes, Length);
+    ZEB_FIELD(ZEBSecurityAttributes, SecurityDescriptor);
+    ZEB_FIELD(ZEBSecurityAttributes, InheritHandle);
+    ZEB_RECORD(ZEBSerialSetup);
+    ZEB_FIELD(ZEBSerialSetup, Data);
+    ZEB_RECORD(ZEBSlotPoints);
+    ZEB_FIELD(ZEBSlotPoints, Slot);
+    ZEB_FIELD(ZEBSlotPoints, Kind);
+    ZEB_FIELD(ZEBSlotPoints, Ident);
+    ZEB_FIELD(ZEBSlotPoints, Reserved);
+    ZEB_FIELD(ZEBSlotPoints, Count);
+    ZEB_FIELD(ZEBSlotPoints, At);
+    ZEB_RECORD(ZEBImage);
+    ZEB_FIELD(ZEBImage, SlotCount);
+    ZEB_FIELD(ZEBImage, ValueBytes);
+    ZEB_FIELD(ZEBImage, Slots);
+    ZEB_FIELD(ZEBImage, Values);
 }
 
 }  // namespace
@@ -123,9 +159,18 @@ int main() {
     constant("transport_winsock", ZEB_TRANSPORT_WINSOCK);
     constant("protocol_ip", ZEB_PROTOCOL_IP);
     constant("protocol_ipx", ZEB_PROTOCOL_IPX);
+    constant("point_bit_in", ZEB_BIT_IN);
+    constant("point_bit_out", ZEB_BIT_OUT);
+    constant("point_word_in", ZEB_WORD_IN);
+    constant("point_word_out", ZEB_WORD_OUT);
+    constant("point_dword_in", ZEB_DWORD_IN);
+    constant("point_dword_out", ZEB_DWORD_OUT);
+    constant("image_slots", ZEB_IMAGE_SLOTS);
+    constant("image_value_bytes", ZEB_IMAGE_VALUE_BYTES);
 
     results();
     records();
+    service_records();
     if (g_bad) std::fprintf(stderr, "%d names hold a tab or a line break\n", g_bad);
     return g_bad ? 1 : 0;
 }
