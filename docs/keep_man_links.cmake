@@ -5,6 +5,7 @@
 # pages themselves stay.
 # Usage: cmake -DMAN3=dir -DEXPORTS=lib/exports.txt -P keep_man_links.cmake
 cmake_minimum_required(VERSION 3.25)
+get_filename_component(MAN3 "${MAN3}" ABSOLUTE)
 file(STRINGS ${EXPORTS} exports)
 file(GLOB pages RELATIVE ${MAN3} ${MAN3}/*.3)
 foreach(page IN LISTS pages)
