@@ -7,8 +7,8 @@
 
 #include "frame.h"
 #include "link.h"
+#include "platform/clock.h"
 #include "state.h"
-#include "tunnel.h"
 
 namespace zeb {
 namespace {
@@ -175,7 +175,9 @@ uint32_t get_response_within(ZEBDevice& d, uint8_t* reply, int32_t* length,
 
 uint32_t send_packet(ZEBDevice& d, uint8_t* request, uint16_t request_length, uint8_t* reply,
                      int32_t* reply_length, bool want_reply, bool warn) noexcept {
-    if (d.Tunnel == 1) return tunnel_exchange(&d, request, request_length, reply, reply_length);
+    if (const StackedLink* above = stacked_link_of(d)) {
+        return above->exchange(d, request, request_length, reply, reply_length);
+    }
     if (request_length < frame::header_size(d)) {
         *reply_length = 0;
         return ZEBERR_BAD_PARAMETER;
@@ -209,7 +211,10 @@ uint32_t send_two_responses(ZEBDevice& d, uint8_t* request, uint16_t request_len
     const uint16_t start_count = d.ResendCount;
     const uint16_t budget = d.Retries;
     const int32_t capacity = *reply_length;
-    if (d.Tunnel == 1) return tunnel_exchange(&d, request, request_length, reply, reply_length);
+    // A stacked link carries one answer: no acknowledgement to wait for.
+    if (const StackedLink* above = stacked_link_of(d)) {
+        return above->exchange(d, request, request_length, reply, reply_length);
+    }
     struct RestoreRetries {
         ZEBDevice& d;
         uint16_t budget;

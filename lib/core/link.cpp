@@ -348,10 +348,6 @@ uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length,
     return result;
 }
 
-uint32_t ClockMs() noexcept {
-    return platform().clock_ms();
-}
-
 plat::Handle wait_handle(const ZEBDevice& device) noexcept {
     const LinkOps* link = link_of(device);
     return link ? link->wait_handle(device) : plat::kNoHandle;

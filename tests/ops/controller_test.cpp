@@ -73,20 +73,6 @@ TEST(ControllerRequests, CountsUpTo256AreSentAndLargerOnesRefusedWhateverTheirUp
     EXPECT_EQ(net->sent().size(), 1u);
 }
 
-TEST(ControllerRequests, NoWaitSendsOnceAndReturnsNoPacket) {
-    ScopedSimNetwork net;
-    net->add_peer(kModule, ccm_module({1, 2}));
-    IpDevice dev(kModule);
-    dev.device.NoWait = 1;
-    uint8_t buf[2] = {kUnset, kUnset};
-    uint16_t size = 2;
-    EXPECT_EQ(ZEBCCMRequest(&dev.device, 0, 1, 2, 2, buf), ZEBERR_NO_PACKET);
-    EXPECT_EQ(ZEBKSEQRequest(&dev.device, 1, buf, &size), ZEBERR_NO_PACKET);
-    EXPECT_EQ(net->sent().size(), 2u);
-    EXPECT_EQ(buf[1], kUnset);
-    EXPECT_EQ(size, 2);
-}
-
 TEST(ControllerRequests, KSequenceAnswerIsCutToTheRoomOrDeliveredWhole) {
     ScopedSimNetwork net;
     net->add_peer(kModule, acknowledge_then({0x20, 0x1A}, with_head({0x22, 0x1A, 0, 0}, 40, 7)));

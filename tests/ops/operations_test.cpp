@@ -222,8 +222,8 @@ std::vector<Row> rows() {
              return Delivered{ZEBWriteIO(d, out, 1, nullptr, nullptr), {}};
          },
          {0x06, 0xFF},
-         {0x07, 0x00, 0x01},
-         0x8007,
+         {0x00, 0x10, 0x01},
+         0x9000,
          {}},
         {"setup read, shorter than the buffer",
          [](ZEBDevice* d) {
