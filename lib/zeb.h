@@ -868,10 +868,21 @@ ZEB_API uint32_t ZEB_CALL _SendPacket(ZEBDevice* device, uint8_t* request, uint1
  *
  * Runs _SendPacket() for the acknowledgement, checks on the first pass that its body begins
  * with the `echo_count` bytes at `echo`, then waits up to ZEBDevice::Timeout + `extra_timeout`
- * ms for the final reply, which replaces the acknowledgement in `reply`; a packet identical to
- * the acknowledgement (delivered twice) is not taken for it. When the final reply does not
- * come, the whole request is sent again. The re-sends of both waits share the device's
- * Retries budget; ZEBDevice::Retries has its value back when the call returns.
+ * ms for the final reply, which replaces the acknowledgement in `reply`. When the final reply
+ * does not come, the whole request is sent again. The re-sends of both waits share the
+ * device's Retries budget; ZEBDevice::Retries has its value back when the call returns.
+ *
+ * Copies of the acknowledgement: with echo bytes, a packet whose body begins with them while
+ * the final reply is awaited is the acknowledgement again (a copy made by the network, or one
+ * the module sent twice): it goes to the asynchronous handler and counts in LateReplyCount.
+ * Without echo bytes any first reply is the acknowledgement, and a module may answer with the
+ * very bytes it acknowledged with (a bare status word 0, say). A packet identical to the
+ * acknowledgement is then held for up to 20 ms: a different packet with the same sequence
+ * number within that time is the final reply (the held one was a copy, and is counted as a
+ * late reply); otherwise the held packet is the final reply. Such a call takes at most 20 ms
+ * longer than the module. The risk that remains: a copy of the acknowledgement made by the
+ * network, with no other reply within 20 ms, is taken as the final reply of an exchange
+ * without echo bytes, and the module's later answer then reaches the asynchronous handler.
  *
  * @param[in,out] device An opened device.
  * @param[in,out] request As for _SendPacket().
@@ -910,9 +921,11 @@ ZEB_API uint32_t ZEB_CALL SendPacketTwoResponses(ZEBDevice* device, uint8_t* req
  *
  * Packets whose sequence number is not ZEBDevice::LastSequence (and runts) go to the
  * asynchronous handler and count in ZEBDevice::LateReplyCount; the wait goes on, to its
- * deadline at most. A record that never sent (LastSequence 0) takes any packet. A serial
- * device assembles a frame across calls: a call that does not wait takes only the bytes that
- * are there and keeps part of a frame for the next.
+ * deadline at most. A record that never sent (LastSequence 0) takes any packet. A call that
+ * does not wait drains what is already queued by count (up to 256 packets), not by the clock,
+ * so it reaches a reply queued behind stray packets whatever the device's Timeout, 0
+ * included. A serial device assembles a frame across calls: a call that does not wait takes
+ * only the bytes that are there and keeps part of a frame for the next.
  *
  * @param[in,out] device An opened device.
  * @param[out] reply Receives the reply frame.
@@ -1274,10 +1287,12 @@ ZEB_API uint32_t ZEB_CALL ZEBDeleteSetupData(ZEBDevice* device, uint16_t type);
  * @param[in,out] count In: room at `types` in entries; out: entries delivered.
  * @retval 0 The list is delivered.
  * @retval ZEBERR_BUFFER_TOO_SMALL Cut to `*count` entries.
- * @retval ZEBERR_NO_DATA A reply without its status word and count (`*count` left alone), or
- *   a list shorter than its count (the entries that came are delivered).
- * @return Otherwise the module's nonzero status word, sign-extended (what came with it is
- *   still delivered), or a failure of the exchange (@ref zeb_results).
+ * @retval ZEBERR_NO_DATA A reply without its status word and count, or with a zero status
+ *   word and no count (`*count` left alone), or a list shorter than its count (the entries
+ *   that came are delivered).
+ * @return Otherwise the module's nonzero status word, sign-extended: what came with it is still
+ *   delivered, and a refusal that is the status word alone leaves `*count` alone. Or a failure
+ *   of the exchange (@ref zeb_results).
  */
 ZEB_API uint32_t ZEB_CALL ZEBEnumSetupData(ZEBDevice* device, uint16_t* types, uint16_t* count);
 
@@ -1646,11 +1661,11 @@ ZEB_API uint32_t ZEB_CALL ZEBKSEQRequest(ZEBDevice* device, uint32_t count, uint
  * @param[out] buffer Receives exactly `count` bytes, or nothing.
  * @retval 0 Delivered.
  * @retval ZEBERR_BAD_PARAMETER A count above 589 or a NULL buffer (nothing sent), or a reply
- *   with fewer bytes than asked for (nothing delivered).
+ *   with status 0 and fewer bytes than asked for (nothing delivered).
  * @retval ZEBERR_NO_DATA A reply without its status word.
  * @return Otherwise the module's nonzero status word, sign-extended: with the data delivered
- *   when its low 12 bits are 0 or it is 0x0086, without otherwise; or a failure of the
- *   exchange (@ref zeb_results).
+ *   when its low 12 bits are 0 or it is 0x0086 and the data came whole, without otherwise; or
+ *   a failure of the exchange (@ref zeb_results).
  */
 ZEB_API uint32_t ZEB_CALL ZEBReadMemory(ZEBDevice* device, uint16_t memory_type, uint32_t address,
                                         uint32_t count, uint8_t* buffer);
@@ -2025,7 +2040,11 @@ ZEB_API uint32_t ZEB_CALL ZEBAccessComm(ZEBDevice* device, uint32_t count, const
  * error code), or until the device's Timeout has passed since the start (ZEBERR_TIMEOUT).
  * Every poll is a full shared-RAM exchange, so a wait costs the module's round trips and no
  * more. The base and slot arguments are sent as their low 16 bits. None of them reports
- * re-sends. The mailbox is one resource of the remote master: run one mailbox operation per
+ * re-sends. A shared-RAM exchange whose result is anything other than 0 or ZEBWARN_RETRIED
+ * ends the operation with that result, also one that carries the 0x2000 bit (a module's
+ * status word or a Winsock number): it is never taken for a success. The one exception is a
+ * failed poll of ZEBDoVireoCommand() and ZEBDoVireoCommandEx(), which is passed over until the
+ * Timeout. The mailbox is one resource of the remote master: run one mailbox operation per
  * remote master at a time.
  *
  * A device record with ZEBDevice::Tunnel 1 sends every ordinary operation through the remote
@@ -2033,9 +2052,10 @@ ZEB_API uint32_t ZEB_CALL ZEBAccessComm(ZEBDevice* device, uint32_t count, const
  * from offset 0, command 3 sends it on (parameters: the node number, 0, the body's length, 0,
  * 0x0800), and the answer comes back from area 4 behind a head of status and length. Tunnel
  * is 1 again when the call returns, whatever happened. Where the node's answer carries a
- * nonzero status (no such node, say), the operation gets no reply and reports ZEBERR_NO_DATA;
- * the engine itself returns 0 with a reply length of 0 then, so operations that do not read
- * their reply (ZEBPetDevice(), XCPUSetOSLoad(), XCPUReboot()) report success. An answer longer
+ * nonzero status (no such node, say), the exchange fails with ZEBERR_NO_DATA and a reply
+ * length of 0, so every operation reports ZEBERR_NO_DATA, also those that do not read their
+ * reply (ZEBPetDevice(), XCPUSetOSLoad(), XCPUReboot()); an answer another request left in the
+ * area never passes for this one. Every forwarding step must return exactly 0. An answer longer
  * than the operation's reply buffer is cut to fit and reported as ZEBERR_BUFFER_TOO_SMALL. A
  * tunnelled exchange carries one answer: no acknowledgement.
  */
@@ -2209,8 +2229,10 @@ ZEB_API uint32_t ZEB_CALL XCPUDoVireoCommandEx(ZEBDevice* device, uint32_t base,
  * Opens the library's own IPX transport, runs ZEBQueryDevices() into a table of 100 records,
  * opens each module found (Timeout 100 ms, Retries 2, no broadcast) and reads its device
  * definition: a module of kind 6 is listed with its number (setup type 0x20) and name (setup
- * type 0x16) and stays open; any other is closed. A failed call closes what it opened, and so
- * does a discovery with more than 100 answers. Linux has no IPX, so there the result is always
+ * type 0x16) and stays open; any other is closed. Records longer than the entry holds are cut
+ * to it (the read's ZEBERR_BUFFER_TOO_SMALL counts as a success here: only their leading bytes
+ * are wanted). A failed call closes what it opened, and so does a discovery with more than 100
+ * answers. Linux has no IPX, so there the result is always
  * null. Not for use from two threads at once, nor while another thread uses an earlier list.
  *
  * @param[out] count Receives the number of entries (0 on failure); may be NULL.
@@ -2272,7 +2294,9 @@ ZEB_API int32_t ZEB_CALL TaviSendPacket(ZEBDevice* device, const uint8_t* packet
  * The result: a failed exchange's result unchanged (any nonzero one, Winsock numbers included),
  * with no output written; otherwise the module's status word sign-extended (0 when accepted),
  * with every output delivered whatever the status. A reply too short for the outputs asked for
- * writes none of them and gives ZEBERR_NO_DATA, whatever its status word. Input that does not
+ * writes none of them: a refusal that came as the status word alone gives that status,
+ * sign-extended; a reply without a status word, or with 0 there, gives ZEBERR_NO_DATA (a
+ * tunnelled call whose node did not answer gives ZEBERR_NO_DATA too). Input that does not
  * fit the call's request is refused before sending with ZEBERR_PACKET_TOO_LARGE, and a null
  * pointer where the request needs data with ZEBERR_BAD_PARAMETER.
  *
@@ -2779,6 +2803,35 @@ ZEB_API int32_t ZEB_CALL XCPUGetCommProperties(ZEBDevice* device, uint32_t port,
  *         means that the text was cut.
  */
 ZEB_API uint32_t ZEB_CALL ZEBResultText(uint32_t result, char* buffer, uint32_t size);
+
+/* ---- Looking behind a result ----------------------------------------------------------- */
+
+/**
+ * @brief The socket or port error behind a device's last failure, as seen from this thread.
+ * @ingroup zeb_results
+ *
+ * A refused port or an unreachable network comes back from the socket as a Winsock number,
+ * which carries the 0x2000 bit and so passes the classic failure test: the operation then
+ * sees an empty reply and reports ZEBERR_NO_DATA. This tells a tool what lay behind it.
+ * Every send on the device clears it; a failed send or receive sets it. Kept per thread for
+ * the 16 devices the thread used last. Sends nothing.
+ *
+ * @param[in] device The device.
+ * @return The Winsock or system error number (10061 connection refused, 10054 reset by the
+ *   peer, 10051 network unreachable...), or 0 when the device's last exchange met none.
+ */
+ZEB_API uint32_t ZEB_CALL ZEBGetTransportError(const ZEBDevice* device);
+
+/**
+ * @brief Turns the frame trace on or off for the whole process: every frame sent and received
+ * is written to standard error as one line (direction, address, sequence number, CRC, length,
+ * function name, body bytes). For finding out what a module says; off by default.
+ * @ingroup zeb_results
+ *
+ * @param[in] on Nonzero turns it on.
+ * @return The previous setting, 0 or 1.
+ */
+ZEB_API int32_t ZEB_CALL ZEBSetTrace(int32_t on);
 
 #ifdef __cplusplus
 }

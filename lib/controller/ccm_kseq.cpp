@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/request.h"
+#include "vocab/ccm.h"
 
 namespace zeb {
 namespace {
@@ -16,12 +17,12 @@ constexpr size_t kMaxCount = 256;
 
 // Both replies begin with a marker and the request's function code; the answer then carries a
 // status word and the answer data.
-constexpr uint8_t kAcknowledged = 0x20;
-constexpr uint8_t kAnswered = 0x22;
+constexpr uint8_t kAcknowledged = vocab::ccm::kAcknowledged;
+constexpr uint8_t kAnswered = vocab::ccm::kAnswered;
 constexpr size_t kAnswerHeadSize = 4;
 
-constexpr uint8_t kCcmWrite = 0x20;
-constexpr uint8_t kCcmRead = 0x1E;
+constexpr uint8_t kCcmWrite = vocab::ccm::kWrite;
+constexpr uint8_t kCcmRead = vocab::ccm::kRead;
 
 using ControllerRequest = Request<kRequestCapacity>;
 using ControllerReply = Reply<kReplyCapacity>;

@@ -45,9 +45,10 @@ uint32_t read_block(ZEBDevice* device, uint8_t function, Place place, size_t cou
     const uint16_t status = in.u16();
     if (!in.complete()) return ZEBERR_NO_DATA;
     if (status_delivers(status)) {
-        // Fewer bytes than asked for do not answer the request: none of them are delivered.
+        // Fewer bytes than asked for do not answer the request: none of them are delivered, and
+        // a nonzero status word that came without them is the result.
         const uint8_t* data = in.block(count);
-        if (!data) return ZEBERR_BAD_PARAMETER;
+        if (!data) return status_or(status, kSigned, ZEBERR_BAD_PARAMETER);
         if (count) std::memcpy(buffer, data, count);
     }
     return status_or(status, kSigned, result);

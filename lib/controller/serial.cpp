@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/request.h"
+#include "vocab/serial_ops.h"
 
 namespace zeb {
 namespace {
@@ -16,17 +17,17 @@ constexpr uint16_t kTimeoutRaiseMs = 10;
 constexpr uint16_t kSetupFinalExtraMs = 30000;
 
 enum class Op : uint8_t {
-    write = 0x01,
-    read = 0x02,
-    rx_available = 0x03,
-    flush_rx = 0x04,
-    setup = 0x05,
-    tx_left = 0x06,
-    read_setup = 0x07,
-    access = 0x08,
-    flush_tx = 0x09,
+    write = vocab::serial::kWrite,
+    read = vocab::serial::kRead,
+    rx_available = vocab::serial::kRxAvailable,
+    flush_rx = vocab::serial::kFlushRx,
+    setup = vocab::serial::kSetup,
+    tx_left = vocab::serial::kTxLeft,
+    read_setup = vocab::serial::kReadSetup,
+    access = vocab::serial::kAccess,
+    flush_tx = vocab::serial::kFlushTx,
 };
-constexpr uint8_t kNamesPort = 0x80;
+constexpr uint8_t kNamesPort = vocab::serial::kNamesPort;
 
 // The port a request names: none (the module's choice), or one counted from 1, which goes out
 // as its low byte less one. Port 0 thus goes out as 0xFF, which modules may take as a port of

@@ -5,13 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vocab/markers.h"
 #include "zeb.h"
 
 namespace zeb::frame {
 
 inline constexpr uint16_t kHeaderSize = 9;
 inline constexpr uint16_t kExtendedHeaderSize = 16;
-inline constexpr uint8_t kExtendedMarker = 0x15;
+inline constexpr uint8_t kExtendedMarker = vocab::kExtendedHeader;
 inline constexpr size_t kKeyFieldSize = sizeof(ZEBTransport::Key);
 
 inline constexpr size_t kSequenceAt = 3;

@@ -9,6 +9,7 @@
 #include "frame.h"
 #include "ownership.h"
 #include "state.h"
+#include "watch.h"
 
 namespace zeb {
 namespace {
@@ -333,18 +334,18 @@ const LinkOps* link_of(const ZEBDevice& d, uint32_t* why) noexcept {
 uint32_t SendFrame(ZEBDevice* device, const uint8_t* frame, uint16_t length) noexcept {
     uint32_t why = 0;
     const LinkOps* link = link_of(*device, &why);
-    return link ? link->send(*device, frame, length) : why;
+    const uint32_t result = link ? link->send(*device, frame, length) : why;
+    watch::sent(*device, frame, length, result);
+    return result;
 }
 
 uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length,
                       uint32_t wait_ms) noexcept {
     uint32_t why = 0;
     const LinkOps* link = link_of(*device, &why);
-    return link ? link->receive(*device, buffer, length, wait_ms) : why;
-}
-
-uint32_t ClockMs() noexcept {
-    return platform().clock_ms();
+    const uint32_t result = link ? link->receive(*device, buffer, length, wait_ms) : why;
+    watch::received(*device, buffer, *length, result);
+    return result;
 }
 
 plat::Handle wait_handle(const ZEBDevice& device) noexcept {

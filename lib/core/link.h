@@ -32,6 +32,21 @@ struct LinkOps {
     plat::Handle (*wait_handle)(const ZEBDevice& device) noexcept;
 };
 
+// A link stacked on a device's own carries whole exchanges through other traffic (a tunnel
+// through a remote master): one request body in, one answer out. The device's own link still
+// opens, closes and moves its frames; the engine hands the exchanges of a device that has a
+// stacked link to it.
+struct StackedLink {
+    // As the engine's exchange: the request frame with its body at DataOffset, the reply with
+    // its body at byte 9; *reply_length holds the capacity on entry and the length on return.
+    uint32_t (*exchange)(ZEBDevice& device, uint8_t* request, uint16_t request_length,
+                         uint8_t* reply, int32_t* reply_length) noexcept;
+};
+
+// The link stacked on the device's own, or null. Defined where the library is put together
+// (lib/links.cpp), so that this layer knows no link above it.
+const StackedLink* stacked_link_of(const ZEBDevice& device) noexcept;
+
 // The table for a transport record, or null for an unknown kind or Winsock protocol; `why`
 // then receives ZEBERR_BAD_TRANSPORT or ZEBERR_BAD_PROTOCOL.
 const LinkOps* link_of(const ZEBTransport& transport, uint32_t* why = nullptr) noexcept;
@@ -47,9 +62,6 @@ uint32_t SendFrame(ZEBDevice* device, const uint8_t* frame, uint16_t length) noe
 // when no whole frame is in by then, and keeps the part that came for the next call.
 uint32_t ReceiveFrame(ZEBDevice* device, uint8_t* buffer, int32_t* length,
                       uint32_t wait_ms) noexcept;
-
-// Milliseconds from an arbitrary origin; elapsed time is the unsigned 32-bit difference.
-uint32_t ClockMs() noexcept;
 
 // The handle that becomes readable when something arrives for the device, or kNoHandle.
 plat::Handle wait_handle(const ZEBDevice& device) noexcept;

@@ -17,6 +17,7 @@
 #include "engine.h"
 #include "frame.h"
 #include "functions.h"
+#include "vocab/markers.h"
 #include "zeb.h"
 
 namespace zeb {
@@ -311,7 +312,7 @@ uint32_t status_only(const Reply<ReplyCapacity>& reply, uint32_t result, StatusR
 
 // A caller asks for the extended item format by starting its buffer with this marker; the
 // request then carries it after the function code. A buffer of no capacity holds no marker.
-inline constexpr uint8_t kExtendedFormat = 0xB1;
+inline constexpr uint8_t kExtendedFormat = vocab::kExtendedFormat;
 inline bool wants_extended_format(const uint8_t* buffer, const uint16_t* capacity) noexcept {
     return buffer && capacity && *capacity > 0 && buffer[0] == kExtendedFormat;
 }

@@ -63,7 +63,8 @@ uint32_t ZEBDeleteSetupData(ZEBDevice* device, uint16_t type) {
 }
 
 // The reply: status word, the number of types n, then n types. Only whole entries that
-// arrived are delivered; a list shorter than its count is reported as ZEBERR_NO_DATA.
+// arrived are delivered; a list shorter than its count is reported as ZEBERR_NO_DATA. A refusal
+// may come as the status word alone: it is the result, and the count is left alone.
 uint32_t ZEBEnumSetupData(ZEBDevice* device, uint16_t* types, uint16_t* count) {
     SetupRequest request(device);
     request.u8(fn::kEnumSetup);
@@ -73,7 +74,7 @@ uint32_t ZEBEnumSetupData(ZEBDevice* device, uint16_t* types, uint16_t* count) {
     ReplyReader in(reply);
     const uint16_t status = in.u16();
     const uint16_t claimed = in.u16();
-    if (!in.complete()) return ZEBERR_NO_DATA;
+    if (!in.complete()) return status_or(status, StatusRule::signed_word, ZEBERR_NO_DATA);
     const ListCut cut =
         cut_list(claimed, in.rest_size() / 2, (types && count) ? *count : 0, result);
     for (size_t i = 0; i < cut.count; ++i) types[i] = in.u16();

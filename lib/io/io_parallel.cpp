@@ -10,6 +10,7 @@
 #include <new>
 
 #include "core/link.h"
+#include "core/platform/clock.h"
 #include "io_reply.h"
 
 namespace zeb::io {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/request.h"
+#include "vocab/setup_types.h"
 
 namespace zeb {
 namespace {
@@ -18,8 +19,8 @@ constexpr uint16_t kNodeRetries = 2;
 constexpr size_t kDeviceDefSize = 42;
 constexpr size_t kKindAt = 2;
 constexpr uint8_t kKindNode = 6;
-constexpr uint16_t kNumberRecord = 0x20;
-constexpr uint16_t kNameRecord = 0x16;
+constexpr uint16_t kNumberRecord = vocab::setup::kNumberRecord;
+constexpr uint16_t kNameRecord = vocab::setup::kNameRecord;
 
 constexpr size_t kPgmRequestCapacity = 600;
 constexpr size_t kPgmReplyCapacity = 200;

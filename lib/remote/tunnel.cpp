@@ -1,7 +1,7 @@
 // A tunnelled device's requests travel as data through a remote master: the request body goes
 // into the forwarding area, command 3 sends it to the node, and the node's answer comes back
 // from the same area behind a 4-byte head (status, answer length). No frame is built.
-#include "core/tunnel.h"
+#include "remote/tunnel.h"
 
 #include "core/frame.h"
 #include "core/request.h"
@@ -66,19 +66,25 @@ uint32_t forward(ZEBDevice& d, const uint8_t* body, uint16_t body_length, uint8_
     return take < answer_length ? ZEBERR_BUFFER_TOO_SMALL : r;
 }
 
-}  // namespace
-
-uint32_t tunnel_exchange(ZEBDevice* device, uint8_t* request, uint16_t request_length,
+uint32_t tunnel_exchange(ZEBDevice& device, uint8_t* request, uint16_t request_length,
                          uint8_t* reply, int32_t* reply_length) noexcept {
     if (!reply_length) return ZEBERR_BAD_PARAMETER;
     const int32_t capacity = *reply_length;
     *reply_length = 0;
-    if (!device || !request || !reply) return ZEBERR_BAD_PARAMETER;
-    const uint16_t offset = device->DataOffset;
+    if (!request || !reply) return ZEBERR_BAD_PARAMETER;
+    const uint16_t offset = device.DataOffset;
     if (request_length < offset) return ZEBERR_BAD_PARAMETER;
-    DirectWhileForwarding direct(*device);
-    return forward(*device, request + offset, static_cast<uint16_t>(request_length - offset), reply,
+    DirectWhileForwarding direct(device);
+    return forward(device, request + offset, static_cast<uint16_t>(request_length - offset), reply,
                    reply_length, capacity);
+}
+
+constexpr StackedLink kTunnel{tunnel_exchange};
+
+}  // namespace
+
+const StackedLink* tunnel_of(const ZEBDevice& device) noexcept {
+    return device.Tunnel == 1 ? &kTunnel : nullptr;
 }
 
 }  // namespace zeb

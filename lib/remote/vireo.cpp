@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "controller/shared_ram.h"
-#include "core/link.h"
+#include "core/platform/clock.h"
 #include "core/request.h"
 #include "remote/mailbox.h"
 

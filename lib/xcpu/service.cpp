@@ -23,10 +23,10 @@ uint16_t ServiceReply::status() const noexcept {
     return has(0, kStatusSize) ? frame::get_u16(body) : 0;
 }
 
-// A reply without every field the call reads gives no data, whatever its status word says:
-// the outputs it promises are not there.
-int32_t short_reply(const ServiceReply&) noexcept {
-    return as_result(ZEBERR_NO_DATA);
+// A reply without every field the call reads: a refusal may come as the status word alone,
+// and then it is the result; otherwise the outputs it promises are not there.
+int32_t short_reply(const ServiceReply& reply) noexcept {
+    return reply.status() ? status_as_result(reply) : as_result(ZEBERR_NO_DATA);
 }
 
 int32_t deliver(const ServiceReply& reply, uint32_t* returned,

@@ -12,39 +12,40 @@
 #include <initializer_list>
 
 #include "core/request.h"
+#include "vocab/services.h"
 
 namespace zeb::xcpu {
 
 // The services, by their numbers on the wire.
 enum class Service : uint16_t {
-    create_file = 0x01,
-    read_file = 0x02,
-    write_file = 0x03,
-    get_last_error = 0x04,
-    close_handle = 0x05,
-    set_comm_state = 0x06,
-    get_comm_state = 0x07,
-    set_comm_timeouts = 0x08,
-    get_comm_timeouts = 0x09,
-    set_last_error = 0x0A,
-    get_file_time = 0x0B,
-    set_file_time = 0x0C,
-    find_first_file = 0x0D,
-    find_close = 0x0E,
-    find_next_file = 0x0F,
-    delete_file = 0x10,
-    set_end_of_file = 0x11,
-    set_file_pointer = 0x12,
-    flush_file_buffers = 0x13,
-    get_file_size = 0x14,
-    get_file_information = 0x16,
-    set_file_attributes = 0x17,
-    get_file_attributes = 0x18,
-    create_directory = 0x19,
-    remove_directory = 0x1A,
-    purge_comm = 0x1B,
-    clear_comm_error = 0x1C,
-    get_comm_properties = 0x1D,
+    create_file = vocab::service::kCreateFile,
+    read_file = vocab::service::kReadFile,
+    write_file = vocab::service::kWriteFile,
+    get_last_error = vocab::service::kGetLastError,
+    close_handle = vocab::service::kCloseHandle,
+    set_comm_state = vocab::service::kSetCommState,
+    get_comm_state = vocab::service::kGetCommState,
+    set_comm_timeouts = vocab::service::kSetCommTimeouts,
+    get_comm_timeouts = vocab::service::kGetCommTimeouts,
+    set_last_error = vocab::service::kSetLastError,
+    get_file_time = vocab::service::kGetFileTime,
+    set_file_time = vocab::service::kSetFileTime,
+    find_first_file = vocab::service::kFindFirstFile,
+    find_close = vocab::service::kFindClose,
+    find_next_file = vocab::service::kFindNextFile,
+    delete_file = vocab::service::kDeleteFile,
+    set_end_of_file = vocab::service::kSetEndOfFile,
+    set_file_pointer = vocab::service::kSetFilePointer,
+    flush_file_buffers = vocab::service::kFlushFileBuffers,
+    get_file_size = vocab::service::kGetFileSize,
+    get_file_information = vocab::service::kGetFileInformation,
+    set_file_attributes = vocab::service::kSetFileAttributes,
+    get_file_attributes = vocab::service::kGetFileAttributes,
+    create_directory = vocab::service::kCreateDirectory,
+    remove_directory = vocab::service::kRemoveDirectory,
+    purge_comm = vocab::service::kPurgeComm,
+    clear_comm_error = vocab::service::kClearCommError,
+    get_comm_properties = vocab::service::kGetCommProperties,
 };
 
 // Request buffers and reply capacities, headers included.
@@ -112,8 +113,8 @@ ServiceReply view(const Reply<Capacity>& reply) noexcept {
 int32_t deliver(const ServiceReply& reply, uint32_t* returned,
                 std::initializer_list<Output> outputs) noexcept;
 
-// The result of a reply whose fields were missing: a refusal of the module's says more than
-// the missing bytes do.
+// The result of a reply whose fields were missing: its nonzero status word (a refusal of the
+// module's says more than the missing bytes do), else ZEBERR_NO_DATA.
 int32_t short_reply(const ServiceReply& reply) noexcept;
 
 // The status word as the result: sign-extended, 0 when accepted.

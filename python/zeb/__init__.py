@@ -1,276 +1,71 @@
 """Python access to Ethernet-attached I/O modules through the zeb32_3 library.
 
     import zeb
-    with zeb.Transport(local="127.0.0.1") as t:
-        for module in t.discover():
-            with t.open(module) as dev:
-                print(module.address, dev.read_io().hex())
+    with zeb.Transport(local="127.0.0.1") as t:      # or set ZEB_LOCAL
+        with t.open("press-line") as dev:             # an address, "#1", a name, a MAC
+            inputs = dev.read_inputs()
+            print(inputs[0].bits[:4], inputs[4].words.signed[1])
+            dev.outputs[3].bits[6] = 1                # this host's output image
+            dev.write_outputs()                       # the other outputs as last written
 
-Every failure raises ZebError, which carries the library's result code and its text.
+Modules: Transport.discover() lists them with their name, number and kind; Transport.open()
+takes a Module or a reference as zeb reads it. Points: Device.read_inputs() and
+Device.outputs are Images by slot, with `bits`, `words` and `dwords`; the raw I/O streams stay
+at Device.read_io() and Device.write_io(). Also bound: setup and configuration data, memory,
+the controller requests (Device.ccm_read(), Device.kseq()), the module's serial ports
+(Device.serial()), a controller module's files (Device.files), and the I/O of many modules at
+once (read_inputs_many() and friends).
+
+Every failure raises ZebError, which carries the library's result code and its text; its
+kinds are ZebTimeout, ModuleRefused (with the module's status word), TransportError (with the
+Winsock or system error number) and RemoteFailure (a controller module's function failed).
 """
-import ctypes
-import ipaddress
-import struct
+from typing import Optional
 
-from . import _library
-from ._library import lib
-from ._records import Device as _DeviceRecord
-from ._records import Transport as _TransportRecord
+from ._constants import (API_VERSION, BIT_IN, BIT_OUT, DWORD_IN, DWORD_OUT, MODULE_PORT,
+                         RETRIED, WORD_IN, WORD_OUT)
+from ._device import Device, kind_name
+from ._errors import (ModuleAmbiguous, ModuleNotFound, ModuleRefused, RemoteFailure,
+                      TransportError, ZebError, ZebTimeout, result_text)
+from ._files import (ATTRIBUTE_ARCHIVE, ATTRIBUTE_DIRECTORY, ATTRIBUTE_HIDDEN,
+                     ATTRIBUTE_NORMAL, ATTRIBUTE_READONLY, ATTRIBUTE_SYSTEM, FileEntry, Files)
+from ._library import lib as _lib
+from ._parallel import (IOResult, read_inputs_many, read_io_many, write_io_many,
+                        write_outputs_many)
+from ._points import INPUTS, OUTPUTS, Image, Points, Slot
+from ._serial import SerialPort, SerialSetup
+from ._transport import Module, Reference, Transport
 
-__all__ = ["Transport", "Module", "Device", "ZebError", "result_text", "API_VERSION",
-           "MODULE_PORT", "RETRIED"]
-
-API_VERSION = 3
-MODULE_PORT = 0x7070
-RETRIED = 0x2000
-_WINSOCK, _PROTOCOL_IP, _PROTOCOL_IPX = 4, 3, 2
-_QUERY_BY_NUMBER, _QUERY_BY_NAME = 0x20, 0x16
-
-_NAMES = {
-    0x2000: ("ZEBWARN_RETRIED", "success after re-sends"),
-    0x8001: ("ZEBERR_BAD_VERSION", "the version argument is not 3"),
-    0x8002: ("ZEBERR_BAD_TRANSPORT", "unknown transport kind"),
-    0x8003: ("ZEBERR_BAD_DEVICE", "the device record is not usable"),
-    0x8004: ("ZEBERR_BUFFER_TOO_SMALL", "the data was cut to the buffer"),
-    0x8005: ("ZEBERR_NO_DATA", "the reply carried no data"),
-    0x8006: ("ZEBERR_TIMEOUT", "no reply from the module"),
-    0x8007: ("ZEBERR_BAD_PROTOCOL", "unknown protocol"),
-    0x8008: ("ZEBERR_NEEDS_BROADCAST", "the module may be reached by broadcast only"),
-    0x8009: ("ZEBERR_NULL_TRANSPORT", "no transport given"),
-    0x800D: ("ZEBERR_BAD_CRC", "the reply's CRC is wrong"),
-    0x8010: ("ZEBERR_BAD_PARAMETER", "a parameter is out of range"),
-    0x8011: ("ZEBERR_NO_PACKET", "nothing waiting"),
-    0x8012: ("ZEBERR_MISMATCHED_REPLY", "the reply does not answer the request"),
-    0x8013: ("ZEBERR_PACKET_TOO_LARGE", "the request does not fit"),
-}
+__all__ = [
+    "Transport", "Module", "Reference", "Device", "Image", "Slot", "Points", "INPUTS", "OUTPUTS",
+    "Files", "FileEntry", "SerialPort", "SerialSetup", "IOResult", "read_io_many",
+    "write_io_many", "read_inputs_many", "write_outputs_many", "ZebError", "ZebTimeout",
+    "ModuleRefused", "TransportError", "RemoteFailure", "ModuleNotFound", "ModuleAmbiguous",
+    "result_text", "kind_name", "load_library", "library_path", "set_trace", "API_VERSION",
+    "MODULE_PORT", "RETRIED", "BIT_IN", "BIT_OUT", "WORD_IN", "WORD_OUT", "DWORD_IN",
+    "DWORD_OUT", "ATTRIBUTE_READONLY", "ATTRIBUTE_HIDDEN", "ATTRIBUTE_SYSTEM",
+    "ATTRIBUTE_DIRECTORY", "ATTRIBUTE_ARCHIVE", "ATTRIBUTE_NORMAL",
+]
 
 
-def result_text(code):
-    """The library's text for a result code."""
-    code &= 0xFFFFFFFF
-    if _library.result_text is not None:
-        buf = ctypes.create_string_buffer(256)
-        _library.result_text(code, buf, len(buf))
-        return buf.value.decode("latin-1")
-    name, text = _NAMES.get(code, (f"0x{code:X}", "result"))
-    return f"{name}: {text}"
+def load_library(path: Optional[str] = None) -> str:
+    """Loads the zeb32_3 library now, from `path` when given (else as on first use: the
+    ZEB_LIBRARY environment variable, beside the package, the build tree, the system's
+    library path), and returns the path it was loaded from. Raises OSError when it is not
+    found, and RuntimeError when it is already loaded from another path."""
+    _lib.load(path)
+    return str(_lib.path)
 
 
-class ZebError(Exception):
-    """A call of the library failed; `code` is its 32-bit result."""
-
-    def __init__(self, code, operation=""):
-        self.code = code & 0xFFFFFFFF
-        self.operation = operation
-        self.text = result_text(self.code)
-        where = f"{operation}: " if operation else ""
-        super().__init__(f"{where}{self.text} (0x{self.code:X})")
+def library_path() -> str:
+    """The path the library is loaded from (loading it if needed)."""
+    return load_library()
 
 
-def _check(result, operation, allowed=()):
-    if result in (0, RETRIED) or result in allowed:
-        return result
-    raise ZebError(result, operation)
-
-
-def _socket_address(ip, port):
-    """The library's IPv4 socket address: family 2, port and address in network order."""
-    packed = ipaddress.IPv4Address(ip).packed
-    return struct.pack("<H", 2) + struct.pack(">H", port) + packed + bytes(8)
-
-
-def _bytes_buffer(data):
-    return (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(bytes(data) or b"\0")
-
-
-class Module:
-    """A module that answered discovery: its address, hardware address and broadcast flag."""
-
-    def __init__(self, record):
-        self._record = bytes(record)
-        raw = bytes(_DeviceRecord.from_buffer_copy(self._record).Address)
-        self.address = str(ipaddress.IPv4Address(raw[4:8]))
-        self.port = struct.unpack(">H", raw[2:4])[0]
-        self.hardware_address = ":".join(
-            f"{b:02x}" for b in _DeviceRecord.from_buffer_copy(self._record).NodeAddress)
-        self.broadcast_only = bool(raw[19])
-
-    def __repr__(self):
-        return f"Module({self.address}, {self.hardware_address})"
-
-
-class Transport:
-    """The UDP/IP transport, bound to `local` (an IPv4 address) when given."""
-
-    def __init__(self, local=None):
-        _check(lib.ZEBOpen(API_VERSION), "ZEBOpen")
-        self._record = _TransportRecord()
-        self._record.Kind = _WINSOCK
-        self._record.Protocol = _PROTOCOL_IP
-        self._source = None
-        if local is not None:
-            self._source = ctypes.create_string_buffer(_socket_address(local, 0), 16)
-        _check(lib.ZEBOpenTransport(ctypes.byref(self._record), API_VERSION, self._source),
-               "ZEBOpenTransport")
-        self._open = True
-
-    def close(self):
-        if self._open:
-            lib.ZEBCloseTransport(ctypes.byref(self._record))
-            self._open = False
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def discover(self, number=None, name=None, capacity=64, timeout_ms=None):
-        """Every module that answers the broadcast query (optionally by number or by name)."""
-        if timeout_ms is not None:
-            lib.ZEBSetQueryTimeout(timeout_ms)
-        records = (_DeviceRecord * capacity)()
-        count = ctypes.c_uint16(capacity)
-        if number is not None:
-            data = struct.pack("<I", number)
-            r = lib.ZEBQueryDeviceData(ctypes.byref(self._record), records, ctypes.byref(count),
-                                       API_VERSION, _QUERY_BY_NUMBER, data, len(data))
-        elif name is not None:
-            data = name.encode("latin-1")[:20].ljust(20, b"\0")
-            r = lib.ZEBQueryDeviceData(ctypes.byref(self._record), records, ctypes.byref(count),
-                                       API_VERSION, _QUERY_BY_NAME, data, len(data))
-        else:
-            r = lib.ZEBQueryDevices(ctypes.byref(self._record), records, ctypes.byref(count),
-                                    API_VERSION)
-        _check(r, "discover", allowed=(0x8004,))
-        found = [Module(bytes(records[i])) for i in range(min(count.value, capacity))]
-        return sorted(found, key=lambda m: ipaddress.IPv4Address(m.address))
-
-    def open(self, module, timeout_ms=200, retries=2):
-        """Opens a device on a Module or an IPv4 address text."""
-        record = _DeviceRecord()
-        if isinstance(module, Module):
-            ctypes.memmove(ctypes.byref(record), module._record, ctypes.sizeof(record))
-        else:
-            raw = _socket_address(str(module), MODULE_PORT)
-            ctypes.memmove(record.Address, raw, len(raw))
-        _check(lib.ZEBOpenDevice(ctypes.byref(self._record), ctypes.byref(record), API_VERSION,
-                                 timeout_ms, retries, 0), "ZEBOpenDevice")
-        return Device(record, self)
-
-
-class Device:
-    """An opened module. Use it in a `with` block, or call close()."""
-
-    _IO_CAPACITY = 1400
-
-    def __init__(self, record, transport):
-        self._record = record
-        self._transport = transport  # kept alive while the device is open
-        self._open = True
-
-    def close(self):
-        if self._open:
-            lib.ZEBCloseDevice(ctypes.byref(self._record))
-            self._open = False
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    @property
-    def counters(self):
-        """Re-sends, CRC errors and late replies counted on this device."""
-        r = self._record
-        return {"resends": r.ResendCount, "crc_errors": r.CrcErrorCount,
-                "late_replies": r.LateReplyCount}
-
-    def _ref(self):
-        if not self._open:
-            raise ZebError(0x8003, "device is closed")
-        return ctypes.byref(self._record)
-
-    def _sized(self, name, call, capacity, head=b""):
-        buf = (ctypes.c_uint8 * capacity)(*head)
-        size = ctypes.c_uint16(capacity)
-        _check(call(buf, ctypes.byref(size)), name)
-        return bytes(buf[: min(size.value, capacity)])
-
-    def device_definition(self):
-        buf = (ctypes.c_uint8 * 42)()
-        _check(lib.ZEBReadDeviceDef(self._ref(), buf, 42), "ZEBReadDeviceDef")
-        return bytes(buf)
-
-    def version_info(self):
-        buf = (ctypes.c_uint8 * 191)()
-        _check(lib.ZEBReadVersionInfo(self._ref(), buf, 191), "ZEBReadVersionInfo")
-        return bytes(buf)
-
-    def base_definition(self):
-        return self._sized("ZEBReadBaseDef", lambda b, s: lib.ZEBReadBaseDef(self._ref(), b, s),
-                           self._IO_CAPACITY)
-
-    def read_io(self, extended=False):
-        """The module's input stream (the extended item format when asked for)."""
-        head = b"\xb1\x00" if extended else b""
-        return self._sized("ZEBReadIO", lambda b, s: lib.ZEBReadIO(self._ref(), b, s),
-                           self._IO_CAPACITY, head)
-
-    def write_io(self, outputs, extended=False):
-        """Writes an output stream; returns the input stream that came back."""
-        data = _bytes_buffer(outputs)
-        head = b"\xb1\x00" if extended else b""
-        return self._sized(
-            "ZEBWriteIO",
-            lambda b, s: lib.ZEBWriteIO(self._ref(), data, len(outputs), b, s),
-            self._IO_CAPACITY, head)
-
-    def setup_types(self):
-        types = (ctypes.c_uint16 * 256)()
-        count = ctypes.c_uint16(256)
-        _check(lib.ZEBEnumSetupData(self._ref(), types, ctypes.byref(count)), "ZEBEnumSetupData")
-        return list(types[: min(count.value, 256)])
-
-    def read_setup(self, record_type, capacity=1024):
-        return self._sized(
-            "ZEBReadSetupData",
-            lambda b, s: lib.ZEBReadSetupData(self._ref(), record_type, b, s), capacity)
-
-    def write_setup(self, record_type, data):
-        _check(lib.ZEBWriteSetupData(self._ref(), record_type, _bytes_buffer(data), len(data)),
-               "ZEBWriteSetupData")
-
-    def delete_setup(self, record_type):
-        _check(lib.ZEBDeleteSetupData(self._ref(), record_type), "ZEBDeleteSetupData")
-
-    def read_config(self):
-        return self._sized("ZEBReadConfigData",
-                           lambda b, s: lib.ZEBReadConfigData(self._ref(), b, s),
-                           self._IO_CAPACITY)
-
-    def write_config(self, data):
-        return self._sized(
-            "ZEBWriteConfigData",
-            lambda b, s: lib.ZEBWriteConfigData(self._ref(), _bytes_buffer(data), len(data), b, s),
-            self._IO_CAPACITY)
-
-    def read_memory(self, memory_type, address, count):
-        buf = (ctypes.c_uint8 * max(count, 1))()
-        _check(lib.ZEBReadMemory(self._ref(), memory_type, address, count, buf), "ZEBReadMemory")
-        return bytes(buf[:count])
-
-    def write_memory(self, memory_type, address, data):
-        _check(lib.ZEBWriteMemory(self._ref(), memory_type, address, len(data),
-                                  _bytes_buffer(data)), "ZEBWriteMemory")
-
-    def pet(self):
-        _check(lib.ZEBPetDevice(self._ref()), "ZEBPetDevice")
-
-    @property
-    def files(self):
-        """The files and directories of a controller module."""
-        from ._files import Files
-
-        return Files(self)
+def set_trace(on: bool) -> bool:
+    """Turns the library's trace of every frame sent and received (to standard error) on or
+    off; returns whether it was on. Raises NotImplementedError for a library without it."""
+    f = _lib.optional("ZEBSetTrace")
+    if f is None:
+        raise NotImplementedError("this build of the zeb32_3 library has no trace")
+    return bool(f(1 if on else 0))

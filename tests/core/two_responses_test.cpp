@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "exchange.h"
 #include "sim_device.h"
@@ -199,6 +200,61 @@ TEST_F(TwoResponses, DuplicatedAcknowledgementIsALateReplyAndTheFinalReplyIsStil
     restart_clock();
     EXPECT_EQ(call(quiet).result, ZEBERR_TIMEOUT);
     EXPECT_LE(elapsed(), 1100u + 5u);
+}
+
+// Without echo bytes any first reply is the acknowledgement, whatever it holds, and a module
+// may answer with the very bytes it acknowledged with. A packet identical to the
+// acknowledgement is the final reply unless a different one with the same number follows
+// within a short grace, which shows the first was a copy made by the network.
+TEST_F(TwoResponses, WithoutEchoBytesAPacketLikeTheAcknowledgementIsTheFinalReply) {
+    const Bytes status_ok = {0x00, 0x00};
+    const Bytes refused = {0x01, 0x81};
+    struct Sent {
+        Bytes payload;
+        uint64_t at;
+    };
+    struct Row {
+        const char* what;
+        std::vector<Sent> replies;  // after the acknowledgement, sent at 5 ms
+        Bytes answer;
+        uint64_t elapsed;
+        uint16_t late;
+    } rows[] = {
+        {"same bytes at once", {{status_ok, 5}}, status_ok, 5 + 20, 0},
+        {"same bytes much later", {{status_ok, 900}}, status_ok, 900 + 20, 0},
+        {"a network copy, then another answer", {{status_ok, 6}, {refused, 15}}, refused, 15, 1},
+        {"the answer, then a network copy of it",
+         {{status_ok, 7}, {status_ok, 9}},
+         status_ok,
+         7 + 20,
+         1},
+        // The trade this makes: a network copy with no other answer within the grace is taken.
+        {"a network copy, then a late answer",
+         {{status_ok, 6}, {refused, 300}},
+         status_ok,
+         6 + 20,
+         0},
+    };
+    net().remove_peer(peer_);
+    const Row* row = nullptr;
+    net().add_peer(kModule, [&](const Datagram& req, PeerReply& out) {
+        const uint16_t seq = sequence_of(req.bytes);
+        out.send(make_reply(seq, status_ok), 5);
+        for (const Sent& s : row->replies) out.send(make_reply(seq, s.payload), s.at);
+    });
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        row = &r;
+        IpDevice dev(kModule, {.timeout = 100, .retries = 2});
+        restart_clock();
+        const Outcome out = call(dev, {});
+        EXPECT_EQ(out.result, 0u);
+        EXPECT_EQ(out.reply, make_reply(+dev->LastSequence, r.answer));
+        EXPECT_EQ(elapsed(), r.elapsed);
+        EXPECT_EQ(+dev->LateReplyCount, r.late);
+        EXPECT_EQ(+dev->ResendCount, 0);
+        net().advance(1000);  // what is still to come reaches this device, not the next
+    }
 }
 
 TEST_F(TwoResponses, SocketErrorOnTheAcknowledgementEndsTheCallAtOnce) {

@@ -99,26 +99,6 @@ TEST_F(Operations, BaseDefinitionWriteIsAcknowledgedThenAnswered) {
     EXPECT_EQ(counts.bit_out, 8);
 }
 
-TEST_F(Operations, LostRequestsAreSentAgain) {
-    rack([](racksim::Rack& r) { r.module(0).faults.drop_first = 2; });
-    uint8_t def[42] = {};
-    EXPECT_EQ(ZEBReadDeviceDef(&device_, def, sizeof def), 0u);  // no warning for identity
-    EXPECT_EQ(+device_.ResendCount, 2);
-    rack([](racksim::Rack& r) { r.module(0).faults.drop_first = 1; });
-    uint8_t in[1000] = {};
-    uint16_t size = sizeof in;
-    EXPECT_EQ(ZEBReadIO(&device_, in, &size), ZEBWARN_RETRIED);
-}
-
-TEST_F(Operations, CorruptReplyIsReportedNotRetried) {
-    rack([](racksim::Rack& r) { r.module(0).faults.corrupt_crc = true; });
-    uint8_t in[1000] = {};
-    uint16_t size = sizeof in;
-    EXPECT_EQ(ZEBReadIO(&device_, in, &size), ZEBERR_BAD_CRC);
-    EXPECT_EQ(+device_.CrcErrorCount, 1);
-    EXPECT_EQ(+device_.ResendCount, 0);
-}
-
 TEST_F(Operations, NoWaitSendsAndTheReplyIsCollectedLater) {
     device_.NoWait = 1;
     uint8_t in[1000] = {};

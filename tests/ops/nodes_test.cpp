@@ -29,6 +29,7 @@ struct ModulePlan {
     uint16_t number;
     Bytes name;
     bool answers_definition = true;
+    Bytes number_tail = {};  // bytes of the number record after its first 16 bits
 };
 
 // A module that answers discovery, its device definition and its setup records 0x20 and 0x16.
@@ -43,7 +44,8 @@ PeerHandler module(uint8_t hw, ModulePlan plan) {
             if (!plan.answers_definition) return;
             answer = Bytes{1, 0, plan.kind} + Bytes(39, 0x44);
         } else if (body[0] == 0x0B && body.size() >= 4 && body[2] == 0x20) {
-            answer = {0, 0, uint8_t(plan.number), uint8_t(plan.number >> 8)};
+            answer =
+                Bytes{0, 0, uint8_t(plan.number), uint8_t(plan.number >> 8)} + plan.number_tail;
         } else if (body[0] == 0x0B && body.size() >= 4 && body[2] == 0x16) {
             answer = Bytes{0, 0} + plan.name;
         } else {
@@ -114,6 +116,17 @@ TEST_F(NodeList, AShorterNameLeavesTheRestOfTheEntryAlone) {
     TaviNode* list = build(&count);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(Bytes(list[0].Name, list[0].Name + 20), Bytes(12, 'B') + Bytes(8, 'A'));
+}
+
+// Only the leading bytes of the records are wanted: a read cut to them lists the node.
+TEST_F(NodeList, RecordsLongerThanTheEntryAreCutAndTheNodeListed) {
+    add(0, {6, 0x0102, text_bytes("a name of twenty-six bytes"), true, {0x03, 0x04}});
+    uint16_t count = 0;
+    TaviNode* list = build(&count);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(+list[0].Number, 0x0102);
+    EXPECT_EQ(Bytes(list[0].Name, list[0].Name + 20), text_bytes("a name of twenty-six"));
 }
 
 TEST_F(NodeList, NoNodeGivesNullAndClosesEverything) {

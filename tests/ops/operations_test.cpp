@@ -222,8 +222,8 @@ std::vector<Row> rows() {
              return Delivered{ZEBWriteIO(d, out, 1, nullptr, nullptr), {}};
          },
          {0x06, 0xFF},
-         {0x07, 0x00, 0x01},
-         0x8007,
+         {0x00, 0x10, 0x01},
+         0x9000,
          {}},
         {"setup read, shorter than the buffer",
          [](ZEBDevice* d) {
@@ -285,6 +285,17 @@ std::vector<Row> rows() {
          {0x00, 0x00, 200, 0, 0x16, 0, 0x20},
          ZEBERR_NO_DATA,
          {0x16}},
+        {"setup list refused as the status word alone, count left alone",
+         [](ZEBDevice* d) {
+             return counted([d](uint16_t* n) {
+                 uint16_t types[2] = {};
+                 return ZEBEnumSetupData(d, types, n);
+             });
+         },
+         {0x0A},
+         {0x01, 0x81},
+         0xFFFF8101u,
+         {0xCC, 0xCC}},
         {"setup list without its count",
          [](ZEBDevice* d) {
              uint16_t types[2] = {};

@@ -11,15 +11,6 @@
 namespace zeb {
 namespace {
 
-TEST(StatusWords, IoStatusIsSignExtendedWithBit15Set) {
-    EXPECT_EQ(status_io(0x0005), 0x8005u);
-    EXPECT_EQ(status_io(0x0012), 0x8012u);
-    EXPECT_EQ(status_io(0x1000), 0x9000u);
-    EXPECT_EQ(status_io(0x8012), 0xFFFF8012u);
-    EXPECT_EQ(status_signed(0x8003), 0xFFFF8003u);
-    EXPECT_EQ(status_signed(0x0007), 7u);
-}
-
 TEST(CopyCut, DeliversWhatFitsAndSaysWhenItCut) {
     const uint8_t data[20] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                               11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
@@ -155,16 +146,6 @@ TEST(Delivery, StatusWordThenDataByEachRule) {
     put<uint16_t>(nullptr, 3);
     put(&value, uint16_t{3});
     EXPECT_EQ(value, 3);
-}
-
-TEST(ExtendedFormat, AskedOnlyByABufferThatHoldsTheMarker) {
-    uint8_t buf[2] = {kExtendedFormat, 0};
-    uint16_t size = 2;
-    EXPECT_TRUE(wants_extended_format(buf, &size));
-    size = 0;
-    EXPECT_FALSE(wants_extended_format(buf, &size));
-    EXPECT_FALSE(wants_extended_format(buf, nullptr));
-    EXPECT_FALSE(wants_extended_format(nullptr, &size));
 }
 
 TEST(Chunks, StopAtTheFirstFailureAndCarryTheWarningToTheEnd) {

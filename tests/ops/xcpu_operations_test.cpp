@@ -507,14 +507,17 @@ TEST(XcpuOperations, AReplyShortOfTheFieldsReadWritesNothing) {
     }
 }
 
-TEST(XcpuOperations, AStatusWordAloneIsNoDataAndWritesNothing) {
-    // A reply without the fields the call reads is short whatever its status word says.
+TEST(XcpuOperations, ARefusalAsTheStatusWordAloneIsTheResultAndWritesNothing) {
+    // Alone, or with part of the fields: the module's refusal says more than the missing bytes.
     for (const Row& row : all_rows()) {
         if (needs(row) <= 2) continue;
         SCOPED_TRACE(row.name);
-        const Outcome got = run(row, answer_with({0x05, 0x80}));
-        EXPECT_EQ(got.result, ZEBERR_NO_DATA);
-        EXPECT_EQ(got.delivered, unwritten(row.delivered.size()));
+        for (size_t length : {size_t{2}, needs(row) - 1}) {
+            Bytes cut(row.reply.begin(), row.reply.begin() + length);
+            const Outcome got = run(row, answer_with(with_status(cut, 0x8005)));
+            EXPECT_EQ(got.result, 0xFFFF8005u);
+            EXPECT_EQ(got.delivered, unwritten(row.delivered.size()));
+        }
     }
 }
 

@@ -1,7 +1,9 @@
 // One call of every function family against RackSim's sample rack, for a capture that the
 // dissector test reads: press-line (1) at 127.0.0.2 with a remote master, packer (2) at
 // 127.0.0.3 with a controller, memory, shared RAM and a serial port, conveyor-node (3) at
-// 127.0.0.4. Also one device with the extended header and one transport with a key.
+// 127.0.0.4. Also one device with the extended header and one transport with a key, a file's
+// life on the controller, a reply whose CRC is 0, a request without a CRC, and a request that
+// nothing answers, sent twice.
 #include <cstdio>
 #include <cstring>
 
@@ -87,6 +89,27 @@ int main() {
 
     uint32_t last_error = 0;
     XCPUGetLastError(&packer, &last_error);
+    uint32_t attributes = 0;
+    XCPUGetFileAttributes(&packer, "capture.txt", &attributes);
+    // A file's life on the controller: a path, the handle it gives, counts and data.
+    constexpr uint32_t kGenericReadWrite = 0xC0000000, kCreateAlways = 2, kFileBegin = 0;
+    uint32_t file = 0, done = 0, result = 0;
+    const int32_t opened =
+        XCPUCreateFile(&packer, "dissect.txt", kGenericReadWrite, 0, kCreateAlways, 0, &file);
+    if (opened == 0) {
+        const uint8_t text[] = {'z', 'e', 'b', '!'};
+        XCPUWriteFile(&packer, file, text, sizeof text, &done, &result);
+        XCPUSetFilePointer(&packer, file, 0, nullptr, kFileBegin, &result);
+        XCPUReadFile(&packer, file, buf, 16, &done, &result);
+        uint32_t size_high = 0;
+        XCPUGetFileSize(&packer, file, &size_high, &result);
+        XCPUCloseHandle(&packer, file, &result);
+    }
+    ZEBFindData entry{};
+    uint32_t search = 0;
+    if (XCPUFindFirstFile(&packer, "dissect.txt", &entry, &search) == 0) {
+        XCPUFindClose(&packer, search, &result);
+    }
     ZEBReadVireoData(&press, 0, 0, 2, buf, 16, 0);
     ZEBWriteTaviethernetPgmSpace(&node, block, sizeof block);
 
@@ -112,6 +135,27 @@ int main() {
         secret.Retries = 0;
         secret.Timeout = 50;
         ZEBReadDeviceDef(&secret, buf, 42);
+    }
+    // A setup record that ends in its own CRC (big-endian): the reply that carries it back has
+    // a payload whose CRC is 0.
+    const uint8_t crc_zero[] = {'z', 'e', 'r', 'o', 0xA9, 0x37};
+    ZEBWriteSetupData(&packer, 0x47, crc_zero, sizeof crc_zero);
+    size = sizeof buf;
+    ZEBReadSetupData(&packer, 0x47, buf, &size);
+    ZEBDeleteSetupData(&packer, 0x47);
+
+    // A request sent without a CRC.
+    SetCRCMode(0);
+    ZEBPetDevice(&packer);
+    SetCRCMode(1);
+
+    // Nothing answers at 127.0.0.9: the request goes out twice, the same but for its sequence
+    // number, and neither try is answered.
+    ZEBDevice silent{};
+    if (open_at(t, silent, 9)) {
+        silent.Timeout = 50;
+        silent.Retries = 1;
+        ZEBReadDeviceDef(&silent, buf, 42);
     }
     std::puts("session done");
     return 0;

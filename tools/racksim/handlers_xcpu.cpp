@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "handlers.h"
 #include "statuses.h"
+#include "vocab/services.h"
 #include "windows_errors.h"
 #include "xcpu_service.h"
 
@@ -80,6 +82,21 @@ constexpr Service kServices[] = {
     {0x1C, "ClearCommError", svc_clear_comm_error, 4 + kComStatSize, xcpu::kFalse},
     {0x1D, "GetCommProperties", svc_get_comm_properties, kCommPropSize, xcpu::kFalse},
 };
+
+// One row for each service of the vocabulary, in the order of their numbers, under its name.
+constexpr bool rows_match_vocabulary() {
+    namespace vocab = zeb::vocab;
+    if (std::size(kServices) != std::size(vocab::kServices)) return false;
+    for (size_t i = 0; i < std::size(kServices); ++i) {
+        const Service& row = kServices[i];
+        if (i > 0 && row.number <= kServices[i - 1].number) return false;
+        if (vocab::name_of(vocab::kServices, row.number) != std::string_view(row.name)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(rows_match_vocabulary(), "a service's number or name differs from lib/vocab");
 
 const Service* find_service(uint16_t number) {
     for (const Service& s : kServices) {

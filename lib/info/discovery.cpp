@@ -2,9 +2,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link.h"
-#include "request.h"
-#include "state.h"
+#include "core/link.h"
+#include "core/platform/clock.h"
+#include "core/request.h"
+#include "core/state.h"
 
 namespace zeb {
 namespace {
