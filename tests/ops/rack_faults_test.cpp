@@ -960,16 +960,20 @@ uint16_t arrived_before(Cell& c, uint64_t end) {
     return n;
 }
 
-// Whether the first request the module answered met with two different replies: then the
-// second copy of the first is passed over while the other is awaited. A copy of the one reply,
-// or of an acknowledgement byte for byte the final reply, stays queued or is taken for it.
-bool copy_passed_over(Cell& c, bool copy_first) {
+// Copies passed over when the module sends each reply of the first request it answered twice.
+// The copy of a single reply stays queued after the call. The acknowledgement's copy, which
+// comes while the final reply is awaited, is held a moment in case a different reply follows:
+// the final reply's copy does, so the held one is passed over and the other copy stays queued.
+// When the acknowledgement is the final reply byte for byte, the held copy is the final reply
+// and both copies of the final reply, met while it was held, are passed over.
+uint16_t copies_passed_over(Cell& c, bool copy_first) {
     for (const SimRack::Served& s : c.sim.served()) {
         if (s.replies.empty()) continue;
         const size_t first = copy_first ? 1 : 0;
-        return s.replies.size() > first && s.replies[first].bytes != s.replies.back().bytes;
+        if (s.replies.size() - first < 4) return 0;
+        return s.replies[first].bytes == s.replies.back().bytes ? 2 : 1;
     }
-    return false;
+    return 0;
 }
 
 struct Outcome {
@@ -1135,12 +1139,9 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
             e.late = static_cast<uint16_t>(1 + drawn.copies(1));
             break;
         case Effect::twice:
-            // The copy of a single reply stays queued after the call; the copy of an
-            // acknowledgement comes while the final reply is awaited, and is passed over
-            // unless the two are the same bytes.
             deliver();
             e.late = static_cast<uint16_t>(drawn.copies(1) +
-                                           copy_passed_over(c, drawn[0].previous_first));
+                                           copies_passed_over(c, drawn[0].previous_first));
             break;
         case Effect::refused:
             refused(op, drawn[0], e);
@@ -1223,6 +1224,23 @@ TEST(RackFaultsTable, TheFractionColumnLosesSomeButNotAllTries) {
         EXPECT_GE(losses, 1u);
         EXPECT_LE(losses, kRetries);
     }
+}
+
+// A copy of an acknowledgement without echo bytes, made by the network, is no answer however
+// late the module's own answer comes: a module whose acknowledgement is a bare status word 0
+// and whose refusal follows a second later has not accepted the request.
+TEST(RackFaultsTable, ACopiedAcknowledgementIsNoAnswer) {
+    racksim::MannerSetting manner;
+    manner.manner.ack = racksim::AckForm::status;
+    manner.manner.final_late_ms = racksim::kDefaultFinalLateMs;
+    Cell c(with([](auto& f) {
+               f.refuse_status = kRefusal;
+               f.answer_twice = true;
+           }),
+           manner);
+    CallerBuffer b({});
+    EXPECT_EQ(write_setup(c, b), uint32_t{kRefusal});
+    EXPECT_EQ(c.module().setup.find(kWrittenType), nullptr);
 }
 
 }  // namespace
