@@ -88,7 +88,7 @@ racksim::Rack table_rack(const std::string& root) {
 // recorded.
 struct Cell {
     Cell(const racksim::Faults& faults, const racksim::MannerSetting& manner)
-        : sim(*net, table_rack(root.path())), dev(sim.endpoint(0), {kTimeout, kRetries, 0}) {
+        : sim(*net, table_rack(files().path())), dev(sim.endpoint(0), {kTimeout, kRetries, 0}) {
         racksim::Module& m = sim.module(0);
         m.manner = manner;
         racksim::start_manner(manner, m.faults.seed, m.manner_state);
@@ -101,7 +101,12 @@ struct Cell {
 
     const racksim::Module& module() { return sim.module(0); }
 
-    TempFolder root;
+    // The controller's folder, one for every cell: no call of the table touches its files.
+    static const TempFolder& files() {
+        static const TempFolder folder;
+        return folder;
+    }
+
     ScopedSimNetwork net;
     SimRack sim;
     IpDevice dev;
