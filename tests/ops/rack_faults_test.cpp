@@ -969,14 +969,20 @@ uint16_t arrived_before(Cell& c, uint64_t end) {
 // The copy of a single reply stays queued after the call. The acknowledgement's copy, which
 // comes while the final reply is awaited, is held a moment in case a different reply follows:
 // the final reply's copy does, so the held one is passed over and the other copy stays queued.
-// When the acknowledgement is the final reply byte for byte, the held copy is the final reply
-// and both copies of the final reply, met while it was held, are passed over.
+// When the acknowledgement is the final reply byte for byte, the held copy is the final reply,
+// and the copies of the final reply that came with it were met while it was held.
 uint16_t copies_passed_over(Cell& c, bool copy_first) {
     for (const SimRack::Served& s : c.sim.served()) {
         if (s.replies.empty()) continue;
         const size_t first = copy_first ? 1 : 0;
         if (s.replies.size() - first < 4) return 0;
-        return s.replies[first].bytes == s.replies.back().bytes ? 2 : 1;
+        const racksim::Outgoing& ack = s.replies[first];
+        if (ack.bytes != s.replies.back().bytes) return 1;
+        uint16_t met = 0;
+        for (size_t k = first + 2; k < s.replies.size(); ++k) {
+            met = static_cast<uint16_t>(met + (s.replies[k].delay_ms == ack.delay_ms));
+        }
+        return met;
     }
     return 0;
 }
@@ -1246,6 +1252,15 @@ TEST(RackFaultsTable, ACopiedAcknowledgementIsNoAnswer) {
     CallerBuffer b({});
     EXPECT_EQ(write_setup(c, b), uint32_t{kRefusal});
     EXPECT_EQ(c.module().setup.find(kWrittenType), nullptr);
+
+    // So in the module's own manner: a serial setup that waits is acknowledged (20 23) and
+    // answered once the bytes still queued have left. Its acknowledgement's copy read as the
+    // status word would be 0x2320, which a caller takes for a success with a warning.
+    Cell plain(with([](auto& f) { f.answer_twice = true; }), {});
+    queued(plain, kNamedPort);
+    CallerBuffer setup(kSevenEvenPrefix);
+    EXPECT_EQ(setup_port_ex(plain, setup), 0u);
+    EXPECT_EQ(setup_of(plain, kNamedPort), kSevenEvenPrefix);
 }
 
 }  // namespace
