@@ -25,8 +25,11 @@ std::string global_options_text(CLI::App& app) {
     for (const CLI::Option* option : app.get_options()) {
         const std::string name = option->get_name();
         if (name == "--help" || name == "--version") continue;
-        std::string left = "  " + name;
-        if (option->get_type_size() != 0) left += " " + option->get_type_name();
+        std::string left = "  " + option->get_name(false, true);
+        if (option->get_type_size() != 0) {
+            const std::string type = option->get_type_name();
+            left += " " + type.substr(0, type.find(':'));
+        }
         if (left.size() < 22) left.resize(22, ' ');
         text += left + " " + option->get_description() + "\n";
     }

@@ -135,6 +135,7 @@ std::string failure_line(const Failure& failure) {
         std::snprintf(code, sizeof code, ": result 0x%08X ", *failure.result());
         line += code + operation_result_text(*failure.result());
     }
+    if (!failure.hint().empty()) line += "\nzeb: " + failure.hint();
     return line;
 }
 

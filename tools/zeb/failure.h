@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "zeb.h"
 
@@ -21,14 +22,19 @@ enum ExitCode : int {
 
 class Failure : public std::runtime_error {
   public:
-    Failure(int exit_code, const std::string& message, std::optional<uint32_t> result = {})
-        : std::runtime_error(message), exit_code_(exit_code), result_(result) {}
+    Failure(int exit_code, const std::string& message, std::optional<uint32_t> result = {},
+            std::string hint = {})
+        : std::runtime_error(message), exit_code_(exit_code), result_(result),
+          hint_(std::move(hint)) {}
     int exit_code() const { return exit_code_; }
     const std::optional<uint32_t>& result() const { return result_; }
+    // What to try, on a line of its own; may be empty.
+    const std::string& hint() const { return hint_; }
 
   private:
     int exit_code_;
     std::optional<uint32_t> result_;
+    std::string hint_;
 };
 
 // The library's text for a result (ZEBResultText).
@@ -63,7 +69,7 @@ std::string discovery_hint(const std::string& local);
 void check(const std::string& what, uint32_t result);
 
 // The line printed on standard error for a failure: "zeb: what: result 0x00008006
-// ZEBERR_TIMEOUT: ...".
+// ZEBERR_TIMEOUT: ...", and the hint on a line of its own.
 std::string failure_line(const Failure& failure);
 
 }  // namespace zeb::cli

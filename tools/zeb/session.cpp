@@ -128,10 +128,8 @@ std::vector<Found> Session::discover(const Query& query, std::optional<uint32_t>
         result = run_query(transport_, query, list, count);
     }
     if (result == kNetworkUnreachable) {
-        throw Failure(kExitNoReply,
-                      "discovery from " + local_text() + ": the network is unreachable; " +
-                          discovery_hint(options_.local),
-                      result);
+        throw Failure(kExitNoReply, "discovery from " + local_text(), result,
+                      discovery_hint(options_.local));
     }
     if (result != 0 && result != ZEBERR_BUFFER_TOO_SMALL) fail_result("discovery", result);
     list.resize(std::min<std::size_t>(count, list.size()));
@@ -185,8 +183,8 @@ std::unique_ptr<Device> Session::open(const ModuleRef& ref) {
     }
     const std::string name = module_ref_text(ref);
     if (found.empty()) {
-        fail_not_found("no module answers to '" + name + "' on " + local_text() + ": " +
-                       discovery_hint(options_.local));
+        throw Failure(kExitNoReply, "no module answers to '" + name + "' on " + local_text(), {},
+                      discovery_hint(options_.local));
     }
     if (found.size() > 1) {
         std::string addresses;
