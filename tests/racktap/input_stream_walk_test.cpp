@@ -1,4 +1,4 @@
-#include "io_stream_walker.h"
+#include "item_walks.h"
 
 #include <gtest/gtest.h>
 
