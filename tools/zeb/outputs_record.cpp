@@ -17,6 +17,21 @@ std::string plural_key(PointKind kind) {
     return std::string(kind_word(kind)) + "s";
 }
 
+// A whole number of at least 0, however the JSON holds it.
+std::optional<uint64_t> whole_number(const Json& v) {
+    if (v.is_number_unsigned()) return v.get<uint64_t>();
+    if (v.is_number_integer() && v.get<int64_t>() >= 0) return static_cast<uint64_t>(v.get<int64_t>());
+    return std::nullopt;
+}
+
+// The slot number of a record's entry, or nothing when the entry is none.
+std::optional<int> slot_of(const Json& entry) {
+    if (!entry.is_object() || !entry.contains("slot")) return std::nullopt;
+    const auto slot = whole_number(entry["slot"]);
+    if (!slot || *slot >= ZEB_IMAGE_SLOTS) return std::nullopt;
+    return static_cast<int>(*slot);
+}
+
 uint32_t kind_max(PointKind kind) {
     switch (kind) {
         case PointKind::kBit:
@@ -40,8 +55,9 @@ std::optional<std::vector<uint32_t>> recorded(const Json& entry, const ZEBImage&
     if (!values->is_array() || values->size() != count) return std::nullopt;
     std::vector<uint32_t> out;
     for (const Json& v : *values) {
-        if (!v.is_number_unsigned() || v.get<uint64_t>() > kind_max(kind)) return std::nullopt;
-        out.push_back(v.get<uint32_t>());
+        const auto value = whole_number(v);
+        if (!value || *value > kind_max(kind)) return std::nullopt;
+        out.push_back(static_cast<uint32_t>(*value));
     }
     return out;
 }
@@ -89,12 +105,9 @@ std::set<int> restore_outputs(ZEBImage& image, const Json& record) {
         return restored;
     }
     for (const Json& entry : record["slots"]) {
-        if (!entry.is_object() || !entry.contains("slot") || !entry["slot"].is_number_unsigned()) {
-            continue;
-        }
-        const uint64_t slot = entry["slot"].get<uint64_t>();
-        if (slot >= ZEB_IMAGE_SLOTS || !image_slot(image, static_cast<int>(slot))) continue;
-        const int s = static_cast<int>(slot);
+        const auto slot = slot_of(entry);
+        if (!slot || !image_slot(image, *slot)) continue;
+        const int s = *slot;
         std::optional<std::vector<uint32_t>> values[3];
         bool fits = true;
         for (int k = 0; k < 3; ++k) {
@@ -119,10 +132,8 @@ Json updated_outputs_record(const Json& record, const ZEBImage& image, const std
     if (record.is_object() && record.contains("slots") && record["slots"].is_array()) {
         for (const Json& entry : record["slots"]) {
             // Entries that are no slot's are dropped with those of the slots written.
-            const bool valid = entry.is_object() && entry.contains("slot") &&
-                               entry["slot"].is_number_unsigned() &&
-                               entry["slot"].get<uint64_t>() < ZEB_IMAGE_SLOTS;
-            if (valid && !slots.count(entry["slot"].get<int>())) kept.push_back(entry);
+            const auto slot = slot_of(entry);
+            if (slot && !slots.count(*slot)) kept.push_back(entry);
         }
     }
     for (const int slot : slots) {
@@ -132,9 +143,8 @@ Json updated_outputs_record(const Json& record, const ZEBImage& image, const std
         }
         kept.push_back(std::move(entry));
     }
-    std::sort(kept.begin(), kept.end(), [](const Json& a, const Json& b) {
-        return a.value("slot", 0) < b.value("slot", 0);
-    });
+    std::sort(kept.begin(), kept.end(),
+              [](const Json& a, const Json& b) { return *slot_of(a) < *slot_of(b); });
     return Json{{"hardware_address", hw_text(hw)}, {"address", address}, {"slots", kept}};
 }
 
