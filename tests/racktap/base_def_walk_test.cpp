@@ -1,9 +1,9 @@
-#include "item_walks.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
+
+#include "item_walks.h"
 
 namespace racktap {
 namespace {

@@ -1,8 +1,8 @@
-#include "item_walks.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "item_walks.h"
 
 namespace racktap {
 namespace {

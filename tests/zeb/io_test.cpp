@@ -4,8 +4,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,15 +76,17 @@ TEST_F(Io, ReadShowsValuesSignedOrInHex) {
     EXPECT_NE(hex.out.find("6     bit    4      1010\n"), std::string::npos) << "bits stay 0 or 1";
     EXPECT_NE(run_zeb({"io", "read", "127.0.0.2", "--signed"}).out.find("2      7 -1\n"),
               std::string::npos);
-    EXPECT_EQ(slot_of(json_of(run_zeb({"io", "read", "127.0.0.2", "--signed", "--json"})), 5)["dwords"],
-              json({7, -1}));
+    EXPECT_EQ(
+        slot_of(json_of(run_zeb({"io", "read", "127.0.0.2", "--signed", "--json"})), 5)["dwords"],
+        json({7, -1}));
 }
 
 TEST_F(Io, WriteChangesOnlyThePointsNamed) {
     // No record yet: a write of some of slot 3's outputs is refused, and nothing is sent.
     const ZebRun guess = run_zeb({"io", "write", "127.0.0.2", "3.bit.6=1"});
     EXPECT_EQ(guess.status, 2);
-    EXPECT_NE(guess.err.find("does not know what this host last wrote to slot 3"), std::string::npos)
+    EXPECT_NE(guess.err.find("does not know what this host last wrote to slot 3"),
+              std::string::npos)
         << guess.err;
     EXPECT_NE(guess.err.find("3.bits=0x41"), std::string::npos) << guess.err;
     EXPECT_EQ(rack([](racksim::Rack& r) { return r.module(0).counters.by_function[0x06]; }), 0u);

@@ -9,8 +9,8 @@ namespace {
 
 TEST(IoView, RowsOfTheImageInSlotAndKindOrder) {
     // Slot 0: 2 bit inputs and 1 32-bit input (kind 5); slot 4: 2 word inputs, 1 bit output.
-    const uint8_t def[] = {0xB1, 0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x00, 2, 0, 0, 0, 1, 0,
-                           0x00, 0x04, 0x01, 0x04, 0x01, 0x00, 0, 1, 2, 0};
+    const uint8_t def[] = {0xB1, 0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x00, 2, 0, 0, 0,
+                           1,    0,    0x00, 0x04, 0x01, 0x04, 0x01, 0x00, 0, 1, 2, 0};
     ZEBImage image{};
     ASSERT_EQ(ZEBImageFromBaseDef(&image, def, sizeof def), 0u);
     ZEBSetPoint(&image, 0, ZEB_BIT_IN, 0, 1);

@@ -15,8 +15,8 @@ namespace {
 
 // Slot 3: 8 bit outputs and 2 word outputs; slot 5: 2 32-bit outputs and 1 bit input.
 std::unique_ptr<ZEBImage> image() {
-    const uint8_t def[] = {0xB1, 0x00, 0x00, 0x03, 0x01, 0x04, 0x01, 0x00, 0, 8, 0, 2,
-                           0x00, 0x05, 0x01, 0x04, 0x03, 0x00, 1, 0, 0, 2,  0xF0};
+    const uint8_t def[] = {0xB1, 0x00, 0x00, 0x03, 0x01, 0x04, 0x01, 0x00, 0, 8, 0,   2,
+                           0x00, 0x05, 0x01, 0x04, 0x03, 0x00, 1,    0,    0, 2, 0xF0};
     auto image = new_image();
     EXPECT_EQ(ZEBImageFromBaseDef(image.get(), def, sizeof def), 0u);
     return image;
@@ -42,9 +42,9 @@ TEST(Assignments, Parsed) {
     EXPECT_EQ(parsed("3.bits=0x0100").mask, (Bytes{0x00, 0x01}));
     EXPECT_EQ(parsed("3.bits=65").mask, (Bytes{0x41}));
     EXPECT_EQ(parsed("3.bits=0").mask, Bytes{});
-    for (const char* bad : {"3.bit.1", "3.bit.1=", "3=1", "3.bit.1.2=1", "256.bit.0=1",
-                            "3.bits.0=1", "3.bit.x=1", "3.dword.0=4294967296", "3.bit.0=1,1",
-                            "3.bits=0x4G", "3.bits=-1"}) {
+    for (const char* bad :
+         {"3.bit.1", "3.bit.1=", "3=1", "3.bit.1.2=1", "256.bit.0=1", "3.bits.0=1", "3.bit.x=1",
+          "3.dword.0=4294967296", "3.bit.0=1,1", "3.bits=0x4G", "3.bits=-1"}) {
         EXPECT_FALSE(parse_assignment(bad, &why)) << bad;
     }
 }
@@ -57,26 +57,28 @@ TEST(WritePlan, NamedPointsOverTheOutputsLastWritten) {
     ZEBSetPoint(img.get(), 3, ZEB_WORD_OUT, 1, 6);
     WritePlan plan;
     std::string why;
-    ASSERT_TRUE(plan_write(*img, {parsed("3.bit.6=1"), parsed("3.word.1=-2")}, {3}, false, &plan,
-                           &why))
+    ASSERT_TRUE(
+        plan_write(*img, {parsed("3.bit.6=1"), parsed("3.word.1=-2")}, {3}, false, &plan, &why))
         << why;
     EXPECT_EQ(plan.slots, std::set<int>{3}) << "slot 5 is not sent";
     EXPECT_EQ(point_values(*img, 3, PointKind::kBit, true),
               (std::vector<uint32_t>{1, 0, 0, 0, 0, 0, 1, 1}));
     EXPECT_EQ(point_values(*img, 3, PointKind::kWord, true), (std::vector<uint32_t>{5, 0xFFFE}));
-    EXPECT_EQ(written_texts(plan, {}), (std::vector<std::string>{"3.bit.6 = 1", "3.word.1 = 65534"}));
+    EXPECT_EQ(written_texts(plan, {}),
+              (std::vector<std::string>{"3.bit.6 = 1", "3.word.1 = 65534"}));
     EXPECT_EQ(written_texts(plan, {.is_signed = true}),
               (std::vector<std::string>{"3.bit.6 = 1", "3.word.1 = -2"}));
 
     // A slot written whole needs no record; a run of points reads as one.
     auto fresh = image();
-    ASSERT_TRUE(plan_write(*fresh, {parsed("3.bits=0x41"), parsed("3.word=1,2")}, {}, false,
-                           &plan, &why))
+    ASSERT_TRUE(
+        plan_write(*fresh, {parsed("3.bits=0x41"), parsed("3.word=1,2")}, {}, false, &plan, &why))
         << why;
     EXPECT_EQ(point_values(*fresh, 3, PointKind::kBit, true),
               (std::vector<uint32_t>{1, 0, 0, 0, 0, 0, 1, 0}));
-    EXPECT_EQ(written_texts(plan, {.hex = true}),
-              (std::vector<std::string>{"3.bit.0..7 = 1,0,0,0,0,0,1,0", "3.word.0..1 = 0x0001,0x0002"}));
+    EXPECT_EQ(
+        written_texts(plan, {.hex = true}),
+        (std::vector<std::string>{"3.bit.0..7 = 1,0,0,0,0,0,1,0", "3.word.0..1 = 0x0001,0x0002"}));
 }
 
 TEST(WritePlan, RefusedWithTheReason) {
@@ -125,12 +127,14 @@ TEST(OutputsRecord, RestoresSlotsWhoseModuleIsTheSame) {
     Json record = updated_outputs_record(nullptr, *img, {3}, hw, "127.0.0.2");
     record = updated_outputs_record(record, *img, {5}, hw, "127.0.0.2");
     ASSERT_EQ(record["slots"].size(), 2u);
-    EXPECT_EQ(record["slots"][0].dump(), R"({"slot":3,"bits":[0,0,1,0,0,0,0,0],"words":[0,700],"dwords":[]})");
+    EXPECT_EQ(record["slots"][0].dump(),
+              R"({"slot":3,"bits":[0,0,1,0,0,0,0,0],"words":[0,700],"dwords":[]})");
 
     auto back = image();
     EXPECT_EQ(restore_outputs(*back, record), (std::set<int>{3, 5}));
     EXPECT_EQ(point_values(*back, 3, PointKind::kWord, true), (std::vector<uint32_t>{0, 700}));
-    EXPECT_EQ(point_values(*back, 5, PointKind::kDword, true), (std::vector<uint32_t>{0, 0xFFFFFFFFu}));
+    EXPECT_EQ(point_values(*back, 5, PointKind::kDword, true),
+              (std::vector<uint32_t>{0, 0xFFFFFFFFu}));
 
     // A slot whose counts changed, values out of range, and what is no record restore nothing.
     Json changed = record;

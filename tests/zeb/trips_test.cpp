@@ -73,9 +73,11 @@ TEST_F(Trips, ModuleStatusesAndWindowsErrorsAreToldApart) {
     };
     const Case cases[] = {
         {{"serial", "recv", "127.0.0.2", "--port", "9"},
-         "result 0x00000090 module status 0x0090: the module reported an error\n", "Windows"},
+         "result 0x00000090 module status 0x0090: the module reported an error\n",
+         "Windows"},
         {{"files", "get", "packer", "/no-such-file.txt", "/dev/null"},
-         "the module's last error, ERROR_FILE_NOT_FOUND (Windows error 2): ", "status"},
+         "the module's last error, ERROR_FILE_NOT_FOUND (Windows error 2): ",
+         "status"},
     };
     for (const Case& c : cases) {
         const ZebRun run = run_zeb(c.args);
@@ -126,8 +128,8 @@ TEST_F(Trips, CtrlCInATransferClosesTheModulesFile) {
         _exit(127);
     }
     // Once part of it has come, Ctrl-C.
-    for (int i = 0; i < 2000 && !(std::filesystem::exists(local) &&
-                                  std::filesystem::file_size(local) >= 4096);
+    for (int i = 0;
+         i < 2000 && !(std::filesystem::exists(local) && std::filesystem::file_size(local) >= 4096);
          ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

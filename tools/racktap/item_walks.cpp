@@ -20,8 +20,7 @@ Counts counts_of(const ModuleRecord& r) {
             r.counts[kGroupWordOut], r.counts[kGroupDwordIn], r.counts[kGroupDwordOut]};
 }
 
-void copy_bytes(const uint8_t* data, std::size_t size,
-                std::array<uint8_t, kMaxBits / 8>& image) {
+void copy_bytes(const uint8_t* data, std::size_t size, std::array<uint8_t, kMaxBits / 8>& image) {
     std::copy_n(data, std::min(size, image.size()), image.begin());
 }
 

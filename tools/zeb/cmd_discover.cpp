@@ -117,7 +117,9 @@ void add_discover(CLI::App& app, const GlobalOptions& options) {
     name->excludes(item);
     cmd->add_option("--timeout", o->listen_ms, "milliseconds to listen for answers (default 600)")
         ->check(CLI::Range(1, 60000));
-    cmd->footer("An empty network prints 'No modules found.' (with --json: []) and exits 0, with what to try on standard error.");
+    cmd->footer(
+        "An empty network prints 'No modules found.' (with --json: []) and exits 0, with what to "
+        "try on standard error.");
     cmd->callback([o, &options] { run_discover(*o, options); });
 }
 

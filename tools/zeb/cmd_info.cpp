@@ -90,8 +90,9 @@ std::vector<SlotRecord> read_slot_records(Device& device) {
     check("base definition of " + device.address(),
           ZEBReadBaseDef(device.get(), buffer.data(), &size));
     std::map<int, items::ModuleRecord> slots;
-    items::walk_base_definition(buffer.data(), std::min<std::size_t>(size, buffer.size()),
-                                [&](uint8_t slot, const items::ModuleRecord& r) { slots[slot] = r; });
+    items::walk_base_definition(
+        buffer.data(), std::min<std::size_t>(size, buffer.size()),
+        [&](uint8_t slot, const items::ModuleRecord& r) { slots[slot] = r; });
     std::vector<SlotRecord> out;
     for (const auto& [slot, record] : slots) out.push_back({slot, record});
     return out;

@@ -93,7 +93,8 @@ void run_write(const WriteOptions& o, const GlobalOptions& g) {
         fail_usage(device->address() + ": " + why);
     }
     auto sent = image_of_slots(*image, plan.slots);
-    check("writing the outputs of " + device->address(), ZEBWriteOutputs(device->get(), sent.get()));
+    check("writing the outputs of " + device->address(),
+          ZEBWriteOutputs(device->get(), sent.get()));
 
     std::string not_kept = "the module's hardware address is unknown";
     if (path) {
@@ -215,10 +216,10 @@ void run_watch(const WatchOptions& o, const GlobalOptions& g) {
                                             clock_text() + "  (Ctrl-C ends)"};
             if (!ok) header.push_back("  no reply: " + failed_read_text(last_result));
             header.emplace_back();
-            view.draw(fit_frame(header,
-                                table_lines(rows, have_previous ? &previous : nullptr,
-                                            Mark::kTerminal, o.style),
-                                terminal_height()));
+            view.draw(fit_frame(
+                header,
+                table_lines(rows, have_previous ? &previous : nullptr, Mark::kTerminal, o.style),
+                terminal_height()));
         } else if (!ok) {
             print(std::string(stamp) + "  read failed: " + failed_read_text(last_result) + "\n");
             std::fflush(stdout);

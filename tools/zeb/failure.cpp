@@ -104,7 +104,8 @@ std::optional<std::string> transport_failure(int* exit_code) {
 }
 
 std::string discovery_hint(const std::string& local) {
-    if (!local.empty()) return "is RackSim (or the module) running on the network of " + local + "?";
+    if (!local.empty())
+        return "is RackSim (or the module) running on the network of " + local + "?";
     return "is RackSim running? Against RackSim give --local 127.0.0.1 or set ZEB_LOCAL=127.0.0.1";
 }
 

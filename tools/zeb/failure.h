@@ -14,9 +14,9 @@ namespace zeb::cli {
 // Exit codes of every command.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitFailed = 1,   // the module answered with a failure (or the library refused)
-    kExitUsage = 2,    // bad command line
-    kExitNoReply = 3,  // no module found, or no reply
+    kExitFailed = 1,         // the module answered with a failure (or the library refused)
+    kExitUsage = 2,          // bad command line
+    kExitNoReply = 3,        // no module found, or no reply
     kExitInterrupted = 130,  // Ctrl-C, after what was open on the module was closed
 };
 
@@ -24,7 +24,9 @@ class Failure : public std::runtime_error {
   public:
     Failure(int exit_code, const std::string& message, std::optional<uint32_t> result = {},
             std::string hint = {})
-        : std::runtime_error(message), exit_code_(exit_code), result_(result),
+        : std::runtime_error(message),
+          exit_code_(exit_code),
+          result_(result),
           hint_(std::move(hint)) {}
     int exit_code() const { return exit_code_; }
     const std::optional<uint32_t>& result() const { return result_; }

@@ -39,8 +39,8 @@ std::optional<Bytes> parse_mask(std::string_view text) {
         text.remove_prefix(2);
         for (std::size_t end = text.size(); end > 0;) {
             const std::size_t start = end >= 2 ? end - 2 : 0;
-            const auto byte = parse_unsigned("0x" + std::string(text.substr(start, end - start)),
-                                             0xFF);
+            const auto byte =
+                parse_unsigned("0x" + std::string(text.substr(start, end - start)), 0xFF);
             if (!byte) return std::nullopt;
             bytes.push_back(static_cast<uint8_t>(*byte));
             end = start;
@@ -141,21 +141,21 @@ bool plan_write(ZEBImage& image, std::vector<Assignment> assignments, const std:
                 for (uint8_t top = m.back(); top > 1; top >>= 1) ++highest;
             }
             if (highest >= count) {
-                *why = "slot " + std::to_string(a.slot) + " has " +
-                       plural(count, "bit output") + ": the mask sets bits beyond them";
+                *why = "slot " + std::to_string(a.slot) + " has " + plural(count, "bit output") +
+                       ": the mask sets bits beyond them";
                 return false;
             }
             a.values.assign(static_cast<std::size_t>(count), 0);
             for (int i = 0; i < count; ++i) {
                 const std::size_t byte = static_cast<std::size_t>(i / 8);
-                a.values[static_cast<std::size_t>(i)] = byte < m.size() ? (m[byte] >> (i % 8)) & 1 : 0;
+                a.values[static_cast<std::size_t>(i)] =
+                    byte < m.size() ? (m[byte] >> (i % 8)) & 1 : 0;
             }
         }
         const std::size_t end = static_cast<std::size_t>(a.first) + a.values.size();
         if (end > static_cast<std::size_t>(count)) {
             *why = "slot " + std::to_string(a.slot) + " has " +
-                   plural(count, std::string(kind_word(a.kind)) + " output") +
-                   ", numbered from 0";
+                   plural(count, std::string(kind_word(a.kind)) + " output") + ", numbered from 0";
             return false;
         }
         for (std::size_t i = 0; i < a.values.size(); ++i) {

@@ -20,7 +20,8 @@ std::string plural_key(PointKind kind) {
 // A whole number of at least 0, however the JSON holds it.
 std::optional<uint64_t> whole_number(const Json& v) {
     if (v.is_number_unsigned()) return v.get<uint64_t>();
-    if (v.is_number_integer() && v.get<int64_t>() >= 0) return static_cast<uint64_t>(v.get<int64_t>());
+    if (v.is_number_integer() && v.get<int64_t>() >= 0)
+        return static_cast<uint64_t>(v.get<int64_t>());
     return std::nullopt;
 }
 

@@ -32,7 +32,6 @@ Json updated_outputs_record(const Json& record, const ZEBImage& image, const std
 
 // Writes the record whole (a new file renamed over the old); false, with the reason, when it
 // cannot.
-bool write_outputs_record(const std::filesystem::path& path, const Json& record,
-                          std::string* why);
+bool write_outputs_record(const std::filesystem::path& path, const Json& record, std::string* why);
 
 }  // namespace zeb::cli

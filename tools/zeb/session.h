@@ -79,8 +79,7 @@ class Session {
   private:
     // The modules that answer a query and are wanted: after a short first listen when one
     // answered, else after the whole query time.
-    std::vector<Found> lookup(const Query& query,
-                              const std::function<bool(const Found&)>& wanted);
+    std::vector<Found> lookup(const Query& query, const std::function<bool(const Found&)>& wanted);
 
     std::unique_ptr<Device> open_record(const ZEBDevice& record, bool broadcast,
                                         std::string address);
