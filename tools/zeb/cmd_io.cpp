@@ -170,14 +170,6 @@ class LiveView {
     std::size_t drawn_ = 0;
 };
 
-std::string failed_read_text(uint32_t result) {
-    int exit_code = 0;
-    if (const auto transport = transport_failure(&exit_code)) return *transport;
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", result);
-    return std::string("result ") + code + " " + operation_result_text(result);
-}
-
 void run_watch(const WatchOptions& o, const GlobalOptions& g) {
     const ModuleRef ref = module_argument(o.module);
     Session session(g);
@@ -206,7 +198,8 @@ void run_watch(const WatchOptions& o, const GlobalOptions& g) {
             if (ok) {
                 line["inputs"] = points_json(*image, false, o.style);
             } else {
-                line["error"] = {{"result", last_result}, {"text", failed_read_text(last_result)}};
+                line["error"] = {{"result", last_result},
+                                 {"text", failed_exchange_text(last_result)}};
             }
             print(line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
             std::fflush(stdout);
@@ -214,14 +207,15 @@ void run_watch(const WatchOptions& o, const GlobalOptions& g) {
             std::vector<std::string> header{device->address() + "  read " + std::to_string(reads) +
                                             " every " + std::to_string(o.interval_ms) + " ms  " +
                                             clock_text() + "  (Ctrl-C ends)"};
-            if (!ok) header.push_back("  no reply: " + failed_read_text(last_result));
+            if (!ok) header.push_back("  no reply: " + failed_exchange_text(last_result));
             header.emplace_back();
             view.draw(fit_frame(
                 header,
                 table_lines(rows, have_previous ? &previous : nullptr, Mark::kTerminal, o.style),
                 terminal_height()));
         } else if (!ok) {
-            print(std::string(stamp) + "  read failed: " + failed_read_text(last_result) + "\n");
+            print(std::string(stamp) + "  read failed: " + failed_exchange_text(last_result) +
+                  "\n");
             std::fflush(stdout);
         } else {
             std::string out;

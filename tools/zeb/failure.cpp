@@ -103,6 +103,14 @@ std::optional<std::string> transport_failure(int* exit_code) {
     return std::nullopt;
 }
 
+std::string failed_exchange_text(uint32_t result) {
+    int exit_code = 0;
+    if (const auto transport = transport_failure(&exit_code)) return *transport;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", result);
+    return std::string("result ") + code + " " + operation_result_text(result);
+}
+
 std::string discovery_hint(const std::string& local) {
     if (!local.empty())
         return "is RackSim (or the module) running on the network of " + local + "?";

@@ -58,6 +58,10 @@ void forget_open_device(const ZEBDevice* device);
 // a refused or reset port, an unreachable network or host; else nothing. Sets `*exit_code`.
 std::optional<std::string> transport_failure(int* exit_code);
 
+// One failed exchange on a line of its own: what the transport met when it met something, else
+// "result 0x00008006 ZEBERR_TIMEOUT: ...".
+std::string failed_exchange_text(uint32_t result);
+
 // What to try when nothing answers a broadcast: RackSim's modules live on loopback.
 std::string discovery_hint(const std::string& local);
 
