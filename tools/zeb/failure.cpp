@@ -121,10 +121,6 @@ void fail_usage(const std::string& message) {
     throw Failure(kExitUsage, message);
 }
 
-void fail_not_found(const std::string& message) {
-    throw Failure(kExitNoReply, message);
-}
-
 void fail_result(const std::string& what, uint32_t result) {
     int exit_code = kExitFailed;
     if (const auto transport = transport_failure(&exit_code)) {

@@ -66,7 +66,6 @@ std::string failed_exchange_text(uint32_t result);
 std::string discovery_hint(const std::string& local);
 
 [[noreturn]] void fail_usage(const std::string& message);
-[[noreturn]] void fail_not_found(const std::string& message);
 // `what` failed with `result`; when the transport met an error behind it, that is said
 // instead.
 [[noreturn]] void fail_result(const std::string& what, uint32_t result);
