@@ -39,6 +39,31 @@ TEST_F(Trips, LocalAddressFromTheEnvironmentAndWhatToTryWhenNothingAnswers) {
               "running on the network of 127.0.0.1?\n");
 }
 
+// Without a local address a broadcast has no way out of a namespace that holds only loopback:
+// that is the unreachable network a new user meets. Nowhere else is it tried, since there the
+// broadcast would leave on a real network.
+TEST_F(Trips, AnUnreachableNetworkSaysWhatToTry) {
+    // The interfaces of this process's namespace, one a line after two lines of headings.
+    std::ifstream devices("/proc/net/dev");
+    std::string line;
+    for (int n = 0; std::getline(devices, line); ++n) {
+        const std::string name = line.substr(0, line.find(':'));
+        const bool loopback = name.find_first_not_of(' ') != std::string::npos &&
+                              name.substr(name.find_first_not_of(' ')) == "lo";
+        if (n >= 2 && !loopback) GTEST_SKIP() << "not in a namespace of loopback only";
+    }
+    if (!devices.eof()) GTEST_SKIP() << "no list of interfaces";
+    const ZebRun run = run_zeb_with({"discover"}, {}, false);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("zeb: discovery from 0.0.0.0: result 0x00002743 WSAENETUNREACH"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("\nzeb: is RackSim running? Against RackSim give --local 127.0.0.1 or "
+                           "set ZEB_LOCAL=127.0.0.1\n"),
+              std::string::npos)
+        << run.err;
+}
+
 TEST_F(Trips, NothingListeningIsNamedAsSuch) {
     stop_server();
     for (const std::vector<std::string>& args :
