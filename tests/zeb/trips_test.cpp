@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -80,13 +81,17 @@ TEST_F(Trips, NothingListeningIsNamedAsSuch) {
 }
 
 TEST_F(Trips, ALookupEndsAtTheFirstAnswer) {
-    // The query listens 600 ms; a lookup that had to wait for all of it takes longer.
+    // The query listens 600 ms; a lookup that had to wait for all of it takes longer. The
+    // quickest of three runs counts, so that a busy machine does not decide.
     for (const char* module : {"#1", "press-line", "02:52:53:00:00:01"}) {
-        const auto start = std::chrono::steady_clock::now();
-        const ZebRun run = run_zeb({"base", module});
-        const auto took = std::chrono::steady_clock::now() - start;
-        ASSERT_EQ(run.status, 0) << module << ": " << run.err;
-        EXPECT_LT(took, std::chrono::milliseconds(600)) << module;
+        auto quickest = std::chrono::steady_clock::duration::max();
+        for (int i = 0; i < 3; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            const ZebRun run = run_zeb({"base", module});
+            quickest = std::min(quickest, std::chrono::steady_clock::now() - start);
+            ASSERT_EQ(run.status, 0) << module << ": " << run.err;
+        }
+        EXPECT_LT(quickest, std::chrono::milliseconds(600)) << module;
     }
 }
 
