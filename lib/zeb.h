@@ -889,7 +889,14 @@ ZEB_API uint32_t ZEB_CALL _SendPacket(ZEBDevice* device, uint8_t* request, uint1
  * late reply); otherwise the held packet is the final reply. Such a call takes at most 20 ms
  * longer than the module. The risk that remains: a copy of the acknowledgement made by the
  * network, with no other reply within 20 ms, is taken as the final reply of an exchange
- * without echo bytes, and the module's later answer then reaches the asynchronous handler.
+ * without echo bytes: the operation reads the acknowledgement as its answer (a setup write
+ * acknowledged with its function code, 0C 00, then returns 12, and one acknowledged with a
+ * bare status word 0 returns 0 even if the module refuses later), and the module's own answer
+ * reaches the asynchronous handler after the call. The operations acknowledged without echo
+ * bytes are ZEBWriteSetupData(), ZEBDeleteSetupData(), ZEBWriteBaseDef(),
+ * ZEBSetupSerialPort() and ZEBSetupSerialPortEx() with a wait, and
+ * ZEBWriteTaviethernetPgmSpace(). Where a datagram copied by the network matters, read the
+ * setup record back after writing it.
  *
  * @param[in,out] device An opened device.
  * @param[in,out] request As for _SendPacket().

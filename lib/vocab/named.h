@@ -33,10 +33,14 @@ constexpr bool ascending(const Named<Number> (&table)[N]) {
 }
 
 // The name of `number`, or an empty name.
+// (No pointer is compared: gcc's UndefinedBehaviorSanitizer makes such a comparison no
+// constant expression, and the tables are checked when compiling.)
 template <class Number, size_t N>
 constexpr std::string_view name_of(const Named<Number> (&table)[N], Number number) {
-    const Named<Number>* entry = find(table, number);
-    return entry ? entry->name : std::string_view{};
+    for (const Named<Number>& entry : table) {
+        if (entry.number == number) return entry.name;
+    }
+    return {};
 }
 
 }  // namespace zeb::vocab
