@@ -17,6 +17,7 @@ struct Event {
     enum class Kind : uint8_t { birth, death, data, write_result };
     Kind kind = Kind::data;
     bool historical = false;          // kept while the broker was away
+    bool to_node = false;             // said by the node: its device is not born now
     uint32_t module = 0;              // index into the gateway's modules
     uint64_t time_ms = 0;             // wall clock, milliseconds since 1970
     std::vector<MetricValue> values;  // birth: every published point; data: those that changed

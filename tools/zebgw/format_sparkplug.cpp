@@ -151,6 +151,11 @@ class Sparkplug : public Format {
         rebirth.datatype = kBoolean;
         rebirth.value_case = ZEBGW__SPARKPLUG__PAYLOAD__METRIC__VALUE_BOOLEAN_VALUE;
         rebirth.boolean_value = 0;
+        PbMetric& result = b.add(kWriteResult, now);
+        result.has_datatype = 1;
+        result.datatype = kString;
+        result.value_case = ZEBGW__SPARKPLUG__PAYLOAD__METRIC__VALUE_STRING_VALUE;
+        result.string_value = const_cast<char*>("");
         out.push_back({topic("NBIRTH"), b.pack(now, next_seq()), false, qos_});
     }
 
@@ -187,17 +192,17 @@ class Sparkplug : public Format {
                     {topic("DDATA") + device, b.pack(e.time_ms, next_seq()), false, qos_});
                 break;
             case Event::Kind::write_result: {
-                const std::string text = "{\"point\":\"" + json_escape(e.point) +
-                                         "\",\"value\":" + std::to_string(e.requested) +
-                                         ",\"ok\":false,\"error\":\"" + json_escape(e.result) +
-                                         "\"}";
+                const std::string text =
+                    "{\"device\":\"" + json_escape(module.config().id) + "\",\"point\":\"" +
+                    json_escape(e.point) + "\",\"value\":" + std::to_string(e.requested) +
+                    ",\"ok\":false,\"error\":\"" + json_escape(e.result) + "\"}";
                 PbMetric& r = b.add(kWriteResult, e.time_ms);
                 r.has_datatype = 1;
                 r.datatype = kString;
                 r.value_case = ZEBGW__SPARKPLUG__PAYLOAD__METRIC__VALUE_STRING_VALUE;
                 r.string_value = const_cast<char*>(text.c_str());
-                out.push_back(
-                    {topic("DDATA") + device, b.pack(e.time_ms, next_seq()), false, qos_});
+                out.push_back({e.to_node ? topic("NDATA") : topic("DDATA") + device,
+                               b.pack(e.time_ms, next_seq()), false, qos_});
                 break;
             }
         }

@@ -263,6 +263,10 @@ void Publisher::drain() {
                 if (sparkplug && !born_[e->module]) continue;  // never born in this session
                 born_[e->module] = false;
                 break;
+            case Event::Kind::write_result:
+                // A writer hears why also when the device is dead: from the node then.
+                e->to_node = sparkplug && !born_[e->module];
+                break;
             default:
                 // Data of a device that this session has not born has no place in Sparkplug.
                 if (sparkplug && !born_[e->module]) {
