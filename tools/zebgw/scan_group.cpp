@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "schedule.h"
 #include "vocab/items.h"
 
 namespace zebgw {
@@ -82,13 +83,9 @@ void ScanGroup::run() {
         metrics.cycles.fetch_add(1, std::memory_order_relaxed);
         metrics.last_cycle_ns.store(end, std::memory_order_relaxed);
 
-        due += period;
-        if (end > due) {
-            // Cycles whose time has passed are skipped, not run back to back.
-            const int64_t missed = (end - due) / period + 1;
-            metrics.overruns.fetch_add(static_cast<uint64_t>(missed), std::memory_order_relaxed);
-            due += missed * period;
-        }
+        const NextCycle next = next_cycle(due, end, period);
+        if (next.missed) metrics.overruns.fetch_add(next.missed, std::memory_order_relaxed);
+        due = next.due;
         // Sleep in short steps so that a stop is seen soon also with long periods.
         while (!stopping_) {
             const int64_t now = monotonic_ns();
@@ -234,10 +231,9 @@ void ScanGroup::publish_changes(Module& m, uint64_t now_ms) {
             if (!p.published) continue;
             uint32_t v = 0;
             ZEBGetPoint(m.image.get(), p.ref.slot, p.ref.kind, p.ref.index, &v);
-            const uint32_t last = m.published[i];
-            if (v == last) continue;
-            const uint32_t moved = v > last ? v - last : last - v;
-            if (!is_bit(p.ref.kind) && moved < m.config().deadband) continue;
+            if (!worth_publishing(is_bit(p.ref.kind), m.published[i], v, m.config().deadband)) {
+                continue;
+            }
             m.published[i] = v;
             e.values.push_back({i, v});
         }
