@@ -17,7 +17,8 @@ TEST(Schedule, NextCycleKeepsToTheGridAndSkipsWhatPassed) {
         {1000, 1010, 10, 1010, 0},  // ended just as the next was due
         {1000, 1011, 10, 1020, 1},  // ran over: the one due at 1010 is skipped
         {1000, 1035, 10, 1040, 3},  // three skipped, none run back to back
-        {1000, 1040, 10, 1050, 4}, {5, 7, 1, 8, 1},
+        {1000, 1040, 10, 1040, 3},  // the one due as it ended runs now
+        {5, 7, 1, 7, 1},
     };
     for (const Row& r : rows) {
         const NextCycle n = next_cycle(r.due, r.end, r.period);

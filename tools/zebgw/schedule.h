@@ -12,12 +12,13 @@ struct NextCycle {
 };
 
 // The cycle after one that was due at `due` and ended at `end`: one period after `due`, or,
-// when that has passed, the first due time after `end` on the same grid. Never earlier.
+// when that has passed, the first due time at or after `end` on the same grid.
 inline NextCycle next_cycle(int64_t due, int64_t end, int64_t period) {
     int64_t next = due + period;
     uint64_t missed = 0;
     if (end > next) {
-        const int64_t behind = (end - next) / period + 1;
+        // Every due time before `end` has passed; one equal to it is due now.
+        const int64_t behind = (end - next + period - 1) / period;
         missed = static_cast<uint64_t>(behind);
         next += behind * period;
     }
