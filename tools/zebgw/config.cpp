@@ -155,7 +155,7 @@ void read_gateway(Reader& r, const toml::table& root, Config& c) {
     if (!g) return;
     r.only_keys(*g, "[gateway]",
                 {"name", "format", "local", "timeout_ms", "retries", "dead_after", "search_max_ms",
-                 "queue_limit", "health"});
+                 "queue_limit", "health", "scan_priority"});
     r.string(*g, "name", c.gateway, true, "[gateway]");
     if (g->get("name") && !c.gateway.empty() && !topic_safe(c.gateway)) {
         r.error(g->get("name")->source(), "name must not hold '/', '+' or '#'");
@@ -176,6 +176,7 @@ void read_gateway(Reader& r, const toml::table& root, Config& c) {
     r.integer(*g, "dead_after", c.dead_after, 1, 1000000);
     r.integer(*g, "search_max_ms", c.search_max_ms, 10, 3600000);
     r.integer(*g, "queue_limit", c.queue_limit, 1, 100000000);
+    r.integer(*g, "scan_priority", c.scan_priority, 0, 99);
     std::string health = c.health_host + ":" + std::to_string(c.health_port);
     r.string(*g, "health", health, false, "");
     if (health.empty()) {

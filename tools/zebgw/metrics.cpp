@@ -35,15 +35,4 @@ std::string Histogram::text(const std::string& name, const std::string& labels) 
     return out;
 }
 
-double Histogram::quantile(double q) const {
-    const uint64_t total = count_.load();
-    if (total == 0) return 0;
-    uint64_t cumulative = 0;
-    for (size_t i = 0; i < kBounds.size(); ++i) {
-        cumulative += buckets_[i].load();
-        if (cumulative >= q * total) return kBounds[i];
-    }
-    return kBounds.back();
-}
-
 }  // namespace zebgw

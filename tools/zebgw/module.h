@@ -50,7 +50,7 @@ class Module {
     ZEBDevice device{};
     bool opened = false;
     std::unique_ptr<ZEBImage> image;
-    std::string address;  // where it answered: dotted quad
+    std::string address;  // where it answered: dotted quad (guarded by `mutex`)
     uint32_t misses = 0;  // consecutive cycles without an answer (scan group)
     // When the searcher looks again, and how long it waits after that.
     std::chrono::steady_clock::time_point next_search{};

@@ -46,6 +46,7 @@ class ScanGroup {
     std::thread thread_;
 
     // Per cycle, reused so that a cycle allocates nothing once the group has run.
+    std::vector<Module*> alive_;
     std::vector<ZEBDevice*> devices_;
     std::vector<uint8_t*> buffers_;
     std::vector<const uint8_t*> sources_;

@@ -106,6 +106,7 @@ bool Searcher::open(Module& m) {
         return false;
     }
     m.opened = true;
+    std::lock_guard lock(m.mutex);
     m.address = ipv4_text(device_ip(m.device));
     return true;
 }
