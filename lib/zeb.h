@@ -173,7 +173,14 @@ extern "C" {
  * @param result A result of the library.
  * @return Nonzero when the result is 0 or ZEBWARN_RETRIED, else 0.
  */
-#define ZEB_SUCCEEDED(result) ((result) == 0 || (result) == ZEBWARN_RETRIED)
+#define ZEB_SUCCEEDED(result) zeb_succeeded_(result)
+
+/** @cond internal */
+/* A function, so that a call passed as the argument is made once. */
+static inline int zeb_succeeded_(uint32_t result) {
+    return result == 0 || result == ZEBWARN_RETRIED;
+}
+/** @endcond */
 
 /** @} */
 

@@ -113,6 +113,8 @@ ZEB_API uint32_t ZEB_CALL ZEBImageFromBaseDef(ZEBImage* image, const uint8_t* de
  * @brief Reads the module's base definition (ZEBReadBaseDef(), extended item format) and lays
  * out the image from it.
  *
+ * @param[in,out] device An opened device.
+ * @param[out] image Receives the layout.
  * @return 0, or ZEBReadBaseDef()'s failure (the image is left alone), or
  *   ZEBImageFromBaseDef()'s result.
  */
@@ -151,6 +153,8 @@ ZEB_API uint32_t ZEB_CALL ZEBEncodeOutputs(const ZEBImage* image, uint8_t* strea
  * @brief Reads the module's inputs into the image: ZEBReadIO() in the extended item format,
  * then ZEBDecodeStream().
  *
+ * @param[in,out] device An opened device.
+ * @param[in,out] image A laid-out image; receives the input values.
  * @return ZEBReadIO()'s result. The values that came are taken also when the module refused
  *   (its status word, converted, is the result) or the stream was cut; after another failure
  *   the image is left alone.
@@ -161,6 +165,9 @@ ZEB_API uint32_t ZEB_CALL ZEBReadInputs(ZEBDevice* device, ZEBImage* image);
  * @brief Writes every output of the image (ZEBEncodeOutputs(), then ZEBWriteIO()) and takes the
  * inputs the module answers with into the image.
  *
+ * @param[in,out] device An opened device.
+ * @param[in,out] image A laid-out image: its outputs are sent, and the inputs answered are
+ *   taken into it.
  * @return ZEBWriteIO()'s result, or ZEBEncodeOutputs()'s failure (nothing sent).
  */
 ZEB_API uint32_t ZEB_CALL ZEBWriteOutputs(ZEBDevice* device, ZEBImage* image);
@@ -183,7 +190,14 @@ ZEB_API uint32_t ZEB_CALL ZEBGetPoint(const ZEBImage* image, uint8_t slot, uint8
 
 /**
  * @brief Reads one point as a signed value: words sign-extended from 16 bits, 32-bit values
- * as two's complement; bits are 0 or 1. Results as ZEBGetPoint().
+ * as two's complement; bits are 0 or 1.
+ *
+ * @param[in] image A laid-out image.
+ * @param[in] slot The slot number.
+ * @param[in] kind As for ZEBGetPoint().
+ * @param[in] index The point's index within its slot and kind, from 0.
+ * @param[out] value Receives the value.
+ * @return As ZEBGetPoint().
  */
 ZEB_API uint32_t ZEB_CALL ZEBGetPointSigned(const ZEBImage* image, uint8_t slot, uint8_t kind,
                                             uint16_t index, int32_t* value);

@@ -45,6 +45,19 @@ inline constexpr size_t data_size(uint8_t type, size_t length, bool extended) {
     }
 }
 
+// In a base definition only the selection, the module record and the switch carry data; a
+// reader passes over only the header of any other item.
+inline constexpr size_t base_definition_data_size(uint8_t type, size_t length) {
+    switch (type) {
+        case kModuleRecord:
+            return length + 2;
+        case kSwitchExtended:
+            return length;
+        default:
+            return 0;
+    }
+}
+
 struct Item {
     uint8_t type = 0;
     uint8_t length = 0;  // the header's length field (a slot number for kSelectSlot)
@@ -54,10 +67,11 @@ struct Item {
 };
 
 // Walks a stream item by item. It starts in the compact format and switches at the switch
-// item. It ends at an end item, at the end byte 0xFF (in either format: no item of another
-// maker's writer has that type, and bytes a module pads its reply with after it are not
-// items), at 0xF0 in the extended format of a base definition, or at the end of the data. An
-// item cut short by the end of the data is handed out with what arrived and ends the walk.
+// item. An I/O stream ends at an end item, at the end byte 0xFF (in either format: no item of
+// another maker's writer has that type, and bytes a module pads its reply with after it are
+// not items), or at the end of the data. A base definition ends at 0xF0 in the extended
+// format or at the end of the data, and its other items are headers alone. An item cut short
+// by the end of the data is handed out with what arrived and ends the walk.
 class ItemReader {
   public:
     ItemReader(const uint8_t* data, size_t size, bool base_definition = false) noexcept
@@ -66,7 +80,7 @@ class ItemReader {
     bool next(Item& item) noexcept {
         if (done_ || at_ >= size_) return false;
         const uint8_t first = data_[at_];
-        if (first == kEndByte || (extended_ && base_definition_ && first == kBaseDefEnd)) {
+        if (base_definition_ ? (extended_ && first == kBaseDefEnd) : first == kEndByte) {
             return stop();
         }
         size_t header = 1;
@@ -79,9 +93,10 @@ class ItemReader {
             item.type = first >> 4;
             item.length = first & 0x0F;
         }
-        if (item.type == kEnd) return stop();
+        if (item.type == kEnd && !base_definition_) return stop();
         at_ += header;
-        const size_t wanted = data_size(item.type, item.length, extended_);
+        const size_t wanted = base_definition_ ? base_definition_data_size(item.type, item.length)
+                                               : data_size(item.type, item.length, extended_);
         const size_t left = size_ - at_;
         item.data = data_ + at_;
         item.size = wanted < left ? wanted : left;

@@ -138,3 +138,25 @@ TEST(ResultText, ThreadsShareNothing) {
 }
 
 }  // namespace
+
+namespace zebtest {
+namespace {
+
+// The success test takes a call as its argument and makes it once.
+TEST(ResultTest, SucceededMakesTheCallItIsGivenOnce) {
+    int calls = 0;
+    const auto call = [&calls](uint32_t result) {
+        ++calls;
+        return result;
+    };
+    const uint32_t results[] = {0, ZEBWARN_RETRIED, ZEBERR_TIMEOUT, 10054};
+    const bool succeeded[] = {true, true, false, false};
+    for (size_t i = 0; i < 4; ++i) {
+        calls = 0;
+        EXPECT_EQ(bool(ZEB_SUCCEEDED(call(results[i]))), succeeded[i]) << results[i];
+        EXPECT_EQ(calls, 1);
+    }
+}
+
+}  // namespace
+}  // namespace zebtest

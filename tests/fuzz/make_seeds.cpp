@@ -1,7 +1,8 @@
 // Writes the seed corpus from real exchanges with RackSim: each library operation is run once
 // against a RackSim module, and what went over the wire becomes a seed of each target. The
-// reply target gets the call with RackSim's replies, the RackSim target the requests, and the
-// walker target the base definition and I/O stream a module delivered.
+// reply target gets the call with RackSim's replies, the RackSim target the requests (and runs
+// of requests in each of RackSim's manners), and the walker target the base definition and I/O
+// stream a module delivered.
 //
 //     make_seeds OUTPUT_DIR     (writes OUTPUT_DIR/{reply,racksim,walkers}/...)
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "fuzz_input.h"
 #include "rack.h"
+#include "racksim_manners.h"
 #include "remote_master.h"
 #include "reply_harness.h"
 #include "sim_device.h"
@@ -65,6 +67,7 @@ void add_request(Bytes& input, const Bytes& request) {
     out.flag(false);
     out.number(0xFFFF, 0);
     out.bytes(1600, request);
+    out.number(zebfuzz::manner_choice_max(), 0);
 }
 
 void reply_and_request_seeds(const fs::path& dir) {
@@ -88,6 +91,42 @@ void reply_and_request_seeds(const fs::path& dir) {
         write(dir / "reply" / (numbered(i, ops[i].name) + ".bin"), transcript);
         if (!requests.empty())
             write(dir / "racksim" / (numbered(i, ops[i].name) + ".bin"), requests);
+    }
+}
+
+// The RackSim target's runs in each manner: requests acknowledged first, refused, read to the
+// end of their reply and read as fields, twice over so that there is a previous reply to copy.
+void manner_seeds(const fs::path& dir) {
+    const std::vector<Bytes> payloads = {
+        {0x0C, 0x00, 0x40, 0x00, 0xAB},                    // setup write
+        {0x0D, 0x00, 0x40, 0x00},                          // setup delete
+        {0x23, 0x85, 0x01, 0x01, 0x00, 0x80, 0x25, 0x00,   // port 2 setup that waits
+         0x00, 0x08, 0x00, 0x00, 0x00},                    //
+        {0x19, 0x00, 0x01, 0x1E, 0x04, 0x00, 0x00, 0x77},  // CCM read of no area
+        {0x07},                                            // I/O read
+        {0x14, 0x00},                                      // keep-alive
+        {0x0A},                                            // setup types
+        {0x26},                                            // memory listing
+        {0x23, 0x82, 0x07, 0x10, 0x00},                    // read of a missing port
+    };
+    const auto& named = racksim::named_manners();
+    for (uint32_t choice = 0; choice <= zebfuzz::manner_choice_max(); ++choice) {
+        Bytes input;
+        uint16_t sequence = 1;
+        for (int round = 0; round < 2; ++round) {
+            for (const Bytes& p : payloads) {
+                zebfuzz::FuzzInput out(&input);
+                out.number(3, 0);
+                out.flag(false);
+                out.number(0xFFFF, 0);
+                out.bytes(1600, racksim::make_request(sequence++, p, true));
+                out.number(zebfuzz::manner_choice_max(), choice);
+            }
+        }
+        const std::string name = choice < named.size()    ? named[choice].name
+                                 : choice == named.size() ? "random"
+                                                          : "refusing";
+        write(dir / "racksim" / ("manner-" + numbered(choice, name.c_str()) + ".bin"), input);
     }
 }
 
@@ -121,6 +160,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     reply_and_request_seeds(argv[1]);
+    manner_seeds(argv[1]);
     walker_seeds(argv[1]);
     return 0;
 }

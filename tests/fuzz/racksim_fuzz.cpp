@@ -1,7 +1,8 @@
 // RackSim's request handling: a run of request datagrams, raw or framed as a host frames them,
 // played against the sample rack (a remote master, a controller, memory, shared RAM, serial
-// ports, a networked node). Every reply must be a whole frame from a module of the rack, and
-// no file name a handler uses may leave the module's file root.
+// ports, a networked node), each in a manner the input picks. Every reply must be a whole frame
+// from a module of the rack, its CRC right or 0, and no file name a handler uses may leave the
+// module's file root.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "frame.h"
 #include "fuzz_input.h"
 #include "rack.h"
+#include "racksim_manners.h"
 
 namespace {
 
@@ -78,9 +80,7 @@ void check_reply(const racksim::Rack& rack, const racksim::Outgoing& o) {
     const size_t length = size_t(b[7] | b[8] << 8);
     if (length != b.size() - racksim::kHeaderSize) broken("reply length field disagrees");
     const uint16_t crc = uint16_t(b[5] | b[6] << 8);
-    if (rack.settings().crc && crc != zeb::crc16(b.data() + 9, length)) {
-        broken("reply CRC wrong");
-    }
+    if (crc != 0 && crc != zeb::crc16(b.data() + 9, length)) broken("reply CRC wrong");
     bool known = false;
     for (const racksim::Module& m : rack.modules()) known = known || m.identity.ip == o.from_ip;
     if (!known) broken("reply from an address no module has");
@@ -103,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const zebfuzz::Bytes body = in.bytes(1600, {});
         const racksim::Bytes datagram =
             framed && !body.empty() ? racksim::make_request(sequence, body, true) : body;
+        zebfuzz::serve_in_manner(rack, in.number(zebfuzz::manner_choice_max(), 0));
         for (const racksim::Outgoing& o : rack.handle(to, datagram.data(), datagram.size())) {
             check_reply(rack, o);
         }

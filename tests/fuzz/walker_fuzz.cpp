@@ -1,16 +1,15 @@
 // The readers of what a module delivers: the base definition that lays out the I/O, and the
-// I/O item stream read into it, by RackTap's walkers and by the library's point image (which
-// also writes the output stream back and changes points). The input is a base definition
-// (16-bit length, then its bytes) and an item stream (the rest).
+// I/O item stream read into it, by RackTap's walks (over the library's item reader) and by the
+// library's point image (which also writes the output stream back and changes points). The
+// input is a base definition (16-bit length, then its bytes) and an item stream (the rest).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
 
-#include "base_def_walker.h"
 #include "fuzz_input.h"
-#include "io_stream_walker.h"
+#include "item_walks.h"
 #include "zeb_points.h"
 
 namespace {

@@ -1,11 +1,15 @@
-// Every operation against every fault a RackSim module plays, on the virtual clock: the
-// result, the device's counters and what reaches the caller, byte for byte.
+// Every operation against every fault a RackSim module plays, in every manner a module may
+// answer in, on the virtual clock: the result, the device's counters and what reaches the
+// caller, byte for byte.
 //
-// An operation is one row, a fault one column. The expected outcome of a cell is not written
-// out: it follows from the fault's effect and a few properties of the row (how the operation
-// meets the network, whether it warns after re-sends, what a clean exchange delivers, whether
-// it honours the device's no-wait mode). A new operation is one more row. The last column is
-// no fault but the device's no-wait mode, for the rows that say how they meet it.
+// An operation is one row, a fault one column, and the whole table runs once per manner. The
+// expected outcome of a cell is not written out: it follows from the fault's effect, the
+// manner the module drew for each request it answered, and a few properties of the row (how
+// the operation meets the network, whether it warns after re-sends, what a clean exchange
+// delivers, whether it honours the device's no-wait mode, how it takes a refusal). A new
+// operation is one more row, a new manner one more table. Two columns are no reply fault: the
+// module refusing every request, and the device's no-wait mode, for the rows that say how they
+// meet it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include "faults.h"
 #include "identity.h"
 #include "io_image.h"
+#include "manner.h"
 #include "remote_master.h"
 #include "sim_device.h"
 #include "sim_network.h"
@@ -56,7 +61,7 @@ struct CallerBuffer {
 // format's range of slots; slot 1's bit inputs show what was written to slot 3's bit outputs.
 // No input counts by itself, so what a reply carries is the module's state after the call.
 // It is also a controller module whose files live in `root`.
-racksim::Rack table_rack(const racksim::Faults& faults, const std::string& root) {
+racksim::Rack table_rack(const std::string& root) {
     racksim::Module m("press", kModuleNumber, racksim::kKindNode);  // with a program space
     m.base.base_slots = 32;
     racksim::Slot& s0 = m.add_slot(0, racksim::SlotRecord::full(0x25, {12, 4, 2, 1, 1, 1}));
@@ -72,23 +77,40 @@ racksim::Rack table_rack(const racksim::Faults& faults, const std::string& root)
     install_remote_master(m.shared_ram, {0, 0, 0});
     m.controller_os.root = root;
     m.controller_os.last_error = kHeldLastError;
-    m.faults = faults;
     racksim::Rack rack;
     rack.add_module(std::move(m));
     return rack;
 }
 
-// One cell: a simulated network with the table's module on it, and a device opened on it.
+// One cell: a simulated network with the table's module on it, and a device opened on it. The
+// module answers one keep-alive in its manner before the faults start, so that it has a reply
+// to copy when its manner sends the previous reply first; what it serves from then on is
+// recorded.
 struct Cell {
-    explicit Cell(const racksim::Faults& faults)
-        : sim(*net, table_rack(faults, root.path())), dev(sim.endpoint(0), {kTimeout, kRetries, 0}) {}
+    Cell(const racksim::Faults& faults, const racksim::MannerSetting& manner)
+        : sim(*net, table_rack(files().path())), dev(sim.endpoint(0), {kTimeout, kRetries, 0}) {
+        racksim::Module& m = sim.module(0);
+        m.manner = manner;
+        racksim::start_manner(manner, m.faults.seed, m.manner_state);
+        primed = ZEBPetDevice(&dev.device);
+        dev.device.ResendCount = dev.device.CrcErrorCount = dev.device.LateReplyCount = 0;
+        m.faults = faults;
+        m.faults.rng_state = faults.seed;
+        sim.record(true);
+    }
 
     const racksim::Module& module() { return sim.module(0); }
 
-    TempFolder root;
+    // The controller's folder, one for every cell: no call of the table touches its files.
+    static const TempFolder& files() {
+        static const TempFolder folder;
+        return folder;
+    }
+
     ScopedSimNetwork net;
     SimRack sim;
     IpDevice dev;
+    uint32_t primed = 0;
 };
 
 // How an operation meets the network.
@@ -115,6 +137,37 @@ struct Delivery {
     size_t entry_size = 1;
 };
 
+// How an operation takes a module's refusal (a nonzero status word) into its result.
+enum class StatusRule {
+    none,    // its replies carry no status word: a refusing module serves it as usual
+    unread,  // it does not read its reply: the result is the exchange's
+    io,      // bit 15 set, then sign-extended
+    sign,    // sign-extended
+};
+
+// What a refusal leaves the caller besides the result.
+enum class RefusedDelivery {
+    nothing,  // the buffer and size as they were
+    empty,    // a size of 0 (the reply's data after the status word: none)
+    count,    // the count the reply carries (0) when it carries one; as it was for the status
+              // word alone
+    outputs,  // the outputs the reply carries (the failure value 0) when it carries them; none
+              // for the status word alone
+};
+
+struct Refused {
+    StatusRule rule = StatusRule::none;
+    RefusedDelivery delivers = RefusedDelivery::nothing;
+};
+constexpr Refused kServed{};
+constexpr Refused kUnreadStatus{StatusRule::unread};
+constexpr Refused kIo{StatusRule::io, RefusedDelivery::empty};
+constexpr Refused kIoNoData{StatusRule::io};
+constexpr Refused kSigned{StatusRule::sign};
+constexpr Refused kSignedEmpty{StatusRule::sign, RefusedDelivery::empty};
+constexpr Refused kSignedCount{StatusRule::sign, RefusedDelivery::count};
+constexpr Refused kSignedOutputs{StatusRule::sign, RefusedDelivery::outputs};
+
 struct Operation {
     const char* name;
     Shape shape;
@@ -124,6 +177,7 @@ struct Operation {
     Delivery delivers;
     NoWait no_wait = NoWait::unstated;
     uint16_t exchanges = 1;
+    Refused refused;
 };
 
 // ---- The calls ----
@@ -666,23 +720,25 @@ Delivery config() {
     return of_module([](const racksim::Module& m) { return m.config; }, true);
 }
 
-// The record counts the traffic before its own reply left: the datagrams that carried the
-// reply (with a stray copy before it, or a second copy) are taken back.
+// The record counts the traffic before its own reply left, when the module took the request:
+// the datagrams that went with the reply (copies before it, padding) are taken back.
 Delivery ethernet_stats() {
-    return {[](Cell& c, const racksim::Faults& f) {
+    return {[](Cell& c, const racksim::Faults&) {
                 racksim::Module m = c.module();
-                const uint32_t copies = 1 + f.stray_before_reply + f.answer_twice;
-                m.diagnostics.ethernet.frames_out -= copies;
-                m.diagnostics.ethernet.bytes_out -=
-                    copies * static_cast<uint32_t>(9 + racksim::kEthernetStatsSize);
-                return racksim::ethernet_stats(m, c.net->now());
+                const SimRack::Served& last = c.sim.served().back();
+                for (const racksim::Outgoing& o : last.replies) {
+                    --m.diagnostics.ethernet.frames_out;
+                    m.diagnostics.ethernet.bytes_out -= static_cast<uint32_t>(o.bytes.size());
+                }
+                return racksim::ethernet_stats(m, last.at);
             },
             true};
 }
 
+// The block as it was when the module took the request, however late its reply.
 Delivery module_status() {
     return {[](Cell& c, const racksim::Faults&) {
-                return racksim::module_status(c.module(), c.net->now());
+                return racksim::module_status(c.module(), c.sim.served().back().at);
             },
             true};
 }
@@ -706,69 +762,69 @@ const Delivery kNoBuffer{};
 const std::vector<Operation>& operations() {
     using S = Shape;
     static const std::vector<Operation> rows = {
-        // name                  shape            warns      prefix   call              delivers
-        {"ZEBReadVersionInfo",  S::single,       Warns::no,  {},      read_version,     block(racksim::version_block)},
-        {"ZEBReadSupportInfo",  S::single,       Warns::no,  {},      read_support,     block(racksim::support_block)},
-        {"ZEBReadDeviceDef",    S::single,       Warns::no,  {},      read_device_def,  block(racksim::device_definition)},
-        {"ZEBReadBaseDef",      S::single,       Warns::no,  kMarker, read_base_def,    base_def(true)},
-        {"ZEBInitBaseDef",      S::single,       Warns::no,  {},      init_base_def,    base_def(false)},
-        {"ZEBRescanBase",       S::single,       Warns::no,  {},      rescan_base,      base_def(false)},
-        {"ZEBWriteBaseDef",     S::acknowledged, Warns::yes, {},      write_base_def,   kEmpty},
-        {"ZEBReadIO",           S::single,       Warns::yes, kMarker, read_io,          inputs(true),  NoWait::honoured},
-        {"ZEBWriteIO",          S::single,       Warns::yes, {},      write_io,         inputs(true),  NoWait::honoured},
-        {"ZEBWriteIONoRead",    S::single,       Warns::yes, {},      write_io_no_read, kNoBuffer,     NoWait::honoured},
-        {"ZEBReadIOEx",         S::parallel,     Warns::no,  {},      read_io_ex,       inputs(false), NoWait::ignored},
-        {"ZEBWriteIOEx",        S::parallel,     Warns::no,  {},      write_io_ex,      inputs(false), NoWait::ignored},
-        {"ZEBCCMRequestRead",   S::acknowledged, Warns::no,  {},      ccm_read,         module_bytes(controller_registers), NoWait::honoured},
-        {"ZEBCCMRequestWrite",  S::acknowledged, Warns::no,  kBlock,  ccm_write,        module_bytes(controller_outputs), NoWait::honoured},
-        {"ZEBKSEQRequest",      S::acknowledged, Warns::no,  kMessage, kseq_request,    fixed(kMessage, true), NoWait::honoured},
-        {"ZEBReadMemory",       S::single,       Warns::no,  {},      read_memory,      module_bytes(rom_block),      NoWait::ignored},
-        {"ZEBWriteMemory",      S::single,       Warns::no,  kBlock,  write_memory,     module_bytes(ram_block),      NoWait::ignored},
-        {"ZEBAccessMemory",     S::single,       Warns::no,  {},      access_memory,    module_bytes(batch_reads),    NoWait::ignored},
-        {"ZEBENumMemory",       S::single,       Warns::no,  {},      enum_memory,      module_bytes(listing),        NoWait::ignored},
-        {"ZEBReadSharedRAM",    S::single,       Warns::no,  {},      read_shared_ram,  module_bytes(shared_plain),   NoWait::ignored},
-        {"ZEBWriteSharedRAM",   S::single,       Warns::no,  kBlock,  write_shared_ram, module_bytes(shared_flagged), NoWait::ignored},
-        {"ZEBWriteComm",        S::single,       Warns::no,  kBlock,  write_comm,       module_bytes([](Cell& c) { return port_bytes(c, 1); }), NoWait::ignored},
-        {"ZEBReadComm",         S::single,       Warns::no,  {},      read_comm,        fixed(kBlock, true),          NoWait::ignored},
-        {"ZEBGetRXAvailable",   S::single,       Warns::no,  {},      rx_available,     count_of([](Cell& c) { return port_of(c, 1).rx_count(); }), NoWait::ignored},
-        {"ZEBFlushRXQueue",     S::single,       Warns::no,  {},      flush_rx,         kNoBuffer,                    NoWait::ignored},
-        {"ZEBSetupSerialPort",  S::single,       Warns::no,  kFastPrefix, setup_port,   module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored},
-        {"ZEBReadSerialPortSetup", S::single,    Warns::no,  {},      read_port_setup,       module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored},
-        {"ZEBGetTXLeft",        S::single,       Warns::no,  {},      tx_left,          count_of([](Cell& c) { return port_of(c, 1).tx_count(); }), NoWait::ignored},
-        {"ZEBWriteCommEx",      S::single,       Warns::no,  kBlock,  write_comm_ex,    module_bytes([](Cell& c) { return port_bytes(c, kNamedPort); }), NoWait::ignored},
-        {"ZEBReadCommEx",       S::single,       Warns::no,  {},      read_comm_ex,     fixed(kBlock, true),          NoWait::ignored},
-        {"ZEBGetRXAvailableEx", S::single,       Warns::no,  {},      rx_available_ex,  count_of([](Cell& c) { return port_of(c, kNamedPort).rx_count(); }), NoWait::ignored},
-        {"ZEBFlushRXQueueEx",   S::single,       Warns::no,  {},      flush_rx_ex,      kNoBuffer,                    NoWait::ignored},
-        {"ZEBFlushTXQueueEx",   S::single,       Warns::no,  {},      flush_tx_ex,      kNoBuffer,                    NoWait::ignored},
-        {"ZEBSetupSerialPortEx", S::acknowledged, Warns::no, kSevenEvenPrefix, setup_port_ex, module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored},
-        {"ZEBReadSerialPortSetupEx", S::single,  Warns::no,  {},      read_port_setup_ex, module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored},
-        {"ZEBGetTXLeftEx",      S::single,       Warns::no,  {},      tx_left_ex,       count_of([](Cell& c) { return port_of(c, kNamedPort).tx_count(); }), NoWait::ignored},
-        {"ZEBAccessComm",       S::single,       Warns::no,  {},      access_comm,      fixed(kBlock, true),          NoWait::ignored},
-        {"ZEBQueryDevices",     S::discovery,    Warns::no,  {},      query_devices,    listed()},
-        {"ZEBQueryDeviceData",  S::discovery,    Warns::no,  {},      query_device_data, listed()},
-        {"ZEBReadSetupData",    S::single,       Warns::no,  {},      read_setup,       record(kHeldType), NoWait::ignored},
-        {"ZEBWriteSetupData",   S::acknowledged, Warns::yes, {},      write_setup,      kNoBuffer,     NoWait::ignored},
-        {"ZEBDeleteSetupData",  S::acknowledged, Warns::yes, {},      delete_setup,     kNoBuffer,     NoWait::ignored},
-        {"ZEBEnumSetupData",    S::single,       Warns::no,  {},      enum_setup,       types(),       NoWait::ignored},
-        {"ZEBReadConfigData",   S::single,       Warns::yes, kMarker, read_config,      config(),      NoWait::honoured},
-        {"ZEBWriteConfigData",  S::single,       Warns::yes, {},      write_config,     config(),      NoWait::honoured},
-        {"ZEBPetDevice",        S::single,       Warns::no,  {},      pet,              kNoBuffer,     NoWait::ignored},
-        {"ZEBReadEthernetStats", S::single,      Warns::no,  {},      read_ethernet_stats, ethernet_stats(), NoWait::ignored},
-        {"ZEBReadModuleStatus", S::single,       Warns::no,  {},      read_module_status, module_status(), NoWait::ignored},
-        {"ZEBWriteVireoData",   S::mailbox,      Warns::no,  kBlock,  write_vireo,      module_bytes(mailbox_window), NoWait::ignored, 4},
-        {"ZEBReadVireoData",    S::mailbox,      Warns::no,  {},      read_vireo,       module_bytes(mailbox_window), NoWait::ignored, 4},
-        {"ZEBDoVireoCommand",   S::mailbox,      Warns::no,  {},      vireo_command,    kNoBuffer,     NoWait::ignored, 3},
-        {"ZEBDoVireoCommandEx", S::mailbox,      Warns::no,  {},      vireo_command_ex, kNoBuffer,     NoWait::ignored, 3},
-        {"XCPUWriteVireoData",  S::mailbox,      Warns::no,  kBlock,  xcpu_write_vireo, module_bytes(mailbox_window), NoWait::ignored, 4},
-        {"XCPUReadVireoData",   S::mailbox,      Warns::no,  {},      xcpu_read_vireo,  module_bytes(mailbox_window), NoWait::ignored, 4},
-        {"XCPUDoVireoCommand",  S::mailbox,      Warns::no,  {},      xcpu_vireo_command, kNoBuffer,   NoWait::ignored, 3},
-        {"XCPUDoVireoCommandEx", S::mailbox,     Warns::no,  {},      xcpu_vireo_command_ex, kNoBuffer, NoWait::ignored, 3},
-        {"XCPUGetLastError",    S::single,       Warns::no,  {},      xcpu_get_last_error, fixed({0xEF, 0xBE, 0, 0}, false), NoWait::ignored},
-        {"XCPUSetLastError",    S::single,       Warns::no,  {},      xcpu_set_last_error, kNoBuffer,  NoWait::ignored},
-        {"XCPURunProgram",      S::single,       Warns::no,  {},      xcpu_run_program, kNoBuffer,     NoWait::ignored},
-        {"XCPUSetOSLoad",       S::single,       Warns::no,  {},      xcpu_set_os_load, kNoBuffer,     NoWait::ignored},
-        {"XCPUReboot",          S::single,       Warns::no,  {},      xcpu_reboot,      kNoBuffer,     NoWait::ignored},
-        {"ZEBWriteTaviethernetPgmSpace", S::acknowledged, Warns::yes, kBlock, write_program_space, module_bytes(program_space), NoWait::ignored},
+        // name                  shape            warns      prefix   call              delivers; no wait, exchanges, refused
+        {"ZEBReadVersionInfo",  S::single,       Warns::no,  {},      read_version,     block(racksim::version_block), NoWait::unstated, 1, kServed},
+        {"ZEBReadSupportInfo",  S::single,       Warns::no,  {},      read_support,     block(racksim::support_block), NoWait::unstated, 1, kServed},
+        {"ZEBReadDeviceDef",    S::single,       Warns::no,  {},      read_device_def,  block(racksim::device_definition), NoWait::unstated, 1, kServed},
+        {"ZEBReadBaseDef",      S::single,       Warns::no,  kMarker, read_base_def,    base_def(true), NoWait::unstated, 1, kServed},
+        {"ZEBInitBaseDef",      S::single,       Warns::no,  {},      init_base_def,    base_def(false), NoWait::unstated, 1, kServed},
+        {"ZEBRescanBase",       S::single,       Warns::no,  {},      rescan_base,      base_def(false), NoWait::unstated, 1, kServed},
+        {"ZEBWriteBaseDef",     S::acknowledged, Warns::yes, {},      write_base_def,   kEmpty, NoWait::unstated, 1, kSigned},
+        {"ZEBReadIO",           S::single,       Warns::yes, kMarker, read_io,          inputs(true),  NoWait::honoured, 1, kIo},
+        {"ZEBWriteIO",          S::single,       Warns::yes, {},      write_io,         inputs(true),  NoWait::honoured, 1, kIo},
+        {"ZEBWriteIONoRead",    S::single,       Warns::yes, {},      write_io_no_read, kNoBuffer,     NoWait::honoured, 1, kIoNoData},
+        {"ZEBReadIOEx",         S::parallel,     Warns::no,  {},      read_io_ex,       inputs(false), NoWait::ignored, 1, kIo},
+        {"ZEBWriteIOEx",        S::parallel,     Warns::no,  {},      write_io_ex,      inputs(false), NoWait::ignored, 1, kIo},
+        {"ZEBCCMRequestRead",   S::acknowledged, Warns::no,  {},      ccm_read,         module_bytes(controller_registers), NoWait::honoured, 1, kSigned},
+        {"ZEBCCMRequestWrite",  S::acknowledged, Warns::no,  kBlock,  ccm_write,        module_bytes(controller_outputs), NoWait::honoured, 1, kSigned},
+        {"ZEBKSEQRequest",      S::acknowledged, Warns::no,  kMessage, kseq_request,    fixed(kMessage, true), NoWait::honoured, 1, kSigned},
+        {"ZEBReadMemory",       S::single,       Warns::no,  {},      read_memory,      module_bytes(rom_block),      NoWait::ignored, 1, kSigned},
+        {"ZEBWriteMemory",      S::single,       Warns::no,  kBlock,  write_memory,     module_bytes(ram_block),      NoWait::ignored, 1, kSigned},
+        {"ZEBAccessMemory",     S::single,       Warns::no,  {},      access_memory,    module_bytes(batch_reads),    NoWait::ignored, 1, kSigned},
+        {"ZEBENumMemory",       S::single,       Warns::no,  {},      enum_memory,      module_bytes(listing),        NoWait::ignored, 1, kSignedCount},
+        {"ZEBReadSharedRAM",    S::single,       Warns::no,  {},      read_shared_ram,  module_bytes(shared_plain),   NoWait::ignored, 1, kSigned},
+        {"ZEBWriteSharedRAM",   S::single,       Warns::no,  kBlock,  write_shared_ram, module_bytes(shared_flagged), NoWait::ignored, 1, kSigned},
+        {"ZEBWriteComm",        S::single,       Warns::no,  kBlock,  write_comm,       module_bytes([](Cell& c) { return port_bytes(c, 1); }), NoWait::ignored, 1, kSigned},
+        {"ZEBReadComm",         S::single,       Warns::no,  {},      read_comm,        fixed(kBlock, true),          NoWait::ignored, 1, kSignedCount},
+        {"ZEBGetRXAvailable",   S::single,       Warns::no,  {},      rx_available,     count_of([](Cell& c) { return port_of(c, 1).rx_count(); }), NoWait::ignored, 1, kSignedCount},
+        {"ZEBFlushRXQueue",     S::single,       Warns::no,  {},      flush_rx,         kNoBuffer,                    NoWait::ignored, 1, kSigned},
+        {"ZEBSetupSerialPort",  S::single,       Warns::no,  kFastPrefix, setup_port,   module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored, 1, kSigned},
+        {"ZEBReadSerialPortSetup", S::single,    Warns::no,  {},      read_port_setup,       module_bytes([](Cell& c) { return setup_of(c, 1); }), NoWait::ignored, 1, kServed},
+        {"ZEBGetTXLeft",        S::single,       Warns::no,  {},      tx_left,          count_of([](Cell& c) { return port_of(c, 1).tx_count(); }), NoWait::ignored, 1, kSignedCount},
+        {"ZEBWriteCommEx",      S::single,       Warns::no,  kBlock,  write_comm_ex,    module_bytes([](Cell& c) { return port_bytes(c, kNamedPort); }), NoWait::ignored, 1, kSigned},
+        {"ZEBReadCommEx",       S::single,       Warns::no,  {},      read_comm_ex,     fixed(kBlock, true),          NoWait::ignored, 1, kSignedCount},
+        {"ZEBGetRXAvailableEx", S::single,       Warns::no,  {},      rx_available_ex,  count_of([](Cell& c) { return port_of(c, kNamedPort).rx_count(); }), NoWait::ignored, 1, kSignedCount},
+        {"ZEBFlushRXQueueEx",   S::single,       Warns::no,  {},      flush_rx_ex,      kNoBuffer,                    NoWait::ignored, 1, kSigned},
+        {"ZEBFlushTXQueueEx",   S::single,       Warns::no,  {},      flush_tx_ex,      kNoBuffer,                    NoWait::ignored, 1, kSigned},
+        {"ZEBSetupSerialPortEx", S::acknowledged, Warns::no, kSevenEvenPrefix, setup_port_ex, module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored, 1, kSigned},
+        {"ZEBReadSerialPortSetupEx", S::single,  Warns::no,  {},      read_port_setup_ex, module_bytes([](Cell& c) { return setup_of(c, kNamedPort); }), NoWait::ignored, 1, kServed},
+        {"ZEBGetTXLeftEx",      S::single,       Warns::no,  {},      tx_left_ex,       count_of([](Cell& c) { return port_of(c, kNamedPort).tx_count(); }), NoWait::ignored, 1, kSignedCount},
+        {"ZEBAccessComm",       S::single,       Warns::no,  {},      access_comm,      fixed(kBlock, true),          NoWait::ignored, 1, kSignedCount},
+        {"ZEBQueryDevices",     S::discovery,    Warns::no,  {},      query_devices,    listed(), NoWait::unstated, 1, kServed},
+        {"ZEBQueryDeviceData",  S::discovery,    Warns::no,  {},      query_device_data, listed(), NoWait::unstated, 1, kServed},
+        {"ZEBReadSetupData",    S::single,       Warns::no,  {},      read_setup,       record(kHeldType), NoWait::ignored, 1, kSignedEmpty},
+        {"ZEBWriteSetupData",   S::acknowledged, Warns::yes, {},      write_setup,      kNoBuffer,     NoWait::ignored, 1, kSigned},
+        {"ZEBDeleteSetupData",  S::acknowledged, Warns::yes, {},      delete_setup,     kNoBuffer,     NoWait::ignored, 1, kSigned},
+        {"ZEBEnumSetupData",    S::single,       Warns::no,  {},      enum_setup,       types(),       NoWait::ignored, 1, kSignedCount},
+        {"ZEBReadConfigData",   S::single,       Warns::yes, kMarker, read_config,      config(),      NoWait::honoured, 1, kIo},
+        {"ZEBWriteConfigData",  S::single,       Warns::yes, {},      write_config,     config(),      NoWait::honoured, 1, kIo},
+        {"ZEBPetDevice",        S::single,       Warns::no,  {},      pet,              kNoBuffer,     NoWait::ignored, 1, kUnreadStatus},
+        {"ZEBReadEthernetStats", S::single,      Warns::no,  {},      read_ethernet_stats, ethernet_stats(), NoWait::ignored, 1, kServed},
+        {"ZEBReadModuleStatus", S::single,       Warns::no,  {},      read_module_status, module_status(), NoWait::ignored, 1, kSignedEmpty},
+        {"ZEBWriteVireoData",   S::mailbox,      Warns::no,  kBlock,  write_vireo,      module_bytes(mailbox_window), NoWait::ignored, 4, kSigned},
+        {"ZEBReadVireoData",    S::mailbox,      Warns::no,  {},      read_vireo,       module_bytes(mailbox_window), NoWait::ignored, 4, kSigned},
+        {"ZEBDoVireoCommand",   S::mailbox,      Warns::no,  {},      vireo_command,    kNoBuffer,     NoWait::ignored, 3, kSigned},
+        {"ZEBDoVireoCommandEx", S::mailbox,      Warns::no,  {},      vireo_command_ex, kNoBuffer,     NoWait::ignored, 3, kSigned},
+        {"XCPUWriteVireoData",  S::mailbox,      Warns::no,  kBlock,  xcpu_write_vireo, module_bytes(mailbox_window), NoWait::ignored, 4, kSigned},
+        {"XCPUReadVireoData",   S::mailbox,      Warns::no,  {},      xcpu_read_vireo,  module_bytes(mailbox_window), NoWait::ignored, 4, kSigned},
+        {"XCPUDoVireoCommand",  S::mailbox,      Warns::no,  {},      xcpu_vireo_command, kNoBuffer,   NoWait::ignored, 3, kSigned},
+        {"XCPUDoVireoCommandEx", S::mailbox,     Warns::no,  {},      xcpu_vireo_command_ex, kNoBuffer, NoWait::ignored, 3, kSigned},
+        {"XCPUGetLastError",    S::single,       Warns::no,  {},      xcpu_get_last_error, fixed({0xEF, 0xBE, 0, 0}, false), NoWait::ignored, 1, kSignedOutputs},
+        {"XCPUSetLastError",    S::single,       Warns::no,  {},      xcpu_set_last_error, kNoBuffer,  NoWait::ignored, 1, kSigned},
+        {"XCPURunProgram",      S::single,       Warns::no,  {},      xcpu_run_program, kNoBuffer,     NoWait::ignored, 1, kSigned},
+        {"XCPUSetOSLoad",       S::single,       Warns::no,  {},      xcpu_set_os_load, kNoBuffer,     NoWait::ignored, 1, kUnreadStatus},
+        {"XCPUReboot",          S::single,       Warns::no,  {},      xcpu_reboot,      kNoBuffer,     NoWait::ignored, 1, kUnreadStatus},
+        {"ZEBWriteTaviethernetPgmSpace", S::acknowledged, Warns::yes, kBlock, write_program_space, module_bytes(program_space), NoWait::ignored, 1, kSigned},
     };
     return rows;
 }
@@ -782,6 +838,7 @@ enum class Effect {
     bad_crc,  // every reply's CRC is wrong
     stray,    // a packet with another sequence number comes before the reply
     twice,    // every reply comes twice
+    refused,  // every request whose replies carry a status word is refused, nothing carried out
     no_wait,  // no fault: the device is in no-wait mode
 };
 
@@ -796,6 +853,9 @@ racksim::Faults with(std::function<void(racksim::Faults&)> set) {
     set(f);
     return f;
 }
+
+// A refusal whose conversions differ by rule: 0x8042 with bit 15 set, 0x42 sign-extended.
+constexpr uint16_t kRefusal = 0x0042;
 
 const std::vector<FaultCase>& fault_cases() {
     static const std::vector<FaultCase> cases = {
@@ -813,10 +873,53 @@ const std::vector<FaultCase>& fault_cases() {
         {"stray_packets", with([](auto& f) { f.stray_before_reply = true; }), Effect::stray},
         {"answer_twice", with([](auto& f) { f.answer_twice = true; }), Effect::twice},
         {"magic_zqq", with([](auto& f) { f.magic_zqq = true; }), Effect::none},
+        {"refused", with([](auto& f) { f.refuse_status = kRefusal; }), Effect::refused},
         {"no_wait", {}, Effect::no_wait},
     };
     return cases;
 }
+
+// The manners the table runs in: every named one, and manners drawn for each request (from a
+// seed of each cell's own).
+struct MannerCase {
+    std::string name;
+    racksim::MannerSetting setting;
+};
+
+const std::vector<MannerCase>& manner_cases() {
+    static const std::vector<MannerCase> cases = [] {
+        std::vector<MannerCase> v;
+        for (const racksim::NamedManner& n : racksim::named_manners()) {
+            v.push_back({n.name, {n.manner, false, 0}});
+        }
+        v.push_back({racksim::kRandomManner, racksim::random_manner()});
+        return v;
+    }();
+    return cases;
+}
+
+// The manners the module draws for the requests it answers, in order, replayed from its
+// generator as it stood before the call.
+class Draws {
+  public:
+    Draws(const racksim::MannerSetting& setting, const racksim::MannerState& state)
+        : setting_(setting), state_(state) {}
+    const racksim::Manner& operator[](size_t k) {
+        while (drawn_.size() <= k) drawn_.push_back(racksim::next_manner(setting_, state_));
+        return drawn_[k];
+    }
+    // Copies of the previous reply sent first by the first n requests answered.
+    uint16_t copies(size_t n) {
+        uint16_t sum = 0;
+        for (size_t k = 0; k < n; ++k) sum = static_cast<uint16_t>(sum + (*this)[k].previous_first);
+        return sum;
+    }
+
+  private:
+    racksim::MannerSetting setting_;
+    racksim::MannerState state_;
+    std::vector<racksim::Manner> drawn_;
+};
 
 // How many requests in a row the module loses from now on (up to all the tries a call makes),
 // by replaying a copy of its faults.
@@ -827,10 +930,11 @@ uint32_t losses_in_a_row(racksim::Faults faults) {
     return lost;
 }
 
-// Replays the module's faults over `exchanges` exchanges in a row: the re-sends they need, and
-// whether one of them loses every try (which ends the run).
+// Replays the module's faults over `exchanges` exchanges in a row: the re-sends they need, how
+// many were answered, and whether one of them loses every try (which ends the run).
 struct RunLosses {
     uint16_t resends = 0;
+    uint16_t answered = 0;
     bool timed_out = false;
 };
 RunLosses losses_over(racksim::Faults faults, uint16_t exchanges) {
@@ -845,8 +949,42 @@ RunLosses losses_over(racksim::Faults faults, uint16_t exchanges) {
             return r;
         }
         r.resends = static_cast<uint16_t>(r.resends + lost);
+        ++r.answered;
     }
     return r;
+}
+
+// The datagrams the module sent that reached the host before the call gave up: every one of
+// them is a reply to an earlier try when no reply is taken.
+uint16_t arrived_before(Cell& c, uint64_t end) {
+    uint16_t n = 0;
+    for (const SimRack::Served& s : c.sim.served()) {
+        for (const racksim::Outgoing& o : s.replies)
+            n = static_cast<uint16_t>(n + (s.at + o.delay_ms < end));
+    }
+    return n;
+}
+
+// Copies passed over when the module sends each reply of the first request it answered twice.
+// The copy of a single reply stays queued after the call. The acknowledgement's copy, which
+// comes while the final reply is awaited, is held a moment in case a different reply follows:
+// the final reply's copy does, so the held one is passed over and the other copy stays queued.
+// When the acknowledgement is the final reply byte for byte, the held copy is the final reply,
+// and the copies of the final reply that came with it were met while it was held.
+uint16_t copies_passed_over(Cell& c, bool copy_first) {
+    for (const SimRack::Served& s : c.sim.served()) {
+        if (s.replies.empty()) continue;
+        const size_t first = copy_first ? 1 : 0;
+        if (s.replies.size() - first < 4) return 0;
+        const racksim::Outgoing& ack = s.replies[first];
+        if (ack.bytes != s.replies.back().bytes) return 1;
+        uint16_t met = 0;
+        for (size_t k = first + 2; k < s.replies.size(); ++k) {
+            met = static_cast<uint16_t>(met + (s.replies[k].delay_ms == ack.delay_ms));
+        }
+        return met;
+    }
+    return 0;
 }
 
 struct Outcome {
@@ -858,9 +996,47 @@ struct Outcome {
     uint16_t size = kCapacity;
 };
 
-// What a cell must give, from the fault's effect and the operation's properties.
+uint32_t converted(StatusRule rule, uint16_t status) {
+    const auto extended = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(status)));
+    switch (rule) {
+        case StatusRule::io:
+            return extended | 0x8000;
+        case StatusRule::sign:
+            return extended;
+        default:
+            return 0;  // the exchange's own result
+    }
+}
+
+// What a refused call gives: the converted status, and what the refusal carried in the form the
+// module chose for it.
+void refused(const Operation& op, const racksim::Manner& manner, Outcome& e) {
+    e.result = converted(op.refused.rule, kRefusal);
+    const bool alone = manner.refusal == racksim::RefusalForm::status_alone;
+    switch (op.refused.delivers) {
+        case RefusedDelivery::nothing:
+            break;
+        case RefusedDelivery::empty:
+            e.size = 0;
+            break;
+        case RefusedDelivery::count:
+            if (alone) break;
+            if (op.delivers.sized) {
+                e.size = 0;
+            } else {
+                e.buffer[0] = e.buffer[1] = 0;
+            }
+            break;
+        case RefusedDelivery::outputs:
+            if (!alone) std::fill(e.buffer.begin(), e.buffer.begin() + 4, uint8_t{0});
+            break;
+    }
+}
+
+// What a cell must give, from the fault's effect, the manners drawn and the operation's
+// properties.
 Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
-                 const racksim::Faults& faults_before, Cell& c) {
+                 const racksim::Faults& faults_before, Draws& drawn, Cell& c, uint64_t end) {
     Outcome e;
     e.buffer = CallerBuffer(op.prefix).bytes;
     auto deliver = [&] {
@@ -870,12 +1046,16 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
         if (!op.delivers.sized) return;
         e.size = static_cast<uint16_t>(data.size() / op.delivers.entry_size);
     };
+    // A module refuses only what has a status word; the rest it serves as usual.
+    const Effect effect = fault.effect == Effect::refused && op.refused.rule == StatusRule::none
+                              ? Effect::none
+                              : fault.effect;
     if (op.shape == Shape::discovery) {
         // One query, no re-send: a lost query finds nothing; a late answer is still within the
-        // query time. A damaged answer is passed over and a doubled one listed once.
+        // query time. A damaged answer is passed over and a doubled one listed once. Copies of
+        // earlier replies are no answers.
         e.size = 0;
-        const bool listed =
-            (fault.effect == Effect::lost ? losses == 0 : fault.effect != Effect::bad_crc);
+        const bool listed = (effect == Effect::lost ? losses == 0 : effect != Effect::bad_crc);
         if (listed) deliver();
         return e;
     }
@@ -883,15 +1063,17 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
         // A run of exchanges that stops at the first failed one. Re-sends do not warn; a stray
         // packet comes before every reply, and the copy of each reply is taken as a stray by
         // the next exchange. A timed-out poll of a command is passed over, but by then the
-        // command's own time has run out too.
-        switch (fault.effect) {
+        // command's own time has run out too. A refusal ends the run at its first exchange.
+        switch (effect) {
             case Effect::none:
             case Effect::no_wait:
                 deliver();
+                e.late = drawn.copies(op.exchanges);
                 break;
             case Effect::lost: {
                 const RunLosses run = losses_over(faults_before, op.exchanges);
                 e.resends = run.resends;
+                e.late = drawn.copies(run.answered);
                 if (run.timed_out) {
                     e.result = ZEBERR_TIMEOUT;
                 } else {
@@ -902,27 +1084,32 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
             case Effect::late:
                 e.result = ZEBERR_TIMEOUT;
                 e.resends = kRetries;
-                e.late = kRetries;
+                e.late = arrived_before(c, end);
                 break;
             case Effect::bad_crc:
                 e.result = ZEBERR_BAD_CRC;
                 e.crc_errors = 1;
+                e.late = drawn.copies(1);
                 break;
             case Effect::stray:
                 deliver();
-                e.late = op.exchanges;
+                e.late = static_cast<uint16_t>(op.exchanges + drawn.copies(op.exchanges));
                 break;
             case Effect::twice:
                 deliver();
-                e.late = static_cast<uint16_t>(op.exchanges - 1);
+                e.late = static_cast<uint16_t>(op.exchanges - 1 + drawn.copies(op.exchanges));
+                break;
+            case Effect::refused:
+                refused(op, drawn[0], e);
+                e.late = drawn.copies(1);
                 break;
         }
         return e;
     }
-    const uint16_t replies_per_request = op.shape == Shape::acknowledged ? 2 : 1;
-    switch (fault.effect) {
+    switch (effect) {
         case Effect::none:
             deliver();
+            e.late = drawn.copies(1);
             break;
         case Effect::no_wait:
             // Sent once, not waited for: the reply is left for a later collect.
@@ -930,6 +1117,7 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
                 e.result = ZEBERR_NO_PACKET;
             } else {
                 deliver();
+                e.late = drawn.copies(1);
             }
             break;
         case Effect::lost:
@@ -939,61 +1127,78 @@ Outcome expected(const Operation& op, const FaultCase& fault, uint32_t losses,
             } else {
                 e.result = losses > 0 && op.warns == Warns::yes ? ZEBWARN_RETRIED : 0;
                 e.resends = static_cast<uint16_t>(losses);
+                e.late = drawn.copies(1);
                 deliver();
             }
             break;
         case Effect::late:
             // Each try's replies arrive half a time-out after the next try was sent, except
-            // those of the last try, which come after the call has given up.
+            // those of the last try, which come after the call has given up (and so do final
+            // replies the manner makes later still).
             e.result = ZEBERR_TIMEOUT;
             e.resends = kRetries;
-            e.late = kRetries * replies_per_request;
+            e.late = arrived_before(c, end);
             break;
         case Effect::bad_crc:
             e.result = ZEBERR_BAD_CRC;
             e.crc_errors = 1;
+            e.late = drawn.copies(1);
             if (op.shape == Shape::parallel) e.size = 0;  // the collecting step clears it
             break;
         case Effect::stray:
             deliver();
-            e.late = 1;
+            e.late = static_cast<uint16_t>(1 + drawn.copies(1));
             break;
         case Effect::twice:
-            // The copy of a single reply stays queued after the call; the copy of an
-            // acknowledgement comes while the final reply is awaited, and is passed over.
             deliver();
-            e.late = op.shape == Shape::acknowledged ? 1 : 0;
+            e.late = static_cast<uint16_t>(drawn.copies(1) +
+                                           copies_passed_over(c, drawn[0].previous_first));
+            break;
+        case Effect::refused:
+            refused(op, drawn[0], e);
+            e.late = drawn.copies(1);
             break;
     }
     return e;
 }
 
-std::string cell_name(const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& info) {
+using CellParam = std::tuple<size_t, size_t, size_t>;  // operation, fault, manner
+
+std::string cell_name(const ::testing::TestParamInfo<CellParam>& info) {
+    std::string manner = manner_cases()[std::get<2>(info.param)].name;
+    std::replace(manner.begin(), manner.end(), '-', '_');
     return std::string(operations()[std::get<0>(info.param)].name) + "_" +
-           fault_cases()[std::get<1>(info.param)].name;
+           fault_cases()[std::get<1>(info.param)].name + "_" + manner;
 }
 
-class RackFaults : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
+class RackFaults : public ::testing::TestWithParam<CellParam> {};
 
 TEST_P(RackFaults, ResultCountersAndDelivery) {
-    const Operation& op = operations()[std::get<0>(GetParam())];
-    const FaultCase& fault = fault_cases()[std::get<1>(GetParam())];
-    Cell c(fault.faults);
+    const auto [o, f, mc] = GetParam();
+    const Operation& op = operations()[o];
+    const FaultCase& fault = fault_cases()[f];
+    racksim::MannerSetting manner = manner_cases()[mc].setting;
+    if (manner.random) manner.seed = 1 + o * 64 + f;
+    Cell c(fault.faults, manner);
     ASSERT_EQ(c.dev.device_result, 0u);
+    ASSERT_EQ(c.primed, 0u);
     if (fault.effect == Effect::no_wait) c.dev.device.NoWait = 1;
     const uint32_t losses = losses_in_a_row(c.module().faults);
     const racksim::Faults faults_before = c.module().faults;
+    Draws drawn(c.module().manner, c.module().manner_state);
 
     CallerBuffer b(op.prefix);
     Outcome got;
     got.result = op.call(c, b);
+    const uint64_t end = c.net->now();
     got.resends = c.dev.device.ResendCount;
     got.crc_errors = c.dev.device.CrcErrorCount;
     got.late = c.dev.device.LateReplyCount;
     got.buffer = b.bytes;
     got.size = b.size;
 
-    const Outcome want = expected(op, fault, losses, faults_before, c);
+    const Outcome want = expected(op, fault, losses, faults_before, drawn, c, end);
+    SCOPED_TRACE("manner of the first request answered: {" + racksim::manner_note(drawn[0]) + "}");
     EXPECT_EQ(got.result, want.result) << std::hex << "0x" << got.result << " vs 0x" << want.result;
     EXPECT_EQ(got.resends, want.resends) << "ResendCount";
     EXPECT_EQ(got.crc_errors, want.crc_errors) << "CrcErrorCount";
@@ -1003,13 +1208,17 @@ TEST_P(RackFaults, ResultCountersAndDelivery) {
     EXPECT_EQ(got.buffer, want.buffer) << "the caller's buffer";
 }
 
-// Every row against every fault; the no-wait column for the rows that say how they meet it.
-std::vector<std::tuple<size_t, size_t>> cells() {
-    std::vector<std::tuple<size_t, size_t>> out;
-    for (size_t op = 0; op < operations().size(); ++op) {
-        for (size_t f = 0; f < fault_cases().size(); ++f) {
-            const bool stated = operations()[op].no_wait != NoWait::unstated;
-            if (fault_cases()[f].effect != Effect::no_wait || stated) out.emplace_back(op, f);
+// Every row against every fault in every manner; the no-wait column for the rows that say how
+// they meet it.
+std::vector<CellParam> cells() {
+    std::vector<CellParam> out;
+    for (size_t m = 0; m < manner_cases().size(); ++m) {
+        for (size_t op = 0; op < operations().size(); ++op) {
+            for (size_t f = 0; f < fault_cases().size(); ++f) {
+                const bool stated = operations()[op].no_wait != NoWait::unstated;
+                if (fault_cases()[f].effect != Effect::no_wait || stated)
+                    out.emplace_back(op, f, m);
+            }
         }
     }
     return out;
@@ -1021,11 +1230,37 @@ TEST(RackFaultsTable, TheFractionColumnLosesSomeButNotAllTries) {
     // Otherwise it would repeat another column.
     for (const FaultCase& f : fault_cases()) {
         if (std::string(f.name) != "drop_fraction") continue;
-        Cell c(f.faults);
+        Cell c(f.faults, {});
         const uint32_t losses = losses_in_a_row(c.module().faults);
         EXPECT_GE(losses, 1u);
         EXPECT_LE(losses, kRetries);
     }
+}
+
+// A copy of an acknowledgement without echo bytes, made by the network, is no answer however
+// late the module's own answer comes: a module whose acknowledgement is a bare status word 0
+// and whose refusal follows a second later has not accepted the request.
+TEST(RackFaultsTable, ACopiedAcknowledgementIsNoAnswer) {
+    racksim::MannerSetting manner;
+    manner.manner.ack = racksim::AckForm::status;
+    manner.manner.final_late_ms = racksim::kDefaultFinalLateMs;
+    Cell c(with([](auto& f) {
+               f.refuse_status = kRefusal;
+               f.answer_twice = true;
+           }),
+           manner);
+    CallerBuffer b({});
+    EXPECT_EQ(write_setup(c, b), uint32_t{kRefusal});
+    EXPECT_EQ(c.module().setup.find(kWrittenType), nullptr);
+
+    // So in the module's own manner: a serial setup that waits is acknowledged (20 23) and
+    // answered once the bytes still queued have left. Its acknowledgement's copy read as the
+    // status word would be 0x2320, which a caller takes for a success with a warning.
+    Cell plain(with([](auto& f) { f.answer_twice = true; }), {});
+    queued(plain, kNamedPort);
+    CallerBuffer setup(kSevenEvenPrefix);
+    EXPECT_EQ(setup_port_ex(plain, setup), 0u);
+    EXPECT_EQ(setup_of(plain, kNamedPort), kSevenEvenPrefix);
 }
 
 }  // namespace

@@ -78,7 +78,8 @@ TEST(RackJson, ReadsSlotsImagesBehaviourAndFaults) {
         "version_block": [1, 2], "device_def": [9, 9, 9],
         "faults": {"drop_first": 3, "drop_fraction": 0.25, "seed": 7, "delay_ms": 40,
                    "final_delay_ms": 900, "corrupt_crc": true, "stray_before_reply": true,
-                   "answer_twice": true, "magic_zqq": true, "broadcast_only": true}}]})");
+                   "answer_twice": true, "magic_zqq": true, "broadcast_only": true,
+                   "refuse_status": 66}}]})");
     const Module& m = rack.module(0);
     EXPECT_EQ(m.number(), 0xFFFFFFFFu);
     EXPECT_EQ(m.identity.kind, 6);
@@ -101,7 +102,42 @@ TEST(RackJson, ReadsSlotsImagesBehaviourAndFaults) {
     EXPECT_EQ(f.final_delay_ms, 900u);
     EXPECT_TRUE(f.corrupt_crc && f.stray_before_reply && f.answer_twice && f.magic_zqq &&
                 f.broadcast_only);
+    EXPECT_EQ(f.refuse_status, 66);
     EXPECT_EQ(m.base.installed.size(), 2u);
+}
+
+TEST(RackJson, MannersByNameOrByChoices) {
+    Rack rack = parsed(R"({"modules": [
+        {"manner": "ack-status"},
+        {"manner": "random"},
+        {"manner": {"ack": "final", "padding": "fixed", "pad_to": 32, "refusal": "status_alone",
+                    "crc": "never", "controller_refusal": "after_ack", "unread": "empty",
+                    "previous_first": true, "late_ms": 30, "final_late_ms": 2000}},
+        {"manner": {"random": true, "late_ms": 10, "seed": 12}, "faults": {"seed": 4}},
+        {}]})");
+    EXPECT_EQ(rack.module(0).manner.manner.ack, AckForm::status);
+    EXPECT_TRUE(rack.module(1).manner.random);
+    const Manner& m = rack.module(2).manner.manner;
+    EXPECT_EQ(m.ack, AckForm::final);
+    EXPECT_EQ(m.padding, Padding::fixed);
+    EXPECT_EQ(m.pad_to, 32);
+    EXPECT_EQ(m.refusal, RefusalForm::status_alone);
+    EXPECT_EQ(m.crc, CrcForm::never);
+    EXPECT_EQ(m.controller_refusal, ControllerRefusal::after_ack);
+    EXPECT_TRUE(m.unread_empty && m.previous_first);
+    EXPECT_EQ(m.late_ms, 30u);
+    EXPECT_EQ(m.final_late_ms, 2000u);
+    const Module& drawn = rack.module(3);
+    EXPECT_TRUE(drawn.manner.random);
+    EXPECT_EQ(drawn.manner.manner.late_ms, 10u);
+    EXPECT_EQ(drawn.manner.manner.final_late_ms, kDefaultFinalLateMs);
+    // Its own seed, not the faults' one.
+    MannerState own, from_faults;
+    start_manner(drawn.manner, 99, own);
+    start_manner(MannerSetting{}, 4, from_faults);
+    EXPECT_EQ(drawn.manner_state.rng, own.rng);
+    EXPECT_NE(drawn.manner_state.rng, from_faults.rng);
+    EXPECT_EQ(rack.module(4).manner, MannerSetting{});
 }
 
 TEST(RackJson, FaultsByFunctionStartFromTheModuleFaults) {
@@ -202,6 +238,15 @@ TEST(RackJson, ErrorsNameTheirPlace) {
          "modules[0].faults.drop_fraction: must be a number from 0 to 1"},
         {R"({"modules": [{"faults": {"twice": true}}]})",
          "modules[0].faults: unknown key \"twice\""},
+        {R"({"modules": [{"manner": "polite"}]})",
+         "modules[0].manner: unknown manner \"polite\" (" + manner_names() + ")"},
+        {R"({"modules": [{"manner": {"ack": "echo"}}]})",
+         "modules[0].manner.ack: expected one of served, code, status, final, empty"},
+        {R"({"modules": [{"manner": {"pad_to": 200}}]})",
+         "modules[0].manner.pad_to: must be from 0 to 191"},
+        {R"({"modules": [{"manner": {"loud": true}}]})", "modules[0].manner: unknown key \"loud\""},
+        {R"({"modules": [{"manner": 3}]})",
+         "modules[0].manner: expected a manner's name or an object of choices"},
         {R"({"modules": [{"device_def": [1, 2]}]})",
          "modules[0].device_def: must hold 3 to 191 bytes"},
         {R"({"modules": [{"name": 5}]})", "modules[0].name: expected text"},

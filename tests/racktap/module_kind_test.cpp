@@ -1,6 +1,7 @@
 // RackTap drives only a module that says it is a Qx-RIO: run against simulated modules on the
 // simulated network.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "peers.h"
 #include "sim_network.h"
 #include "sim_rack.h"
+#include "zeb.h"
 
 namespace racktap {
 namespace {
@@ -93,6 +95,19 @@ TEST(ModuleKind, QxRioIsDrivenAndANodeIsNot) {
         EXPECT_EQ(sim.module(0).counters.by_function.count(0x06), 0u);
         EXPECT_EQ(sim.module(0).counters.by_function.count(0x08), 0u);
     }
+}
+
+TEST(ModuleKind, TraceFromTheEnvironmentLeavesTheOutputAsItIs) {
+    // The frames go to standard error; standard output is RackTap's, byte for byte.
+    zebtest::ScopedSimNetwork net;
+    zebtest::SimRack sim(*net, one_module(racksim::kKindQxRio));
+    setenv("ZEB_TRACE", "1", 1);
+    const std::string traced = run_module_number_1();
+    unsetenv("ZEB_TRACE");
+    EXPECT_EQ(ZEBSetTrace(0), 1) << "the trace was on";
+    EXPECT_EQ(traced, kIntro);
+    EXPECT_EQ(run_module_number_1(), kIntro);
+    EXPECT_EQ(ZEBSetTrace(0), 0) << "and is not turned on without ZEB_TRACE";
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // The fault soak: the library against RackSim modules served over loopback that lose requests
 // and send replies late (after the library gave up, so they arrive out of order), twice,
-// damaged, or behind a stray packet, at the rates given. Worker threads, one device and module
-// each, run operations of every family until the modules have seen the number of exchanges
-// asked for. Every call must succeed with exactly what the module holds or fail with an error
-// code, within its bound; afterwards the devices' counters must agree with what RackSim did.
-// Exits non-zero when any data was wrong, any call hung, or the counters disagree.
+// damaged, or behind a stray packet, at the rates given, each module answering in a manner (by
+// default one drawn for each request). Worker threads, one device and module each, run
+// operations of every family until the modules have seen the number of exchanges asked for.
+// Every call must succeed with exactly what the module holds or fail with an error code, within
+// its bound; afterwards the devices' counters must agree with what RackSim did. Exits non-zero
+// when any data was wrong, any call hung, or the counters disagree.
 //
 //     soak --exchanges N --loss PCT --corrupt PCT --duplicate PCT --late PCT --stray PCT
-//          [--crc on|off] [--threads N] [--timeout MS] [--retries N] [--seed N] [--only FAMILY]
+//          [--manner NAME|random] [--crc on|off] [--threads N] [--timeout MS] [--retries N]
+//          [--seed N] [--only FAMILY]
 //
 // Run it inside a private network namespace (scripts/soak does): it serves the module port.
 #include <algorithm>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "manner.h"
 #include "rack.h"
 #include "remote_master.h"
 #include "server.h"
@@ -42,7 +45,8 @@ struct Options {
     uint16_t timeout_ms = 100;
     uint16_t retries = 3;
     uint64_t seed = 1;
-    std::string only;  // one operation family, for a closer look
+    std::string only;               // one operation family, for a closer look
+    std::string manner = "random";  // how the modules answer (racksim::manner_names())
 };
 
 // Real time a call may run over its bound: scheduling on a busy machine.
@@ -55,8 +59,8 @@ constexpr uint8_t kDiscoveryCodes[] = {0x05, 0x09};
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
                  "soak: %s\nusage: soak --exchanges N --loss PCT --corrupt PCT --duplicate PCT "
-                 "--late PCT --stray PCT [--crc on|off] [--threads N] [--timeout MS] "
-                 "[--retries N] [--seed N] [--only FAMILY]\n",
+                 "--late PCT --stray PCT [--manner NAME|random] [--crc on|off] [--threads N] "
+                 "[--timeout MS] [--retries N] [--seed N] [--only FAMILY]\n",
                  why);
     std::exit(2);
 }
@@ -72,6 +76,13 @@ Options parse(int argc, char** argv) {
         const bool number = end && *end == '\0' && x >= 0;
         if (a == "--only") {
             o.only = v;
+            continue;
+        }
+        if (a == "--manner") {
+            if (!racksim::manner_named(v)) {
+                usage(("--manner: one of " + racksim::manner_names()).c_str());
+            }
+            o.manner = v;
             continue;
         }
         if (a == "--crc") {
@@ -122,6 +133,23 @@ racksim::Module soak_module(int i) {
     m.identity.ip = racksim::kFirstModuleIp + uint32_t(i);
     install_remote_master(m.shared_ram, {0, 0, 0});
     return m;
+}
+
+// The manner the modules answer in, from the start: a host learns whether a module sends CRCs.
+// Lateness is scaled to the host's time-out: replies late within it, final replies after an
+// acknowledgement late past it (and well within the 30 s a host adds for them). Drawn manners
+// come from the soak's seed.
+void set_manner(racksim::Rack& rack, const Options& o) {
+    racksim::MannerSetting s = *racksim::manner_named(o.manner);
+    racksim::Manner& m = s.manner;
+    if (s.random || m.late_ms) m.late_ms = o.timeout_ms * 2u / 5u;
+    if (s.random || m.final_late_ms) m.final_late_ms = o.timeout_ms * 3u;
+    for (size_t i = 0; i < rack.modules().size(); ++i) {
+        racksim::Module& mod = rack.module(i);
+        mod.manner = s;
+        mod.manner.seed = o.seed * 1000 + i + 1;
+        racksim::start_manner(mod.manner, mod.faults.seed, mod.manner_state);
+    }
 }
 
 void set_faults(racksim::Rack& rack, const Options& o, bool on) {
@@ -230,6 +258,7 @@ int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
     racksim::Rack rack;
     for (int i = 0; i < o.threads; ++i) rack.add_module(soak_module(i));
+    set_manner(rack, o);
     racksim::Server server(std::move(rack), {});
     std::string error;
     if (!server.start(&error)) {
@@ -305,6 +334,7 @@ int main(int argc, char** argv) {
 
     // What RackSim did, without discovery (whose replies go to a short-lived probe socket).
     uint64_t dropped = 0, late_requests = 0, late = 0, corrupted = 0, duplicated = 0, strays = 0;
+    uint64_t copies = 0;
     server.with_rack([&](racksim::Rack& r) {
         for (const racksim::Module& m : r.modules()) {
             for (const auto& [code, n] : m.counters.dropped_by_function) {
@@ -317,6 +347,7 @@ int main(int argc, char** argv) {
                 corrupted += f.corrupted;
                 duplicated += f.duplicated;
                 strays += f.strays;
+                copies += f.previous;
             }
         }
     });
@@ -335,13 +366,14 @@ int main(int argc, char** argv) {
 
     const bool resends_agree = resends + timeouts == dropped + late_requests;
     const bool crc_agree = crc_errors == (o.crc ? corrupted : 0);
-    const bool late_agree = late_replies == late + duplicated + strays;
+    const bool late_agree = late_replies == late + duplicated + strays + copies;
     auto row = [](const char* what, uint64_t n, const std::string& note = {}) {
         std::printf("  %-34s %10llu%s\n", what, static_cast<unsigned long long>(n), note.c_str());
     };
-    std::printf("soak: %d modules, timeout %u ms, %u re-sends, CRC %s, seed %llu, %.1f s\n",
-                o.threads, o.timeout_ms, o.retries, o.crc ? "on" : "off",
-                static_cast<unsigned long long>(o.seed), seconds);
+    std::printf(
+        "soak: %d modules, manner %s, timeout %u ms, %u re-sends, CRC %s, seed %llu, %.1f s\n",
+        o.threads, o.manner.c_str(), o.timeout_ms, o.retries, o.crc ? "on" : "off",
+        static_cast<unsigned long long>(o.seed), seconds);
     std::printf(
         "  rates: loss %.2f%%, corrupt %.2f%%, duplicate %.2f%%, late %.2f%%, stray %.2f%%\n",
         o.loss, o.corrupt, o.duplicate, o.late, o.stray);
@@ -354,6 +386,7 @@ int main(int argc, char** argv) {
     row("corrupted replies injected", corrupted);
     row("duplicates injected", duplicated);
     row("stray packets injected", strays);
+    row("copies of previous replies (manner)", copies);
     row("re-sends (ResendCount)", resends,
         "  + " + std::to_string(timeouts) + " final time-outs" +
             (resends_agree ? "" : "  DISAGREES"));

@@ -33,7 +33,10 @@ SimRack::SimRack(SimNetwork& net, racksim::Rack rack) : net_(net), rack_(std::mo
     }
     peer_ =
         net_.add_peer_range(first, last, kModulePort, [this](const Datagram& d, PeerReply& out) {
-            for (racksim::Outgoing& o : rack_.handle(d.to.ip, d.bytes.data(), d.bytes.size())) {
+            std::vector<racksim::Outgoing> replies =
+                rack_.handle(d.to.ip, d.bytes.data(), d.bytes.size());
+            if (recording_) served_.push_back({net_.now(), replies});
+            for (racksim::Outgoing& o : replies) {
                 out.send_from(o.from_ip, std::move(o.bytes), o.delay_ms);
             }
         });

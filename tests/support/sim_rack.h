@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "endpoint.h"
 #include "rack.h"
@@ -29,10 +31,21 @@ class SimRack {
     // Where the library reaches module i.
     Endpoint endpoint(size_t i) const;
 
+    // What the rack did with each datagram it took, while recording: when it took it (virtual
+    // ms) and the datagrams it sent back, each leaving its delay after that.
+    struct Served {
+        uint64_t at;
+        std::vector<racksim::Outgoing> replies;
+    };
+    void record(bool on) { recording_ = on; }
+    const std::vector<Served>& served() const { return served_; }
+
   private:
     SimNetwork& net_;
     racksim::Rack rack_;
     SimNetwork::PeerId peer_;
+    bool recording_ = false;
+    std::vector<Served> served_;
 };
 
 }  // namespace zebtest

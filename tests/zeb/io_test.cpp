@@ -4,8 +4,11 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "zeb_fixture.h"
 
@@ -14,7 +17,17 @@ namespace {
 
 using nlohmann::json;
 
-class Io : public ZebTest {};
+class Io : public ZebTest {
+  protected:
+    // Slot 3's bit outputs as the module holds them, point 0 first.
+    std::vector<int> slot3_bits() {
+        const uint8_t byte =
+            rack([](racksim::Rack& r) { return r.module(0).slot(3).io.bit_out.at(0); });
+        std::vector<int> bits;
+        for (int i = 0; i < 8; ++i) bits.push_back((byte >> i) & 1);
+        return bits;
+    }
+};
 
 json slot_of(const json& inputs, int slot) {
     for (const json& s : inputs) {
@@ -54,27 +67,58 @@ TEST_F(Io, ReadShowsEverySlotsInputs) {
         << table.out;
 }
 
-TEST_F(Io, WriteSetsTheNamedOutputs) {
-    const ZebRun write =
-        run_zeb({"io", "write", "127.0.0.2", "3.bit.0=1", "3.bit.2=1", "5.dword=7,-1"});
-    ASSERT_EQ(write.status, 0) << write.err;
-    EXPECT_EQ(write.out, "");
-    const json inputs = json_of(run_zeb({"io", "read", "127.0.0.2", "--json"}));
-    EXPECT_EQ(slot_of(inputs, 1)["bits"], json({1, 0, 1, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(slot_of(inputs, 5)["dwords"], json({7, 4294967295u}));
+TEST_F(Io, ReadShowsValuesSignedOrInHex) {
+    ASSERT_EQ(run_zeb({"io", "write", "127.0.0.2", "5.dword=7,-1"}).status, 0);
+    const ZebRun hex = run_zeb({"io", "read", "127.0.0.2", "--hex"});
+    ASSERT_EQ(hex.status, 0) << hex.err;
+    EXPECT_NE(hex.out.find("0x04B0 0x0960 0x0E10\n"), std::string::npos) << hex.out;
+    EXPECT_NE(hex.out.find("5     dword  2      0x00000007 0xFFFFFFFF\n"), std::string::npos);
+    EXPECT_NE(hex.out.find("6     bit    4      1010\n"), std::string::npos) << "bits stay 0 or 1";
+    EXPECT_NE(run_zeb({"io", "read", "127.0.0.2", "--signed"}).out.find("2      7 -1\n"),
+              std::string::npos);
+    EXPECT_EQ(
+        slot_of(json_of(run_zeb({"io", "read", "127.0.0.2", "--signed", "--json"})), 5)["dwords"],
+        json({7, -1}));
+}
 
-    // Bits travel in whole bytes: the byte of the highest bit named is written whole.
-    ASSERT_EQ(run_zeb({"io", "write", "127.0.0.2", "3.b.1=1"}).status, 0);
-    EXPECT_EQ(slot_of(json_of(run_zeb({"io", "read", "127.0.0.2", "--json"})), 1)["bits"],
-              json({0, 1, 0, 0, 0, 0, 0, 0}));
-    auto words = [&] {
-        return rack([](racksim::Rack& r) { return r.module(0).slot(4).io.word_out; });
-    };
-    EXPECT_EQ(words(), std::vector<uint16_t>(4, 0)) << "kinds not named are not written";
-    // Points after the highest one named are not written; those below it are, as 0.
-    ASSERT_EQ(run_zeb({"io", "write", "127.0.0.2", "4.word=1,2,3,4"}).status, 0);
-    ASSERT_EQ(run_zeb({"io", "write", "127.0.0.2", "4.w.1=9"}).status, 0);
-    EXPECT_EQ(words(), (std::vector<uint16_t>{0, 9, 3, 4}));
+TEST_F(Io, WriteChangesOnlyThePointsNamed) {
+    // No record yet: a write of some of slot 3's outputs is refused, and nothing is sent.
+    const ZebRun guess = run_zeb({"io", "write", "127.0.0.2", "3.bit.6=1"});
+    EXPECT_EQ(guess.status, 2);
+    EXPECT_NE(guess.err.find("does not know what this host last wrote to slot 3"),
+              std::string::npos)
+        << guess.err;
+    EXPECT_NE(guess.err.find("3.bits=0x41"), std::string::npos) << guess.err;
+    EXPECT_EQ(rack([](racksim::Rack& r) { return r.module(0).counters.by_function[0x06]; }), 0u);
+
+    // The whole slot, then one point: the bit already on stays on.
+    const ZebRun whole = run_zeb({"io", "write", "127.0.0.2", "3.bits=0x01"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    EXPECT_EQ(whole.out, "Written 8 points: 3.bit.0..7 = 1,0,0,0,0,0,0,0\n");
+    const ZebRun one = run_zeb({"io", "write", "127.0.0.2", "3.bit.6=1"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, "Written 1 point: 3.bit.6 = 1\n");
+    EXPECT_EQ(slot3_bits(), (std::vector<int>{1, 0, 0, 0, 0, 0, 1, 0}));
+
+    // Other slots are not sent: slot 4's words, written by another host, stay.
+    rack([](racksim::Rack& r) { r.module(0).slot(4).io.word_out = {1, 2, 3, 4}; });
+    const json written = json_of(run_zeb({"io", "write", "127.0.0.2", "3.bit.0=0", "--json"}));
+    EXPECT_EQ(written["written"], json::parse(R"([{"slot":3,"kind":"bit","index":0,"value":0}])"));
+    EXPECT_EQ(written["outputs"],
+              json::parse(R"([{"slot":3,"bits":[0,0,0,0,0,0,1,0],"words":[],"dwords":[]}])"));
+    EXPECT_EQ(written["hardware_address"], "02:52:53:00:00:01");
+    EXPECT_EQ(written["record"], state_dir_ + "/zeb/outputs/02-52-53-00-00-01.json");
+    EXPECT_EQ(rack([](racksim::Rack& r) { return r.module(0).slot(4).io.word_out; }),
+              (std::vector<uint16_t>{1, 2, 3, 4}));
+    EXPECT_EQ(slot3_bits(), (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 0}));
+
+    // The module found by its name is the same module, and so is its record; --all writes a
+    // slot without a record, the outputs not named as 0.
+    ASSERT_EQ(run_zeb({"io", "write", "press-line", "3.bit.1=1"}).status, 0);
+    EXPECT_EQ(slot3_bits(), (std::vector<int>{0, 1, 0, 0, 0, 0, 1, 0}));
+    ASSERT_EQ(run_zeb({"io", "write", "127.0.0.2", "4.word.1=9", "--all"}).status, 0);
+    EXPECT_EQ(rack([](racksim::Rack& r) { return r.module(0).slot(4).io.word_out; }),
+              (std::vector<uint16_t>{0, 9, 0, 0}));
 }
 
 TEST_F(Io, WriteRefusesWhatTheBaseDoesNotHold) {
@@ -83,9 +127,10 @@ TEST_F(Io, WriteRefusesWhatTheBaseDoesNotHold) {
         const char* says;
     };
     const Case cases[] = {
-        {{"2.bit.0=1"}, "slot 2 holds no module"},
+        {{"2.bit.0=1"}, "slot 2 holds no module with I/O"},
         {{"3.bit.8=1"}, "slot 3 has 8 bit outputs"},
         {{"3.word.0=1"}, "slot 3 has 0 word outputs"},
+        {{"3.bits=0x100"}, "the mask sets bits beyond them"},
         {{"3.bit.0=2"}, "'2' is no bit value"},
         {{"4.word.0=65536"}, "is no word value"},
         {{"3.bit.0"}, "expected SLOT.KIND.INDEX=VALUE"},
@@ -93,7 +138,7 @@ TEST_F(Io, WriteRefusesWhatTheBaseDoesNotHold) {
         {{"3.bit.0=1,0"}, "one value for one point"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args{"io", "write", "127.0.0.2"};
+        std::vector<std::string> args{"io", "write", "127.0.0.2", "--all"};
         args.insert(args.end(), c.values.begin(), c.values.end());
         const ZebRun run = run_zeb(args);
         EXPECT_EQ(run.status, 2) << c.values[0];
@@ -102,6 +147,22 @@ TEST_F(Io, WriteRefusesWhatTheBaseDoesNotHold) {
     const auto written =
         rack([](racksim::Rack& r) { return r.module(0).counters.by_function[0x06]; });
     EXPECT_EQ(written, 0u) << "nothing was written";
+}
+
+TEST_F(Io, WatchWithJsonPrintsOneObjectALine) {
+    const ZebRun run =
+        run_zeb({"io", "watch", "127.0.0.2", "--count", "2", "--interval", "20", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<json> lines;
+    for (size_t start = 0; start < run.out.size();) {
+        const size_t end = run.out.find('\n', start);
+        lines.push_back(json::parse(run.out.substr(start, end - start)));
+        start = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[1]["read"], 2);
+    EXPECT_EQ(slot_of(lines[1]["inputs"], 0)["bits"][0], 1);
+    EXPECT_EQ(slot_of(lines[1]["inputs"], 4)["words"][1], 1200);
 }
 
 TEST_F(Io, WatchWritesPlainLinesWhenNotOnATerminal) {
@@ -152,6 +213,57 @@ TEST_F(Io, WatchRedrawsInPlaceOnATerminal) {
     EXPECT_NE(screen.find("127.0.0.2  read 2 every 20 ms"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("\x1b[7m"), screen.find("\x1b[7m", back)) << "nothing marked at first";
     EXPECT_NE(screen.find("\x1b[7m", back), std::string::npos) << screen;
+}
+
+// Every frame goes back over as many lines as the frame before it drew: a failed read or a
+// short terminal leaves no copy behind.
+TEST_F(Io, WatchFramesStayInPlaceWhenReadsFailOrTheTerminalIsShort) {
+    int terminal = -1;
+    winsize size{};
+    size.ws_row = 6;
+    size.ws_col = 80;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(ZEB_PATH, ZEB_PATH, "io", "watch", "127.0.0.2", "--count", "6", "--interval", "100",
+              "--local", "127.0.0.1", "--timeout", "50", "--retries", "0",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    bool stopped = false;
+    for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) {
+        screen.append(buf, size_t(n));
+        // Once the second frame is there, nothing answers any more.
+        if (!stopped && screen.find("read 2 every") != std::string::npos) {
+            stop_server();
+            stopped = true;
+        }
+    }
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3) << screen;
+    EXPECT_NE(screen.find("no reply: nothing answers at 127.0.0.2 (connection refused)"),
+              std::string::npos)
+        << screen;
+    EXPECT_NE(screen.find("more rows hidden"), std::string::npos) << screen;
+    // Frames start with wrapping turned off; each after the first moves up over the last.
+    std::vector<std::string> frames;
+    for (size_t at = screen.find("\x1b[?7l"); at != std::string::npos;) {
+        const size_t next = screen.find("\x1b[?7l", at + 1);
+        frames.push_back(screen.substr(at, next == std::string::npos ? next : next - at));
+        at = next;
+    }
+    ASSERT_EQ(frames.size(), 6u) << screen;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        const auto lines = std::count(frames[i - 1].begin(), frames[i - 1].end(), '\n');
+        EXPECT_LE(lines, 5) << "frame " << i - 1 << " is taller than the terminal";
+        EXPECT_EQ(frames[i].find("\x1b[?7l\x1b[" + std::to_string(lines) + "F"), 0u)
+            << "frame " << i;
+    }
 }
 
 TEST_F(Io, WatchEndsCleanlyOnCtrlC) {

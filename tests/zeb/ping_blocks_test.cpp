@@ -62,6 +62,34 @@ TEST(Failures, ExitCodesByResult) {
     EXPECT_EQ(failure_line(Failure(kExitFailed, "reading x", ZEBERR_NO_DATA)),
               "zeb: reading x: result 0x00008005 ZEBERR_NO_DATA: the reply carried no data");
     EXPECT_EQ(failure_line(Failure(kExitUsage, "bad")), "zeb: bad");
+    EXPECT_EQ(failure_line(Failure(kExitNoReply, "no module", {}, "try this")),
+              "zeb: no module\nzeb: try this");
+}
+
+TEST(Failures, ModuleStatusOrWindowsErrorNeverBoth) {
+    // A small result of an operation is the module's status; a module's last error is a
+    // Windows error. Each is told as what it is, named or not by the library.
+    struct Row {
+        uint32_t number;
+        const char* as_status;
+        const char* as_windows;
+    };
+    const Row rows[] = {
+        {0x0090, "module status 0x0090: the module reported an error", "Windows error 144"},
+        {2, "module status 0x0002: the module reported an error",
+         "ERROR_FILE_NOT_FOUND (Windows error 2): "},
+    };
+    for (const Row& r : rows) {
+        const std::string status = operation_result_text(r.number);
+        const std::string windows = windows_error_text(r.number);
+        EXPECT_EQ(status, r.as_status);
+        EXPECT_EQ(windows.rfind(r.as_windows, 0), 0u) << windows;
+        EXPECT_EQ(status.find("Windows"), std::string::npos) << status;
+        EXPECT_EQ(windows.find("status"), std::string::npos) << windows;
+    }
+    // What is neither keeps the library's words.
+    EXPECT_EQ(operation_result_text(ZEBERR_TIMEOUT), result_text(ZEBERR_TIMEOUT));
+    EXPECT_EQ(operation_result_text(10061), result_text(10061));
 }
 
 }  // namespace

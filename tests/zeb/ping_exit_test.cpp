@@ -76,8 +76,9 @@ TEST_F(ExitCodes, UsageNothingFoundAndNoReply) {
         const char* says;
     };
     const Case cases[] = {
-        {{}, 2, "A subcommand is required"},
-        {{"frobnicate"}, 2, "subcommand"},
+        {{}, 2, "zeb: needs a command\nCommands:\n  discover"},
+        {{"frobnicate"}, 2, "zeb: unknown command 'frobnicate'\nCommands:\n  discover"},
+        {{"io", "frob"}, 2, "zeb: unknown command 'io frob'\nCommands:\n  read"},
         {{"info"}, 2, "MODULE is required"},
         {{"info", "#x"}, 2, "'#x' names no module"},
         {{"info", "127.0.0.2", "--local", "127.0.0"}, 2, "not an IPv4 address"},
@@ -132,6 +133,7 @@ TEST(Help, EveryCommandExplainsItself) {
         {"serial", "recv"},
         {"serial", "setup"},
         {"ping"},
+        {"files", "ls"},
     };
     for (const auto& command : commands) {
         std::vector<std::string> args = command;
@@ -142,6 +144,13 @@ TEST(Help, EveryCommandExplainsItself) {
         EXPECT_EQ(run.status, 0) << name;
         EXPECT_NE(run.out.find("Usage: " + name), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("Exit codes: 0 success"), std::string::npos) << name;
+        // A command's help lists the program's options too, since they may follow it.
+        if (!command.empty()) {
+            EXPECT_NE(run.out.find("Global options (before or after the command):\n  --local"),
+                      std::string::npos)
+                << run.out;
+            EXPECT_NE(run.out.find("  -v,--verbose"), std::string::npos) << run.out;
+        }
     }
 }
 

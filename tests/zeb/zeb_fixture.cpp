@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #include "rack.h"
 
@@ -29,8 +30,13 @@ void drain(int fd, std::string& into, bool& open) {
 }  // namespace
 
 ZebRun run_zeb(const std::vector<std::string>& args, int limit_ms) {
+    return run_zeb_with(args, {}, true, limit_ms);
+}
+
+ZebRun run_zeb_with(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                    bool local, int limit_ms) {
     std::vector<std::string> all = args;
-    if (std::find(args.begin(), args.end(), "--local") == args.end()) {
+    if (local && std::find(args.begin(), args.end(), "--local") == args.end()) {
         all.insert(all.end(), {"--local", "127.0.0.1"});
     }
     if (std::find(args.begin(), args.end(), "--timeout") == args.end()) {
@@ -51,6 +57,7 @@ ZebRun run_zeb(const std::vector<std::string>& args, int limit_ms) {
         close(err[0]);
         close(out[1]);
         close(err[1]);
+        for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
         execv(ZEB_PATH, argv.data());
         _exit(127);
     }
@@ -83,6 +90,13 @@ ZebRun run_zeb(const std::vector<std::string>& args, int limit_ms) {
 }
 
 void ZebTest::SetUp() {
+    // No setting of the developer's reaches the program; the record of outputs is the test's.
+    unsetenv("ZEB_LOCAL");
+    unsetenv("ZEB_TRACE");
+    char dir[] = "/tmp/zeb-test-state-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    state_dir_ = dir;
+    setenv("XDG_STATE_HOME", dir, 1);
     std::string error;
     auto rack = racksim::Rack::load(SAMPLE_RACK, &error);
     ASSERT_TRUE(rack) << error;
@@ -94,6 +108,7 @@ void ZebTest::SetUp() {
 
 void ZebTest::TearDown() {
     stop_server();
+    if (!state_dir_.empty()) std::filesystem::remove_all(state_dir_);
 }
 
 void ZebTest::stop_server() {

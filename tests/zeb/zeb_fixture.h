@@ -22,6 +22,10 @@ struct ZebRun {
 // Runs zeb with `args`, then "--local 127.0.0.1" so that every broadcast stays on loopback and
 // a short reply time-out, each unless the arguments give one. Stops it after `limit_ms`.
 ZebRun run_zeb(const std::vector<std::string>& args, int limit_ms = 30000);
+// The same with NAME=VALUE settings added to its environment, and without "--local" when
+// `local` is false (the environment then names the local address: nothing leaves loopback).
+ZebRun run_zeb_with(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                    bool local = true, int limit_ms = 30000);
 
 class ZebTest : public ::testing::Test {
   protected:
@@ -38,6 +42,8 @@ class ZebTest : public ::testing::Test {
     static nlohmann::json json_of(const ZebRun& run);
 
     std::unique_ptr<racksim::Server> server_;
+    // Each test keeps its record of outputs written in a directory of its own.
+    std::string state_dir_;
 };
 
 }  // namespace zebtest

@@ -17,6 +17,10 @@ inline constexpr size_t kSetupReplyCapacity = 600;     // read a setup record, l
 inline constexpr size_t kConfigReplyCapacity = 1200;   // read and write the configuration block
 inline constexpr size_t kStatsReplyCapacity = 200;     // Ethernet statistics
 inline constexpr size_t kStatusReplyCapacity = 600;    // module status
+// The smallest buffer a host takes any reply in (identity blocks, keep-alive, serial ports,
+// acknowledged writes, the controller's own functions): bytes a module adds after the fields a
+// host reads never take a reply past it.
+inline constexpr size_t kSmallestReplyCapacity = 200;
 
 inline constexpr size_t kStatusWordSize = 2;
 

@@ -1,5 +1,6 @@
 // What a request handler can reach besides the request itself: the rack (other modules), its
-// own module, the faults in force for the request, a millisecond clock and a file store.
+// own module, the faults in force for the request, its manner, a millisecond clock and a file
+// store.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@ namespace racksim {
 class Rack;
 struct Module;
 struct Faults;
+struct Manner;
 
 // Milliseconds for a module's own timing: the steady clock when served over UDP, the virtual
 // clock of a simulated network in tests.
@@ -58,6 +60,7 @@ struct Context {
     Rack& rack;
     Module& module;
     const Faults& faults;  // the module's, or its entry for the request's function code
+    const Manner& manner;  // how the module answers this request
     const Clock& clock;
     FileStore& files;
     bool log_wanted = true;      // whether anything will print the execution's log text

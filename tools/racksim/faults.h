@@ -1,12 +1,11 @@
 // A module's misbehaviour: lost requests, and replies that come late, twice, damaged or
-// preceded by a stray packet.
+// preceded by a stray packet. The replies themselves are made in reply_datagrams.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "functions.h"
 #include "module.h"
 
 namespace racksim {
@@ -17,14 +16,12 @@ struct Outgoing;
 // loss down in `drop_first` and moves the drop generator on.
 bool drop_request(Faults& f, std::string* why);
 
-// The datagrams from the module at `from_ip` that carry the answers, with the faults applied,
-// in sending order.
-std::vector<Outgoing> reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
-                                      const std::vector<Answer>& answers, bool crc);
-class Replies;
-// The same, added to `out`.
-void add_reply_datagrams(uint32_t from_ip, const Faults& f, uint16_t sequence,
-                         const std::vector<Answer>& answers, bool crc, Replies& out);
+// The number of the request before `seq`: what a late reply to an earlier try would carry.
+uint16_t other_sequence(uint16_t seq);
+
+// A CRC field that is wrong for a payload whose CRC is `right`, and nonzero (0 would mean
+// "not computed").
+uint16_t wrong_crc(uint16_t right);
 
 // Applies the random reply faults to the datagrams of one answered request (as made by
 // reply_datagrams) and counts what they did in `tally`.

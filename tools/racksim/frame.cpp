@@ -68,13 +68,25 @@ std::optional<Request> parse_request(const uint8_t* data, size_t len, const std:
     return std::nullopt;
 }
 
-void make_reply_into(uint16_t sequence, const Bytes& payload, bool crc, Bytes* out) {
+void start_reply(uint16_t sequence, Bytes* out) {
     out->clear();
     out->insert(out->end(), kMagic, kMagic + 3);
     put_u16(*out, sequence);
-    put_u16(*out, crc ? zeb::crc16(payload.data(), payload.size()) : 0);
-    put_u16(*out, static_cast<uint16_t>(payload.size()));
+    put_u16(*out, 0);
+    put_u16(*out, 0);
+}
+
+void seal_reply(Bytes* frame, bool crc) {
+    const uint8_t* body = frame->data() + kHeaderSize;
+    const size_t n = frame->size() - kHeaderSize;
+    set_u16(&(*frame)[5], crc ? zeb::crc16(body, n) : 0);
+    set_u16(&(*frame)[7], static_cast<uint16_t>(n));
+}
+
+void make_reply_into(uint16_t sequence, const Bytes& payload, bool crc, Bytes* out) {
+    start_reply(sequence, out);
     out->insert(out->end(), payload.begin(), payload.end());
+    seal_reply(out, crc);
 }
 
 Bytes make_reply(uint16_t sequence, const Bytes& payload, bool crc) {

@@ -42,6 +42,12 @@ std::optional<Request> parse_request(const uint8_t* data, size_t len, const std:
 bool parse_request_into(const uint8_t* data, size_t len, const std::string& key, Request* req,
                         Bytes* keyed, const char** why, bool* bad_crc = nullptr);
 
+// Starts a reply frame in `out` (storage reused): the header with the CRC and length fields 0,
+// for the payload to be appended and the frame sealed.
+void start_reply(uint16_t sequence, Bytes* out);
+// Fills in the length field and, with crc, the CRC of everything after the header.
+void seal_reply(Bytes* frame, bool crc);
+
 // Builds a reply frame; crc=false leaves the CRC field 0. The payload must not exceed
 // kMaxReplyPayload.
 Bytes make_reply(uint16_t sequence, const Bytes& payload, bool crc);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bytes.h"
@@ -68,11 +69,37 @@ enum Status : uint16_t {
     kStatusNoProgramSpace = 0x8106,  // a program-space write to a module that is no node
 };
 
-// One reply payload and how much later than the request's other replies it leaves.
+// What a host reads of a reply, which bounds how a module's manner may vary it.
+enum class Reading : uint8_t {
+    to_the_end,  // every byte after the header is the host's: nothing may be added
+    fields,      // fields at fixed places: bytes may follow them unread
+    unread,      // nothing: an acknowledgement taken whatever it holds, or a reply only waited for
+};
+
+inline constexpr int kNoRefusal = -1;
+
+// One reply payload, how much later than the request's other replies it leaves, what a host
+// reads of it, and, for a refusal, where its status word is.
 struct Answer {
     Bytes payload;
     uint32_t extra_delay_ms = 0;
+    Reading reading = Reading::to_the_end;
+    int refusal_at = kNoRefusal;  // the status word's offset in a refusal
 };
+
+// A reply whose fields a host reads at fixed places.
+inline Answer field_reply(Bytes payload, uint32_t extra_delay_ms = 0) {
+    return {std::move(payload), extra_delay_ms, Reading::fields};
+}
+// A reply a host does not look inside.
+inline Answer unread_reply(Bytes payload, uint32_t extra_delay_ms = 0) {
+    return {std::move(payload), extra_delay_ms, Reading::unread};
+}
+// A refusal: its status word at `status_at`, perhaps with fields behind it.
+inline Answer refusal_reply(Bytes payload, Reading reading, int status_at = 0,
+                            uint32_t extra_delay_ms = 0) {
+    return {std::move(payload), extra_delay_ms, reading, status_at};
+}
 
 struct Execution {
     std::vector<Answer> answers;  // empty: the module stays silent
@@ -85,6 +112,11 @@ Execution reuse_execution(Context& ctx);
 
 // Carries out a request on the context's module.
 Execution execute(Context& ctx, const Request& req);
+
+// Refuses a request with `status` without carrying it out, answering in the shape of the
+// function's replies (acknowledged first where the function is). False, with nothing done, for
+// a function whose replies carry no status word: it is carried out as usual.
+bool refuse(Context& ctx, const Request& req, uint16_t status, Execution* ex);
 
 // The function codes that `execute` serves.
 const std::vector<uint8_t>& served_functions();

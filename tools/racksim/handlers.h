@@ -43,6 +43,11 @@ Execution on_xcpu_service(Context& ctx, const Request& req);      // 0x35
 Execution on_xcpu_set_os_load(Context& ctx, const Request& req);  // 0xF9
 Execution on_xcpu_reboot(Context& ctx, const Request& req);       // 0xFA
 
+// Refusals (see `refuse`) of the functions that take a sub-function in their request.
+bool refuse_controller(Context& ctx, const Request& req, uint16_t status, Execution* ex);
+bool refuse_serial(Context& ctx, const Request& req, uint16_t status, Execution* ex);
+bool refuse_service(Context& ctx, const Request& req, uint16_t status, Execution* ex);
+
 // A reply payload holding only a status word.
 Bytes status_only(uint16_t status);
 

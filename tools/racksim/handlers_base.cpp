@@ -46,7 +46,7 @@ Execution on_write_base_def(Context& ctx, const Request& req) {
     Module& m = ctx.module;
     // 0x0F, 0x00, u16 length, data. Acknowledged at once, answered when done.
     Execution ex;
-    ex.answers.push_back({Bytes{fn::kWriteBaseDef, 0x00}});
+    ex.answers.push_back(unread_reply(Bytes{fn::kWriteBaseDef, 0x00}));
     Reader in(req.payload);
     uint16_t length = 0;
     std::string why;
@@ -63,7 +63,8 @@ Execution on_write_base_def(Context& ctx, const Request& req) {
         ex.log = "write base definition: adopted, " + slot_count(m);
         return ex;
     }
-    ex.answers.push_back({status_only(kStatusBadBaseDef), ctx.faults.final_delay_ms});
+    ex.answers.push_back(refusal_reply(status_only(kStatusBadBaseDef), Reading::to_the_end, 0,
+                                       ctx.faults.final_delay_ms));
     ex.log = "write base definition: refused (" + why + "), status 3";
     return ex;
 }

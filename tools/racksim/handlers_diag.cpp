@@ -23,7 +23,7 @@ Execution on_pet(Context& ctx, const Request&) {
     // A status word and the number of keep-alives so far.
     Bytes b = status_only(kStatusOk);
     put_u32(b, d.pets);
-    return {{{std::move(b)}}, "keep-alive " + std::to_string(d.pets)};
+    return {{unread_reply(std::move(b))}, "keep-alive " + std::to_string(d.pets)};
 }
 
 // 0x0E, 0x00, option.

@@ -10,6 +10,7 @@ namespace racksim {
 Execution on_query(Context& ctx, const Request&) {
     Execution ex = reuse_execution(ctx);
     append_discovery_answer(ctx.module, ctx.faults, ex.answers[0].payload);
+    ex.answers[0].reading = Reading::fields;
     if (ctx.log_wanted) ex.log = "discovery";
     return ex;
 }
@@ -33,7 +34,7 @@ Execution on_query_data(Context& ctx, const Request& req) {
         std::snprintf(text, sizeof text, "setup record 0x%04X", type);
         what = text;
     }
-    return {{{discovery_answer(m, ctx.faults)}}, "discovery by " + what};
+    return {{field_reply(discovery_answer(m, ctx.faults))}, "discovery by " + what};
 }
 
 Execution on_identity(Context& ctx, const Request& req) {

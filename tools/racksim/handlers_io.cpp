@@ -46,11 +46,12 @@ Execution on_write_io(Context& ctx, const Request& req) {
     std::vector<StreamItem> items;
     std::string why;
     if (!parse_io_stream(stream, len, &items, &why)) {
-        return {{{status_only(kStatusMalformed)}},
+        return {{refusal_reply(status_only(kStatusMalformed),
+                               with_read ? Reading::to_the_end : Reading::fields)},
                 what + ": malformed output stream (" + why + "), status 2"};
     }
     const std::string stored = store_outputs(m, items);
-    if (!with_read) return {{{status_only(kStatusOk)}}, what + ": " + stored};
+    if (!with_read) return {{field_reply(status_only(kStatusOk))}, what + ": " + stored};
 
     const bool extended = starts_extended(stream, len);
     Execution ex = reuse_execution(ctx);

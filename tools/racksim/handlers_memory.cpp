@@ -17,14 +17,15 @@ constexpr size_t kItemHeadSize = 9;
 constexpr uint8_t kItemRead = 0;
 constexpr uint8_t kItemWrite = 1;
 
+// Every reply here holds fields at fixed places: a status word, then counts and counted bytes.
 Execution status_reply(uint16_t status, const std::string& what) {
-    return {{{status_only(status)}}, what + (status ? ": " + status_text(status) : "")};
+    return {{field_reply(status_only(status))}, what + (status ? ": " + status_text(status) : "")};
 }
 
 Execution data_reply(const BlockRead& r, const std::string& what) {
     Bytes b = status_only(r.status);
     b.insert(b.end(), r.data.begin(), r.data.end());
-    return {{{std::move(b)}}, what + (r.status ? ": " + status_text(r.status) : "")};
+    return {{field_reply(std::move(b))}, what + (r.status ? ": " + status_text(r.status) : "")};
 }
 
 std::string memory_place(uint16_t type, uint32_t address, size_t count) {
@@ -166,7 +167,7 @@ Execution on_enum_memory(Context& ctx, const Request&) {
         const Bytes e = listing_entry(areas[i]);
         b.insert(b.end(), e.begin(), e.end());
     }
-    return {{{std::move(b)}}, "memory listing, " + std::to_string(n) + " areas"};
+    return {{field_reply(std::move(b))}, "memory listing, " + std::to_string(n) + " areas"};
 }
 
 Execution on_access_memory(Context& ctx, const Request& req) {
@@ -189,7 +190,7 @@ Execution on_access_memory(Context& ctx, const Request& req) {
     if (const uint16_t refusal = check_items(m, items)) {
         Bytes b = status_only(refusal);
         put_u16(b, 0);
-        return {{{std::move(b)}}, what + ": " + status_text(refusal)};
+        return {{refusal_reply(std::move(b), Reading::fields)}, what + ": " + status_text(refusal)};
     }
     uint16_t status = kStatusOk;
     uint16_t answers = 0;
@@ -212,7 +213,7 @@ Execution on_access_memory(Context& ctx, const Request& req) {
     Bytes b = status_only(status);
     put_u16(b, answers);
     b.insert(b.end(), body.begin(), body.end());
-    return {{{std::move(b)}}, what + (status ? ": " + status_text(status) : "")};
+    return {{field_reply(std::move(b))}, what + (status ? ": " + status_text(status) : "")};
 }
 
 Execution on_read_shared_ram(Context& ctx, const Request& req) {

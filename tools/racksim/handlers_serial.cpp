@@ -59,12 +59,21 @@ Bytes refusal(uint8_t op, uint16_t status) {
     return counted ? status_and_count(status, 0) : status_only(status);
 }
 
+// Every reply here holds fields at fixed places: a status word, then counts and counted bytes
+// (or the setup record alone).
 Execution refuse(const Call& c, uint8_t op, uint16_t status) {
-    return {{{refusal(op, status)}}, c.what + ": " + status_text(status)};
+    return {{refusal_reply(refusal(op, status), Reading::fields)},
+            c.what + ": " + status_text(status)};
+}
+
+Answer status_answer(uint16_t status, uint32_t extra_delay_ms = 0) {
+    return status == kStatusOk
+               ? field_reply(status_only(status), extra_delay_ms)
+               : refusal_reply(status_only(status), Reading::fields, 0, extra_delay_ms);
 }
 
 Execution status_reply(const Call& c, uint16_t status, const std::string& done) {
-    return {{{status_only(status)}}, c.what + ": " + (status ? status_text(status) : done)};
+    return {{status_answer(status)}, c.what + ": " + (status ? status_text(status) : done)};
 }
 
 // Status word, count and the received bytes (at most `max`).
@@ -73,7 +82,7 @@ Execution received_reply(const Call& c, size_t max, uint32_t delay_ms, const std
     const uint16_t status = c.port->take_overrun() ? kStatusReceiveOverrun : uint16_t{kStatusOk};
     Bytes b = status_and_count(status, bytes.size());
     b.insert(b.end(), bytes.begin(), bytes.end());
-    return {{{std::move(b), delay_ms}},
+    return {{field_reply(std::move(b), delay_ms)},
             c.what + ": " + done + ", " + std::to_string(bytes.size()) + " bytes received" +
                 (status ? ", " + status_text(status) : "")};
 }
@@ -109,7 +118,7 @@ Execution queue_count(Call& c, uint8_t op) {
     const bool receive = op == kRxAvailable;
     const size_t n = receive ? c.port->rx_count() : c.port->tx_count();
     return {
-        {{status_and_count(kStatusOk, n)}},
+        {field_reply(status_and_count(kStatusOk, n))},
         c.what + ": " + (receive ? "receive" : "transmit") + " queue holds " + std::to_string(n)};
 }
 
@@ -146,9 +155,9 @@ Execution setup(Call& c) {
     const std::string done = "line set up (" + std::to_string(get_u32(s.data())) + " baud)";
     if (!wait) return status_reply(c, status, done);
     Execution ex;
-    ex.answers.push_back({kSetupAcknowledged});
+    ex.answers.push_back(unread_reply(kSetupAcknowledged));
     const auto settle = static_cast<uint32_t>(std::min<uint64_t>(applied_at - c.now, UINT32_MAX));
-    ex.answers.push_back({status_only(status), settle + c.ctx.faults.final_delay_ms});
+    ex.answers.push_back(status_answer(status, settle + c.ctx.faults.final_delay_ms));
     ex.log = c.what + ": " + (status ? status_text(status) : done) + ", answered after " +
              std::to_string(settle) + " ms";
     return ex;
@@ -159,7 +168,7 @@ Execution read_setup(Call& c) {
     if (!c.in.skip(2) || !c.in.done()) return refuse(c, kReadSetup, kStatusMalformed);
     if (!c.port) return refuse(c, kReadSetup, kStatusNoSuchPort);
     const LineSetup& s = c.port->setup();
-    return {{{Bytes(s.begin(), s.end())}}, c.what + ": setup read back"};
+    return {{field_reply(Bytes(s.begin(), s.end()))}, c.what + ": setup read back"};
 }
 
 // Writes the bytes and answers with what the port has received once they have come back.
@@ -184,12 +193,13 @@ Execution on_serial(Context& ctx, const Request& req) {
     Reader in(req.payload);
     uint8_t code = 0;
     if (!in.skip(1) || !in.u8(&code)) {
-        return {{{status_only(kStatusMalformed)}}, "serial request without an operation"};
+        return {{refusal_reply(status_only(kStatusMalformed), Reading::fields)},
+                "serial request without an operation"};
     }
     const bool named = code & kNamesPort;
     const auto op = static_cast<uint8_t>(code & ~kNamesPort);
     if (!known_op(op, named)) {
-        return {{{status_only(kStatusUnknownFunction)}},
+        return {{refusal_reply(status_only(kStatusUnknownFunction), Reading::fields)},
                 "serial operation " + hex_text(code, 2) + ": unknown"};
     }
     SerialPorts& ports = ctx.module.serial;
@@ -197,7 +207,8 @@ Execution on_serial(Context& ctx, const Request& req) {
     uint8_t wire = 0;
     if (named) {
         if (!in.u8(&wire)) {
-            return {{{refusal(op, kStatusMalformed)}}, "serial request without its port"};
+            return {{refusal_reply(refusal(op, kStatusMalformed), Reading::fields)},
+                    "serial request without its port"};
         }
         number = wire + 1;
     }
@@ -221,6 +232,27 @@ Execution on_serial(Context& ctx, const Request& req) {
         default:
             return access(c);
     }
+}
+
+// A setup that waits is acknowledged before its refusal, as the host waits for both. The setup
+// read-back carries no status word and is served as usual, and so is an operation the module
+// does not know (which it refuses as unknown).
+bool refuse_serial(Context& ctx, const Request& req, uint16_t status, Execution* ex) {
+    Reader in(req.payload);
+    uint8_t code = 0, port = 0, wait = 0;
+    if (!in.skip(1) || !in.u8(&code)) return false;
+    const bool named = code & kNamesPort;
+    const auto op = static_cast<uint8_t>(code & ~kNamesPort);
+    if (!known_op(op, named) || op == kReadSetup || (named && !in.u8(&port))) return false;
+    const std::string what = "serial operation " + hex_text(code, 2) + ": " + status_text(status);
+    if (op == kSetup && in.u8(&wait) && wait) {
+        ex->answers = {unread_reply(kSetupAcknowledged),
+                       status_answer(status, ctx.faults.final_delay_ms)};
+    } else {
+        ex->answers = {refusal_reply(refusal(op, status), Reading::fields)};
+    }
+    ex->log = what;
+    return true;
 }
 
 }  // namespace racksim

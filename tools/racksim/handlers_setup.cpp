@@ -40,7 +40,7 @@ Execution on_enum_setup(Context& ctx, const Request&) {
         put_u16(b, t);
         list += (list.empty() ? " " : ", ") + type_text(t);
     }
-    return {{{std::move(b)}},
+    return {{field_reply(std::move(b))},
             "list setup records: " + std::to_string(types.size()) + " types" + list};
 }
 

@@ -119,11 +119,21 @@ Bytes service_reply(uint16_t status, uint32_t value, const uint8_t* output, size
     return b;
 }
 
-Execution answer(Bytes payload, const char* log) {
+// Every reply holds fields at fixed places (status word, return value, outputs), except those
+// a host only waits for (the OS load and the restart).
+Execution answer(Answer a, const char* log) {
     Execution ex;
-    ex.answers.push_back({std::move(payload)});
+    ex.answers.push_back(std::move(a));
     ex.log = log;
     return ex;
+}
+
+Execution answer(Bytes payload, const char* log) {
+    return answer(field_reply(std::move(payload)), log);
+}
+
+Execution refused(Bytes payload, const char* log) {
+    return answer(refusal_reply(std::move(payload), Reading::fields), log);
 }
 
 // The function code's complement in the byte after it.
@@ -136,14 +146,14 @@ Execution not_a_controller(const char* what) {
     char log[96];
     std::snprintf(log, sizeof log, "%s: no controller module (no root directory), %s", what,
                   status_text(kStatusUnknownFunction).c_str());
-    return answer(status_only(kStatusUnknownFunction), log);
+    return refused(status_only(kStatusUnknownFunction), log);
 }
 
 Execution malformed(const char* what) {
     char log[96];
     std::snprintf(log, sizeof log, "%s: malformed, %s", what,
                   status_text(kStatusMalformed).c_str());
-    return answer(status_only(kStatusMalformed), log);
+    return refused(status_only(kStatusMalformed), log);
 }
 
 // Bytes for a log line: printable ASCII kept, the rest escaped, cut after `max`.
@@ -230,21 +240,21 @@ Execution on_xcpu_service(Context& ctx, const Request& req) {
         char log[80];
         std::snprintf(log, sizeof log, "service call malformed: %s",
                       status_text(kStatusMalformed).c_str());
-        return answer(service_reply(kStatusMalformed, 0, nullptr, 0), log);
+        return refused(service_reply(kStatusMalformed, 0, nullptr, 0), log);
     }
     const Service* s = find_service(number);
     char log[400];
     if (!s) {
         std::snprintf(log, sizeof log, "service 0x%04X: unknown, %s", number,
                       status_text(kStatusUnknownFunction).c_str());
-        return answer(service_reply(kStatusUnknownFunction, 0, nullptr, 0), log);
+        return refused(service_reply(kStatusUnknownFunction, 0, nullptr, 0), log);
     }
     ServiceCall call(ctx, in.here(), in.left(), s->failure_value);
     if (!s->run(call)) {
         std::snprintf(log, sizeof log, "%s: malformed arguments, %s", s->name,
                       status_text(kStatusMalformed).c_str());
-        return answer(service_reply(kStatusMalformed, s->failure_value, nullptr, s->output_size),
-                      log);
+        return refused(service_reply(kStatusMalformed, s->failure_value, nullptr, s->output_size),
+                       log);
     }
     int n = std::snprintf(log, sizeof log, "%s %s: returned 0x%08X", s->name, call.description(),
                           call.value());
@@ -289,7 +299,7 @@ Execution on_xcpu_set_os_load(Context& ctx, const Request& req) {
     ++os.os_load_writes;
     char log[64];
     std::snprintf(log, sizeof log, "OS load set to %u (0x%08X)", os.os_load, os.os_load);
-    return answer(status_only(kStatusOk), log);
+    return answer(unread_reply(status_only(kStatusOk)), log);
 }
 
 Execution on_xcpu_reboot(Context& ctx, const Request& req) {
@@ -300,7 +310,18 @@ Execution on_xcpu_reboot(Context& ctx, const Request& req) {
     char log[80];
     std::snprintf(log, sizeof log, "restart number %llu: recorded, not carried out",
                   static_cast<unsigned long long>(os.reboots));
-    return answer(status_only(kStatusOk), log);
+    return answer(unread_reply(status_only(kStatusOk)), log);
+}
+
+// A service the module refuses: the status word, the service's failure value and its outputs
+// zeroed, as for malformed arguments.
+bool refuse_service(Context&, const Request& req, uint16_t status, Execution* ex) {
+    Reader in(req.payload);
+    uint16_t number = 0;
+    const Service* s = in.skip(2) && in.u16(&number) ? find_service(number) : nullptr;
+    *ex = refused(service_reply(status, s ? s->failure_value : 0, nullptr, s ? s->output_size : 0),
+                  ("service call refused, " + status_text(status)).c_str());
+    return true;
 }
 
 }  // namespace racksim

@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
                                         &error)) {
         return fail(error);
     }
+    if (!options->manner.empty() && !racksim::apply_manner(*rack, options->manner, &error)) {
+        return fail(error);
+    }
     std::vector<std::string> made;
     if (!racksim::make_controller_roots(*rack, &made, &error)) return fail(error);
     for (const std::string& dir : made) std::printf("RackSim: made the folder %s\n", dir.c_str());

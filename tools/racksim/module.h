@@ -13,6 +13,7 @@
 #include "controller_os.h"
 #include "diagnostics.h"
 #include "frame.h"
+#include "manner.h"
 #include "memory_areas.h"
 #include "serial_port.h"
 #include "setup_store.h"
@@ -117,7 +118,10 @@ struct Faults {
     bool answer_twice = false;        // every reply is sent twice
     bool magic_zqq = false;           // replies carry the magic "ZQQ"
     bool broadcast_only = false;      // the discovery answer says "reach me by broadcast only"
-    uint64_t rng_state = 0;           // drop_fraction's generator; set from `seed` by the rack
+    // Every request whose replies carry a status word is refused with this one, without being
+    // carried out (0: none); the others are served as usual.
+    uint16_t refuse_status = 0;
+    uint64_t rng_state = 0;  // drop_fraction's generator; set from `seed` by the rack
     // Faults drawn at random for each answered request (shares of 0..1, from the same
     // generator): all its replies late by `late_ms`, its last reply with a body byte changed
     // after the CRC was taken, and for each reply a copy sent twice or a copy with another
@@ -130,13 +134,15 @@ struct Faults {
     bool operator==(const Faults&) const = default;
 };
 
-// What the random faults did, in datagrams.
+// What the random faults did, in datagrams, and the copies of earlier replies that the module's
+// manner sent first.
 struct FaultTally {
     uint64_t late_answers = 0;  // requests whose replies were all sent late
     uint64_t late = 0;          // replies sent late
-    uint64_t corrupted = 0;     // replies with a changed body byte
+    uint64_t corrupted = 0;     // replies damaged behind their CRC
     uint64_t duplicated = 0;    // extra copies sent
     uint64_t strays = 0;        // copies with another sequence number
+    uint64_t previous = 0;      // copies of the module's previous reply sent first, not late
 };
 
 struct Counters {
@@ -188,6 +194,10 @@ struct Module {
     // Faults for one function code in place of `faults` (a rack description fills an entry
     // from the module's faults, changed by what the entry gives).
     std::map<uint8_t, Faults> faults_by_function;
+    // How it answers where a host takes more than one way; started by start_manner() when the
+    // module joins a rack.
+    MannerSetting manner;
+    MannerState manner_state;
     Counters counters;
 
     // Behind the module: a controller, typed memory, shared RAM, and the module's serial ports.

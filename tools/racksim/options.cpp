@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +76,13 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 return std::nullopt;
             }
             o.pcap_file = value;
+        } else if (arg == "--manner") {
+            if (!take_value()) return std::nullopt;
+            if (!manner_named(value)) {
+                *error = "--manner: unknown manner \"" + value + "\" (" + manner_names() + ")";
+                return std::nullopt;
+            }
+            o.manner = value;
         } else if (arg == "--controller-root") {
             if (!take_value()) return std::nullopt;
             if (value.empty()) {
@@ -102,6 +110,14 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
 }
 
 std::string usage_text() {
+    std::string manners;
+    auto manner_line = [&manners](const std::string& name, const std::string& what) {
+        std::string line = "                     " + name;
+        line.resize(std::max<size_t>(line.size() + 1, 40), ' ');
+        manners += line + what + "\n";
+    };
+    for (const NamedManner& n : named_manners()) manner_line(n.name, n.what);
+    manner_line(kRandomManner, "a manner drawn for each request from the seed");
     return "Usage: RackSim [options]\n"
            "Plays a rack of I/O modules on UDP, for host programs to talk to.\n"
            "\n"
@@ -114,6 +130,9 @@ std::string usage_text() {
            "                   keep the files of the rack's controller modules in DIR (with the\n"
            "                   built-in rack, its module becomes a controller module)\n"
            "  --pcap FILE      capture every datagram received and sent to FILE (pcap)\n"
+           "  --manner NAME    every module answers in this manner where a host takes its\n"
+           "                   replies more than one way (default: as the rack says):\n" +
+           manners +
            "  --verbose, -v    print a line for every request served\n"
            "  --rate           print how many requests were served, each second that had any\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
@@ -158,6 +177,19 @@ bool apply_controller_root(Rack& rack, const std::string& dir, bool builtin, std
     }
     if (!any && builtin && !rack.modules().empty())
         rack.module(0).controller_os.root = root.string();
+    return true;
+}
+
+bool apply_manner(Rack& rack, const std::string& name, std::string* error) {
+    const std::optional<MannerSetting> setting = manner_named(name);
+    if (!setting) {
+        *error = "unknown manner \"" + name + "\" (" + manner_names() + ")";
+        return false;
+    }
+    for (Module& m : rack.modules()) {
+        m.manner = *setting;
+        start_manner(m.manner, m.faults.seed, m.manner_state);
+    }
     return true;
 }
 

@@ -16,6 +16,7 @@ struct Options {
     std::string pcap_file;  // where to capture the datagrams served; empty: nowhere
     std::string
         controller_root;  // the folder of the controller modules' files; empty: as described
+    std::string manner;   // every module's manner (a name, or "random"); empty: as described
     uint16_t port = 28784;
     bool verbose = false;
     bool rate = false;  // print the requests served each second
@@ -32,6 +33,10 @@ std::string usage_text();
 // rack (`builtin`), makes its first module a controller module there. False, with the reason,
 // when `dir` is no folder.
 bool apply_controller_root(Rack& rack, const std::string& dir, bool builtin, std::string* error);
+
+// Gives every module of the rack the manner `name` (one of manner_names()), its generator
+// started afresh from its seed. False, with the reason, for an unknown name.
+bool apply_manner(Rack& rack, const std::string& name, std::string* error);
 
 // Makes the root folders of the rack's controller modules that are missing (their parent must
 // exist); says which in *made. False, with the reason, when one cannot be made.

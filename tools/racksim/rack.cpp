@@ -6,6 +6,7 @@
 #include "faults.h"
 #include "frame.h"
 #include "functions.h"
+#include "reply_datagrams.h"
 
 namespace racksim {
 
@@ -28,6 +29,7 @@ Module& Rack::add_module(Module m) {
     start_diagnostics(m, clock_->now_ms());
     m.faults.rng_state = m.faults.seed;
     for (auto& [code, f] : m.faults_by_function) f.rng_state = f.seed;
+    start_manner(m.manner, m.faults.seed, m.manner_state);
     modules_.push_back(std::move(m));
     return modules_.back();
 }
@@ -175,8 +177,12 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
         return;
     }
     count_in(m, len, broadcast);
-    Context ctx{*this, m, faults, *clock_, *files_, logging(), &spare_};
-    Execution ex = execute(ctx, req);
+    const Manner manner = next_manner(m.manner, m.manner_state);
+    Context ctx{*this, m, faults, manner, *clock_, *files_, logging(), &spare_};
+    Execution ex;
+    if (!faults.refuse_status || !refuse(ctx, req, faults.refuse_status, &ex)) {
+        ex = execute(ctx, req);
+    }
     // Its storage serves the next request.
     struct KeepSpare {
         Execution& spare;
@@ -195,17 +201,25 @@ void Rack::serve(Module& m, const Request& req, size_t len, bool broadcast, Repl
     }
     ++m.counters.answered;
     ++m.counters.by_function[code];
-    if (logging()) log(head() + ex.log + fault_note(faults));
+    if (logging()) {
+        const std::string note = manner_note(manner);
+        log(head() + ex.log + fault_note(faults) + (note.empty() ? "" : " {" + note + "}"));
+    }
     const size_t first = out.size();
-    add_reply_datagrams(m.identity.ip, faults, req.sequence, ex.answers, settings_.crc, out);
+    bool copied = add_reply_datagrams({m.identity.ip, code, req.sequence, settings_.crc},
+                                      ex.answers, manner, faults, &m.manner_state.previous, out);
     if (faults.late_fraction > 0 || faults.corrupt_fraction > 0 || faults.duplicate_fraction > 0 ||
         faults.stray_fraction > 0) {
         // Only this request's replies meet the random faults (and only then is a copy made).
         std::vector<Outgoing> mine(out.begin() + first, out.end());
         out.truncate(first);
-        apply_random_faults(faults, req.sequence, mine, m.counters.faults_by_function[code]);
+        FaultTally& tally = m.counters.faults_by_function[code];
+        const uint64_t late_before = tally.late_answers;
+        apply_random_faults(faults, req.sequence, mine, tally);
+        copied = copied && tally.late_answers == late_before;  // else counted as late
         for (Outgoing& o : mine) out.add(o.from_ip, o.delay_ms).bytes = std::move(o.bytes);
     }
+    if (copied) ++m.counters.faults_by_function[code].previous;
     EthernetCounters& c = m.diagnostics.ethernet;
     for (size_t i = first; i < out.size(); ++i) {
         ++c.frames_out;

@@ -414,9 +414,10 @@ SerialPorts read_serial(const json& j, const std::string& path) {
 // Reads faults over `f`: what the object gives replaces, the rest stays.
 Faults read_faults(const json& j, const std::string& path, Faults f = {}) {
     object(j, path);
-    only_keys(j, path,
-              {"drop_first", "drop_fraction", "seed", "delay_ms", "final_delay_ms", "corrupt_crc",
-               "stray_before_reply", "answer_twice", "magic_zqq", "broadcast_only"});
+    only_keys(
+        j, path,
+        {"drop_first", "drop_fraction", "seed", "delay_ms", "final_delay_ms", "corrupt_crc",
+         "stray_before_reply", "answer_twice", "magic_zqq", "broadcast_only", "refuse_status"});
     const int64_t kMaxDelay = 600000;
     f.drop_first =
         static_cast<uint32_t>(integer_or(j, "drop_first", path, 0, UINT32_MAX, f.drop_first));
@@ -437,7 +438,64 @@ Faults read_faults(const json& j, const std::string& path, Faults f = {}) {
     f.answer_twice = boolean_or(j, "answer_twice", path, f.answer_twice);
     f.magic_zqq = boolean_or(j, "magic_zqq", path, f.magic_zqq);
     f.broadcast_only = boolean_or(j, "broadcast_only", path, f.broadcast_only);
+    f.refuse_status =
+        static_cast<uint16_t>(integer_or(j, "refuse_status", path, 0, 0xFFFF, f.refuse_status));
     return f;
+}
+
+// One of `names` (in the order of the enum's values), as the enum.
+template <class E, size_t N>
+E choice(const json& obj, const char* key, const std::string& path, const char* const (&names)[N],
+         E fallback) {
+    if (!obj.contains(key)) return fallback;
+    const std::string p = at(path, key);
+    std::string listed;
+    for (size_t i = 0; i < N; ++i) {
+        if (obj[key].is_string() && obj[key].get<std::string>() == names[i]) {
+            return static_cast<E>(i);
+        }
+        listed += (i ? ", " : "") + std::string(names[i]);
+    }
+    fail(p, "expected one of " + listed);
+}
+
+// A manner by name ("ack-status", "random"), or an object of choices over "plain".
+MannerSetting read_manner(const json& j, const std::string& path) {
+    if (j.is_string()) {
+        const std::optional<MannerSetting> s = manner_named(j.get<std::string>());
+        if (!s)
+            fail(path, "unknown manner \"" + j.get<std::string>() + "\" (" + manner_names() + ")");
+        return *s;
+    }
+    if (!j.is_object()) fail(path, "expected a manner's name or an object of choices");
+    only_keys(j, path,
+              {"ack", "padding", "pad_to", "refusal", "crc", "controller_refusal", "unread",
+               "previous_first", "late_ms", "final_late_ms", "random", "seed"});
+    static const char* const kAck[] = {"served", "code", "status", "final", "empty"};
+    static const char* const kPadding[] = {"none", "even", "fixed", "random"};
+    static const char* const kRefusal[] = {"served", "status_alone"};
+    static const char* const kCrc[] = {"rack", "always", "never"};
+    static const char* const kController[] = {"served", "before_ack", "after_ack"};
+    static const char* const kUnread[] = {"served", "empty"};
+    const int64_t kMaxDelay = 600000;
+    MannerSetting s;
+    s.random = boolean_or(j, "random", path, false);
+    Manner& m = s.manner;
+    if (s.random) m = random_manner().manner;
+    m.ack = choice(j, "ack", path, kAck, m.ack);
+    m.padding = choice(j, "padding", path, kPadding, m.padding);
+    m.pad_to = static_cast<uint16_t>(
+        integer_or(j, "pad_to", path, 0, kSmallestReplyCapacity - kHeaderSize, m.pad_to));
+    m.refusal = choice(j, "refusal", path, kRefusal, m.refusal);
+    m.crc = choice(j, "crc", path, kCrc, m.crc);
+    m.controller_refusal = choice(j, "controller_refusal", path, kController, m.controller_refusal);
+    m.unread_empty = choice(j, "unread", path, kUnread, m.unread_empty ? 1 : 0) == 1;
+    m.previous_first = boolean_or(j, "previous_first", path, m.previous_first);
+    m.late_ms = static_cast<uint32_t>(integer_or(j, "late_ms", path, 0, kMaxDelay, m.late_ms));
+    m.final_late_ms =
+        static_cast<uint32_t>(integer_or(j, "final_late_ms", path, 0, kMaxDelay, m.final_late_ms));
+    s.seed = static_cast<uint64_t>(integer_or(j, "seed", path, 0, INT64_MAX, 0));
+    return s;
 }
 
 // A key written as a decimal number or as 0x and hex digits, from 0 to `max`.
@@ -587,7 +645,7 @@ Module read_module(const json& j, const std::string& path, size_t index,
                         "device_def",    "faults",           "faults_by_function",
                         "setup",         "config",           "controller",
                         "memory",        "shared_ram",       "serial",
-                        "remote_master", "controller_root"});
+                        "remote_master", "controller_root",  "manner"});
     Module m;
     Identity& id = m.identity;
     if (j.contains("setup")) read_setup(j["setup"], at(path, "setup"), j, m);
@@ -642,6 +700,7 @@ Module read_module(const json& j, const std::string& path, size_t index,
     if (j.contains("config"))
         m.config = byte_value(j["config"], at(path, "config"), kMaxConfigBlock);
     if (j.contains("faults")) m.faults = read_faults(j["faults"], at(path, "faults"));
+    if (j.contains("manner")) m.manner = read_manner(j["manner"], at(path, "manner"));
     if (j.contains("faults_by_function")) {
         m.faults_by_function = read_faults_by_function(j["faults_by_function"],
                                                        at(path, "faults_by_function"), m.faults);

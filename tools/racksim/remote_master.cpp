@@ -48,7 +48,10 @@ void forward(Context& ctx, MasterState& st, const Bytes& block) {
         if (m.number() != node || &m == &ctx.module) continue;
         Request req;
         req.payload.assign(area.begin(), area.begin() + length);
-        Context node_ctx{ctx.rack, m, m.faults, ctx.clock, ctx.files};
+        // The answer travels as data through the mailbox, as the node serves it: a manner
+        // shapes only the frames a module sends itself.
+        const Manner served;
+        Context node_ctx{ctx.rack, m, m.faults, served, ctx.clock, ctx.files};
         Execution ex = execute(node_ctx, req);
         if (!ex.answers.empty()) {
             answer = ex.answers.back().payload;  // the final one of an acknowledged request

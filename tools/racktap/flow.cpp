@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "options.h"
 #include "report.h"
@@ -109,6 +111,11 @@ int run_racktap(int argc, char** argv, std::FILE* out) {
     ZEBTransport transport{};
     LibraryGuard library_guard;
     ZEBOpen(kVersion);
+    // The frame trace on standard error, for finding out what a module says; standard output
+    // stays as it is.
+    if (const char* trace = std::getenv("ZEB_TRACE"); trace && *trace && std::strcmp(trace, "0")) {
+        ZEBSetTrace(1);
+    }
     transport.Kind = ZEB_TRANSPORT_WINSOCK;
     transport.Protocol = options.protocol;
     // The local address is an IPv4 address; it means nothing to an IPX transport.

@@ -1,10 +1,12 @@
 #include "output_stream.h"
 
-#include "item_format.h"
+#include "vocab/items.h"
 
 namespace racktap {
 
 namespace {
+
+using namespace zeb::vocab::items;
 
 void put_le(std::vector<uint8_t>& out, uint32_t value, int width) {
     for (int b = 0; b < width; ++b) out.push_back(static_cast<uint8_t>(value >> (8 * b)));
@@ -20,17 +22,17 @@ void put_slot(std::vector<uint8_t>& out, int slot, const SlotDescriptor& d) {
     out.push_back(static_cast<uint8_t>(slot));
     if (bits > 0) {
         const int bytes = (bits + 7) / 8;
-        out.push_back(kBitOutputs);
+        out.push_back(kBitOut);
         out.push_back(static_cast<uint8_t>(bytes));
         out.insert(out.end(), d.bit_outputs.begin(), d.bit_outputs.begin() + bytes);
     }
     if (words > 0) {
-        out.push_back(kWordOutputs);
+        out.push_back(kWordOut);
         out.push_back(static_cast<uint8_t>(words * 2));
         for (int i = 0; i < words; ++i) put_le(out, d.word_outputs[i], 2);
     }
     if (dwords > 0) {
-        out.push_back(kDwordOutputs);
+        out.push_back(kDwordOut);
         out.push_back(static_cast<uint8_t>(dwords * 4));
         for (int i = 0; i < dwords; ++i) put_le(out, d.dword_outputs[i], 4);
     }
@@ -39,7 +41,7 @@ void put_slot(std::vector<uint8_t>& out, int slot, const SlotDescriptor& d) {
 }  // namespace
 
 std::vector<uint8_t> build_output_stream(const IoMap& map) {
-    std::vector<uint8_t> out{0xB1, 0x00};
+    std::vector<uint8_t> out{kExtendedMarker, 0x00};
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (map[slot]) put_slot(out, slot, *map[slot]);
     }

@@ -5,9 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "base_def_walker.h"
 #include "exchange_result.h"
-#include "io_stream_walker.h"
+#include "item_walks.h"
 #include "output_stream.h"
 #include "transfer.h"
 

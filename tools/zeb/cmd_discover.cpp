@@ -1,4 +1,5 @@
 // zeb discover: every module that answers a broadcast, one row each.
+#include <cstdio>
 #include <memory>
 
 #include "commands.h"
@@ -41,6 +42,13 @@ struct Row {
     ModuleFacts facts;
 };
 
+// Said on standard error, so that scripts reading the list see it empty as before.
+void say_none_answered(const Session& session, const GlobalOptions& g) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "zeb: no module answered on %s: %s\n", session.local_text().c_str(),
+                 discovery_hint(g.local).c_str());
+}
+
 void run_discover(const DiscoverOptions& o, const GlobalOptions& g) {
     const Query query = make_query(o);
     Session session(g, o.ipx ? ZEB_PROTOCOL_IPX : ZEB_PROTOCOL_IP);
@@ -73,10 +81,12 @@ void run_discover(const DiscoverOptions& o, const GlobalOptions& g) {
             list.push_back(m);
         }
         print_json(list);
+        if (rows.empty()) say_none_answered(session, g);
         return;
     }
     if (rows.empty()) {
         print("No modules found.\n");
+        say_none_answered(session, g);
         return;
     }
     Table table({"ADDRESS", "HARDWARE", "KIND", "NAME", "NUMBER", "BROADCAST-ONLY"});
@@ -107,7 +117,9 @@ void add_discover(CLI::App& app, const GlobalOptions& options) {
     name->excludes(item);
     cmd->add_option("--timeout", o->listen_ms, "milliseconds to listen for answers (default 600)")
         ->check(CLI::Range(1, 60000));
-    cmd->footer("An empty network prints 'No modules found.' (with --json: []) and exits 0.");
+    cmd->footer(
+        "An empty network prints 'No modules found.' (with --json: []) and exits 0, with what to "
+        "try on standard error.");
     cmd->callback([o, &options] { run_discover(*o, options); });
 }
 

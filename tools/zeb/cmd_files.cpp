@@ -1,6 +1,7 @@
 // zeb files ls|get|put|rm|mkdir: a controller module's files, through its remote file services
 // (the XCPU... functions, which carry out the Windows file functions on the module).
 //
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -9,6 +10,7 @@
 
 #include "commands.h"
 #include "failure.h"
+#include "interrupt.h"
 #include "output.h"
 #include "progress.h"
 #include "session.h"
@@ -34,7 +36,9 @@ constexpr uint32_t kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 constexpr uint32_t kChunk = 1024;
 constexpr uint64_t kProgressAfter = 4 * kChunk;
 constexpr const char* kProgressNote =
-    "A transfer of more than four requests shows its bytes, rate and time left on a terminal.";
+    "A transfer of more than four requests shows its bytes, rate and time left on a terminal. "
+    "Ctrl-C stops it between two requests, closes the module's file and exits with 130. "
+    "Paths on the module may use '/' for '\\'.";
 
 // The module's find record: attributes, three FILETIMEs, size high and low, an identifier,
 // then the name in 260 UTF-16 code units.
@@ -52,8 +56,23 @@ void check_service(const std::string& what, uint32_t result) {
     uint32_t error = 0;
     const uint32_t result = static_cast<uint32_t>(XCPUGetLastError(device.get(), &error));
     if (result != 0) fail_result(what + " (and its last error could not be read)", result);
-    throw Failure(kExitFailed, what + ": the module's last error " + std::to_string(error) + " " +
-                                   result_text(error));
+    throw Failure(kExitFailed, what + ": the module's last error, " + windows_error_text(error));
+}
+
+// The module's paths take '\' between names; '/' is taken for it, as people type it.
+std::string module_path(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// Ctrl-C between two requests of a transfer: the module's file is closed as the failure
+// unwinds (RemoteFile), so that none of the module's handles stays taken.
+void stop_if_interrupted(const std::string& where, uint64_t done, uint64_t size,
+                         const std::string& then) {
+    if (!interrupted()) return;
+    throw Failure(kExitInterrupted, "interrupted after " + std::to_string(done) + " of " +
+                                        std::to_string(size) + " bytes of " + where +
+                                        "; the module's file is closed" + then);
 }
 
 // Closes a module file handle on every path.
@@ -128,16 +147,17 @@ std::string filetime_text(uint64_t filetime) {
 
 struct LsOptions {
     std::string module;
-    std::string path;
+    std::string path = "\\";
 };
 
 void run_ls(const LsOptions& o, const GlobalOptions& g) {
     const ModuleRef ref = module_argument(o.module);
     Session session(g);
     auto device = session.open(ref);
-    const bool pattern = o.path.find_first_of("*?") != std::string::npos;
+    const std::string path = module_path(o.path);
+    const bool pattern = path.find_first_of("*?") != std::string::npos;
     const std::string search =
-        pattern ? o.path : o.path + (o.path.empty() || o.path.back() == '\\' ? "" : "\\") + "*";
+        pattern ? path : path + (path.empty() || path.back() == '\\' ? "" : "\\") + "*";
     FindData data{};
     uint32_t find = kInvalidHandle;
     check_service("listing " + search + " on " + device->address(),
@@ -200,8 +220,10 @@ void run_get(const GetOptions& o, const GlobalOptions& g) {
     if (local.empty()) fail_usage("name the local file");
     Session session(g);
     auto device = session.open(ref);
-    const std::string where = o.path + " on " + device->address();
-    auto file = open_remote(*device, o.path, kGenericRead, kShareRead, kOpenExisting);
+    const std::string path = module_path(o.path);
+    const std::string where = path + " on " + device->address();
+    auto file = open_remote(*device, path, kGenericRead, kShareRead, kOpenExisting);
+    catch_interrupt();
 
     uint32_t high = 0;
     uint32_t low = 0;
@@ -233,6 +255,7 @@ void run_get(const GetOptions& o, const GlobalOptions& g) {
     bar.update(done);
     std::array<uint8_t, kChunk> chunk{};
     while (done < size) {
+        stop_if_interrupted(where, done, size, "; --resume goes on from here");
         uint32_t read = 0;
         uint32_t ok = 0;
         check_service("reading " + where,
@@ -266,12 +289,15 @@ void run_put(const PutOptions& o, const GlobalOptions& g) {
     in.seekg(0);
     Session session(g);
     auto device = session.open(ref);
-    const std::string where = o.path + " on " + device->address();
-    auto file = open_remote(*device, o.path, kGenericWrite, 0, kCreateAlways);
+    const std::string path = module_path(o.path);
+    const std::string where = path + " on " + device->address();
+    auto file = open_remote(*device, path, kGenericWrite, 0, kCreateAlways);
+    catch_interrupt();
 
     ProgressBar bar(size, kProgressAfter);
     std::array<uint8_t, kChunk> chunk{};
     for (uint64_t done = 0; done < size;) {
+        stop_if_interrupted(where, done, size, "");
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, size - done));
         in.read(reinterpret_cast<char*>(chunk.data()), n);
         if (!in) fail_usage("cannot read " + o.local);
@@ -297,8 +323,9 @@ void run_rm(const PathsOptions& o, const GlobalOptions& g) {
     const ModuleRef ref = module_argument(o.module);
     Session session(g);
     auto device = session.open(ref);
-    for (const std::string& path : o.paths) {
+    for (const std::string& given : o.paths) {
         uint32_t ok = 0;
+        const std::string path = module_path(given);
         const std::string where = path + " on " + device->address();
         check_service("removing " + where,
                       static_cast<uint32_t>(
@@ -312,9 +339,10 @@ void run_mkdir(const PathsOptions& o, const GlobalOptions& g) {
     const ModuleRef ref = module_argument(o.module);
     Session session(g);
     auto device = session.open(ref);
-    for (const std::string& path : o.paths) {
+    for (const std::string& given : o.paths) {
         ZEBSecurityAttributes security{};  // no security attributes
         uint32_t ok = 0;
+        const std::string path = module_path(given);
         const std::string where = path + " on " + device->address();
         check_service("creating " + where, static_cast<uint32_t>(XCPUCreateDirectory(
                                                device->get(), path.c_str(), &security, &ok)));
@@ -333,8 +361,9 @@ void add_files(CLI::App& app, const GlobalOptions& options) {
     CLI::App* cmd =
         files->add_subcommand("ls", "List a directory (or the files a pattern matches)");
     cmd->add_option("MODULE", ls->module, kModuleHelp)->required();
-    cmd->add_option("PATH", ls->path, "directory or pattern, e.g. \\\\Storage or \\\\*.txt")
-        ->required();
+    cmd->add_option("PATH", ls->path,
+                    "directory or pattern, e.g. /Storage or /*.txt ('/' is taken for '\\'; "
+                    "default: the root)");
     cmd->callback([ls, &options] { run_ls(*ls, options); });
 
     auto get = std::make_shared<GetOptions>();

@@ -1,12 +1,14 @@
 // zeb info, zeb base, zeb diag: what a module says about itself, its base of slots, and how
 // its network and its work are going.
+#include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
 
 #include "blocks.h"
 #include "commands.h"
 #include "failure.h"
-#include "io_stream.h"
+#include "io/item_stream.h"
 #include "output.h"
 #include "session.h"
 
@@ -73,13 +75,27 @@ struct BaseOptions {
     std::optional<uint32_t> rescan;
 };
 
-BaseLayout read_layout(Device& device) {
+// One slot of the base definition: its module record (kind, identification byte, counts).
+struct SlotRecord {
+    int slot = 0;
+    items::ModuleRecord record;
+};
+
+// Every slot described, kind 255 and modules without points among them, in slot order; a
+// slot described twice keeps its last record.
+std::vector<SlotRecord> read_slot_records(Device& device) {
     std::array<uint8_t, kBaseDefSize> buffer{};
-    buffer[0] = 0xB1;  // asks for the extended item format
+    buffer[0] = items::kExtendedMarker;  // asks for the extended item format
     uint16_t size = kBaseDefSize;
     check("base definition of " + device.address(),
           ZEBReadBaseDef(device.get(), buffer.data(), &size));
-    return parse_base_definition(std::span(buffer).first(size));
+    std::map<int, items::ModuleRecord> slots;
+    items::walk_base_definition(
+        buffer.data(), std::min<std::size_t>(size, buffer.size()),
+        [&](uint8_t slot, const items::ModuleRecord& r) { slots[slot] = r; });
+    std::vector<SlotRecord> out;
+    for (const auto& [slot, record] : slots) out.push_back({slot, record});
+    return out;
 }
 
 void run_base(const BaseOptions& o, const GlobalOptions& g) {
@@ -95,19 +111,21 @@ void run_base(const BaseOptions& o, const GlobalOptions& g) {
         check("rescanning the base of " + device->address(),
               ZEBRescanBase(device->get(), *o.rescan, reply.data(), &size));
     }
-    const BaseLayout layout = read_layout(*device);
+    const std::vector<SlotRecord> layout = read_slot_records(*device);
+    using namespace items;
     if (g.json) {
         Json list = Json::array();
-        for (const SlotLayout& s : layout) {
+        for (const SlotRecord& s : layout) {
+            const uint8_t* c = s.record.counts;
             list.push_back({{"slot", s.slot},
-                            {"record_kind", s.kind},
-                            {"id", s.ident},
-                            {"bit_inputs", s.counts.bit_in},
-                            {"bit_outputs", s.counts.bit_out},
-                            {"word_inputs", s.counts.word_in},
-                            {"word_outputs", s.counts.word_out},
-                            {"dword_inputs", s.counts.dword_in},
-                            {"dword_outputs", s.counts.dword_out}});
+                            {"record_kind", s.record.kind},
+                            {"id", s.record.ident},
+                            {"bit_inputs", c[kGroupBitIn]},
+                            {"bit_outputs", c[kGroupBitOut]},
+                            {"word_inputs", c[kGroupWordIn]},
+                            {"word_outputs", c[kGroupWordOut]},
+                            {"dword_inputs", c[kGroupDwordIn]},
+                            {"dword_outputs", c[kGroupDwordOut]}});
         }
         print_json(list);
         return;
@@ -118,12 +136,11 @@ void run_base(const BaseOptions& o, const GlobalOptions& g) {
     }
     Table table({"SLOT", "RECORD", "ID", "BIT-IN", "BIT-OUT", "WORD-IN", "WORD-OUT", "32BIT-IN",
                  "32BIT-OUT"});
-    for (const SlotLayout& s : layout) {
-        const PointCounts& c = s.counts;
-        table.add({std::to_string(s.slot), std::to_string(s.kind), std::to_string(s.ident),
-                   std::to_string(c.bit_in), std::to_string(c.bit_out), std::to_string(c.word_in),
-                   std::to_string(c.word_out), std::to_string(c.dword_in),
-                   std::to_string(c.dword_out)});
+    for (const SlotRecord& s : layout) {
+        std::vector<std::string> row{std::to_string(s.slot), std::to_string(s.record.kind),
+                                     std::to_string(s.record.ident)};
+        for (const uint8_t count : s.record.counts) row.push_back(std::to_string(count));
+        table.add(std::move(row));
     }
     print(table.render());
 }

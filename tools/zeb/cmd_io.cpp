@@ -1,7 +1,8 @@
-// zeb io read, write and watch: a module's inputs and outputs.
+// zeb io read, write and watch: a module's inputs and outputs as points, through the library's
+// point image.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -10,61 +11,56 @@
 #include "commands.h"
 #include "failure.h"
 #include "interrupt.h"
+#include "io_assign.h"
 #include "io_view.h"
+#include "module_facts.h"
 #include "output.h"
+#include "outputs_record.h"
 #include "session.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint16_t kBaseDefSize = 991;
-constexpr uint16_t kInputSize = 1189;  // the most an I/O reply carries
-
-BaseLayout read_layout(Device& device) {
-    std::array<uint8_t, kBaseDefSize> buffer{};
-    buffer[0] = 0xB1;  // the extended item format
-    uint16_t size = kBaseDefSize;
-    check("base definition of " + device.address(),
-          ZEBReadBaseDef(device.get(), buffer.data(), &size));
-    return parse_base_definition(std::span(buffer).first(size));
+std::unique_ptr<ZEBImage> read_layout(Device& device) {
+    auto image = new_image();
+    check("base definition of " + device.address(), ZEBReadImageLayout(device.get(), image.get()));
+    return image;
 }
 
-// One read of the inputs: the result, and the inputs cut to the layout's counts.
-uint32_t read_inputs(Device& device, const BaseLayout& layout, Image* inputs) {
-    std::array<uint8_t, kInputSize> buffer{};
-    buffer[0] = 0xB1;
-    uint16_t size = kInputSize;
-    const uint32_t result = ZEBReadIO(device.get(), buffer.data(), &size);
-    if (!ZEB_SUCCEEDED(result)) return result;
-    *inputs = parse_inputs(std::span(buffer).first(std::min<std::size_t>(size, buffer.size())));
-    fit_inputs(*inputs, layout);
-    return result;
+void add_style(CLI::App* cmd, ValueStyle& style) {
+    auto* is_signed = cmd->add_flag("--signed", style.is_signed,
+                                    "words and 32-bit values as signed (two's complement)");
+    cmd->add_flag("--hex", style.hex, "words and 32-bit values in hex (0x04B0)")
+        ->excludes(is_signed);
 }
 
 struct ReadOptions {
     std::string module;
+    ValueStyle style;
 };
 
 void run_read(const ReadOptions& o, const GlobalOptions& g) {
     const ModuleRef ref = module_argument(o.module);
     Session session(g);
     auto device = session.open(ref);
-    const BaseLayout layout = read_layout(*device);
-    Image inputs;
-    check("reading the inputs of " + device->address(), read_inputs(*device, layout, &inputs));
+    auto image = read_layout(*device);
+    check("reading the inputs of " + device->address(), ZEBReadInputs(device->get(), image.get()));
+    const std::vector<IoRow> rows = point_rows(*image, false);
     if (g.json) {
-        print_json(inputs_json(inputs));
-    } else if (inputs.empty()) {
+        print_json(points_json(*image, false, o.style));
+    } else if (rows.empty()) {
         print("No inputs.\n");
     } else {
-        print(render_inputs(input_rows(inputs)));
+        print(render_rows(rows, o.style));
     }
 }
 
 struct WriteOptions {
     std::string module;
     std::vector<std::string> assignments;
+    bool all = false;
+    ValueStyle style;
 };
 
 void run_write(const WriteOptions& o, const GlobalOptions& g) {
@@ -78,17 +74,57 @@ void run_write(const WriteOptions& o, const GlobalOptions& g) {
     }
     Session session(g);
     auto device = session.open(ref);
-    const BaseLayout layout = read_layout(*device);
-    Image outputs;
+    auto image = read_layout(*device);
+
+    // The outputs this host last wrote, by the module's hardware address.
+    const std::optional<HwAddress> hw = read_hardware_address(device->get());
+    const auto path = hw ? outputs_record_path(*hw) : std::nullopt;
+    Json record;
+    if (path) {
+        std::string why;
+        record = read_outputs_record(*path, &why);
+        if (!why.empty()) std::fprintf(stderr, "zeb: %s; taken as no record\n", why.c_str());
+    }
+    const std::set<int> known = restore_outputs(*image, record);
+
+    WritePlan plan;
     std::string why;
-    if (!build_outputs(assignments, layout, &outputs, &why))
+    if (!plan_write(*image, assignments, known, o.all, &plan, &why)) {
         fail_usage(device->address() + ": " + why);
-    const Bytes stream = build_output_stream(outputs);
-    std::array<uint8_t, kInputSize> inputs{};
-    uint16_t size = kInputSize;
+    }
+    auto sent = image_of_slots(*image, plan.slots);
     check("writing the outputs of " + device->address(),
-          ZEBWriteIO(device->get(), stream.data(), static_cast<uint32_t>(stream.size()),
-                     inputs.data(), &size));
+          ZEBWriteOutputs(device->get(), sent.get()));
+
+    std::string not_kept = "the module's hardware address is unknown";
+    if (path) {
+        const Json updated =
+            updated_outputs_record(record, *image, plan.slots, *hw, device->address());
+        if (write_outputs_record(*path, updated, &not_kept)) not_kept.clear();
+    }
+    if (!not_kept.empty()) {
+        std::fprintf(stderr, "zeb: the outputs written are not kept: %s\n", not_kept.c_str());
+    }
+    if (g.json) {
+        Json points = Json::array();
+        for (const WrittenPoint& p : plan.points) {
+            points.push_back({{"slot", p.slot},
+                              {"kind", kind_word(p.kind)},
+                              {"index", p.index},
+                              {"value", value_json(p.kind, p.value, o.style)}});
+        }
+        print_json({{"address", device->address()},
+                    {"hardware_address", hw ? Json(hw_text(*hw)) : Json(nullptr)},
+                    {"written", points},
+                    {"outputs", points_json(*sent, true, o.style)},
+                    {"record", path ? Json(path->string()) : Json(nullptr)}});
+        return;
+    }
+    const std::size_t n = plan.points.size();
+    std::string line = "Written " + std::to_string(n) + (n == 1 ? " point: " : " points: ");
+    const std::vector<std::string> texts = written_texts(plan, o.style);
+    for (std::size_t i = 0; i < texts.size(); ++i) line += (i ? ", " : "") + texts[i];
+    print(line + "\n");
 }
 
 struct WatchOptions {
@@ -96,6 +132,7 @@ struct WatchOptions {
     unsigned interval_ms = 500;
     unsigned count = 0;  // 0: until Ctrl-C
     bool plain = false;
+    ValueStyle style;
 };
 
 std::string clock_text() {
@@ -107,8 +144,16 @@ std::string clock_text() {
     return buf;
 }
 
-// A table redrawn in place: each frame moves back over the lines of the one before. Lines are
-// drawn with wrapping off, so that one wider than the terminal stays one line.
+// Lines the terminal shows; 0 when it does not say.
+std::size_t terminal_height() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_row;
+}
+
+// A frame redrawn in place: each one moves back over the lines of the one before. Lines are
+// drawn with wrapping off, so that one wider than the terminal stays one line; the frame is cut
+// to the terminal's height, since lines that scrolled off cannot be gone back over.
 class LiveView {
   public:
     void draw(const std::vector<std::string>& lines) {
@@ -125,29 +170,12 @@ class LiveView {
     std::size_t drawn_ = 0;
 };
 
-std::vector<std::string> table_lines(const std::vector<IoRow>& rows,
-                                     const std::vector<IoRow>& previous, bool first) {
-    Table table({"SLOT", "KIND", "COUNT", "VALUES"});
-    for (const IoRow& r : rows) {
-        table.add({std::to_string(r.slot), kind_word(r.kind), std::to_string(r.values.size()),
-                   format_values(r, first ? nullptr : find_row(previous, r), Mark::kTerminal)});
-    }
-    std::vector<std::string> lines;
-    const std::string text = table.render();
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 void run_watch(const WatchOptions& o, const GlobalOptions& g) {
     const ModuleRef ref = module_argument(o.module);
     Session session(g);
     auto device = session.open(ref);
-    const BaseLayout layout = read_layout(*device);
-    const bool live = !o.plain && isatty(STDOUT_FILENO);
+    auto image = read_layout(*device);
+    const bool live = !o.plain && !g.json && isatty(STDOUT_FILENO);
     catch_interrupt();
 
     const auto start = std::chrono::steady_clock::now();
@@ -155,41 +183,47 @@ void run_watch(const WatchOptions& o, const GlobalOptions& g) {
     std::vector<IoRow> previous;
     bool have_previous = false;
     uint32_t last_result = 0;
-    std::string status;
     for (unsigned reads = 1; !interrupted(); ++reads) {
-        Image inputs;
-        last_result = read_inputs(*device, layout, &inputs);
+        last_result = ZEBReadInputs(device->get(), image.get());
         const bool ok = ZEB_SUCCEEDED(last_result);
-        const std::vector<IoRow> rows = ok ? input_rows(inputs) : previous;
+        const std::vector<IoRow> rows = ok ? point_rows(*image, false) : previous;
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
         char stamp[32];
         std::snprintf(stamp, sizeof stamp, "+%lld.%03llds", static_cast<long long>(elapsed / 1000),
                       static_cast<long long>(elapsed % 1000));
-        if (live) {
-            std::string header = device->address() + "  read " + std::to_string(reads) + " every " +
-                                 std::to_string(o.interval_ms) + " ms  " + clock_text() +
-                                 "  (Ctrl-C ends)";
-            if (!ok) header += "\n  no reply: " + result_text(last_result);
-            std::vector<std::string> lines{header, ""};
-            for (std::string& line : table_lines(rows, previous, !have_previous)) {
-                lines.push_back(std::move(line));
+        if (g.json) {
+            Json line{{"read", reads}, {"elapsed_ms", elapsed}};
+            if (ok) {
+                line["inputs"] = points_json(*image, false, o.style);
+            } else {
+                line["error"] = {{"result", last_result},
+                                 {"text", failed_exchange_text(last_result)}};
             }
-            view.draw(lines);
+            print(line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+            std::fflush(stdout);
+        } else if (live) {
+            std::vector<std::string> header{device->address() + "  read " + std::to_string(reads) +
+                                            " every " + std::to_string(o.interval_ms) + " ms  " +
+                                            clock_text() + "  (Ctrl-C ends)"};
+            if (!ok) header.push_back("  no reply: " + failed_exchange_text(last_result));
+            header.emplace_back();
+            view.draw(fit_frame(
+                header,
+                table_lines(rows, have_previous ? &previous : nullptr, Mark::kTerminal, o.style),
+                terminal_height()));
         } else if (!ok) {
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08X", last_result);
-            print(std::string(stamp) + "  read failed: result " + code + " " +
-                  result_text(last_result) + "\n");
+            print(std::string(stamp) + "  read failed: " + failed_exchange_text(last_result) +
+                  "\n");
+            std::fflush(stdout);
         } else {
             std::string out;
             for (const IoRow& r : rows) {
-                out +=
-                    std::string(stamp) + "  slot " + std::to_string(r.slot) + "  " +
-                    kind_word(r.kind) + "  " +
-                    format_values(r, have_previous ? find_row(previous, r) : nullptr, Mark::kStar) +
-                    "\n";
+                const IoRow* before = have_previous ? find_row(previous, r) : nullptr;
+                out += std::string(stamp) + "  slot " + std::to_string(r.slot) + "  " +
+                       kind_word(r.kind) + "  " + format_values(r, before, Mark::kStar, o.style) +
+                       "\n";
             }
             print(out);
             std::fflush(stdout);
@@ -214,21 +248,30 @@ void add_io(CLI::App& app, const GlobalOptions& options) {
     auto read = std::make_shared<ReadOptions>();
     CLI::App* cmd = io->add_subcommand("read", "Show every slot's inputs");
     cmd->add_option("MODULE", read->module, kModuleHelp)->required();
+    add_style(cmd, read->style);
+    cmd->footer(
+        "Bits are shown eight to a group, point 0 first; words and 32-bit values in decimal, "
+        "unsigned unless --signed, in hex with --hex.");
     cmd->callback([read, &options] { run_read(*read, options); });
 
     auto write = std::make_shared<WriteOptions>();
-    cmd =
-        io->add_subcommand("write", "Write outputs: SLOT.KIND.INDEX=VALUE or SLOT.KIND=V0,V1,...");
+    cmd = io->add_subcommand(
+        "write", "Write outputs: SLOT.KIND.INDEX=VALUE, SLOT.KIND=V0,V1,... or SLOT.bits=MASK");
     cmd->add_option("MODULE", write->module, kModuleHelp)->required();
     cmd->add_option("VALUES", write->assignments,
-                    "outputs to write, e.g. 3.bit.1=1 4.word.0=1200 5.dword=7,8 (KIND: bit, word "
-                    "or dword)")
+                    "outputs to write, e.g. 3.bit.6=1 4.word.0=1200 5.dword=7,8 3.bits=0x41 "
+                    "(KIND: bit, word or dword)")
         ->required();
+    cmd->add_flag("--all", write->all,
+                  "write the outputs not named as 0 where zeb has no record of them");
+    add_style(cmd, write->style);
     cmd->footer(
-        "Each slot and kind named is written from point 0 up to the highest point named (bits "
-        "up to the end of its group of eight, as they travel in bytes); points in between that "
-        "are not given are written as 0, since a module does not report its outputs. Other "
-        "slots and kinds are not written.");
+        "A module does not report its outputs, so zeb keeps those this host last wrote to each "
+        "module, in $XDG_STATE_HOME/zeb/outputs/ (~/.local/state/zeb/outputs/ by default), one "
+        "file per hardware address. Only the slots named are sent, each with every one of its "
+        "outputs: the points named, the others as last written. Without a record of a slot, "
+        "zeb writes it only when every output of the slot is named (SLOT.bits=MASK names all "
+        "its bit outputs), or with --all.");
     cmd->callback([write, &options] { run_write(*write, options); });
 
     auto watch = std::make_shared<WatchOptions>();
@@ -239,10 +282,12 @@ void add_io(CLI::App& app, const GlobalOptions& options) {
         ->capture_default_str();
     cmd->add_option("--count", watch->count, "stop after this many reads (default: Ctrl-C)");
     cmd->add_flag("--plain", watch->plain, "plain lines even on a terminal");
+    add_style(cmd, watch->style);
     cmd->footer(
-        "On a terminal the table is redrawn in place and changed values are shown in reverse "
-        "video; otherwise each read prints one line per slot and kind, prefixed with the time "
-        "since the start, a changed value followed by '*'. Ctrl-C ends it.");
+        "On a terminal the table is redrawn in place, cut to the terminal's height, and changed "
+        "values are shown in reverse video; otherwise each read prints one line per slot and "
+        "kind, prefixed with the time since the start, a changed value followed by '*'. With "
+        "--json each read prints one JSON object on one line. Ctrl-C ends it.");
     cmd->callback([watch, &options] { run_watch(*watch, options); });
 }
 

@@ -87,10 +87,8 @@ void run_ping(const PingOptions& o, const GlobalOptions& g) {
             line = "reply from " + address + ": seq=" + std::to_string(seq) +
                    " time=" + format("%.3f", *p.rtt_ms) + " ms";
         } else {
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08X", p.result);
-            line = "no reply from " + address + ": seq=" + std::to_string(seq) + " result " + code +
-                   " " + result_text(p.result);
+            line = "no reply from " + address + ": seq=" + std::to_string(seq) + " " +
+                   failed_exchange_text(p.result);
         }
         if (p.resends > 0) {
             line +=

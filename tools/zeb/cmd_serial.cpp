@@ -9,6 +9,8 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/functions.h"
+#include "vocab/serial_ops.h"
 
 namespace zeb::cli {
 
@@ -18,6 +20,8 @@ constexpr uint32_t kPlainWriteLimit = 196;  // less the header size
 constexpr uint32_t kPortWriteLimit = 195;
 constexpr uint16_t kReadChunk = 187;  // the most a 200-byte reply carries
 constexpr unsigned kPollMs = 20;
+constexpr std::size_t kReplyRoom = 200;  // a serial reply's datagram
+constexpr std::size_t kReplyBody = 9;    // where every reply's body starts
 
 constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
 constexpr const char* kStopBits[] = {"1", "1.5", "2"};
@@ -140,11 +144,46 @@ struct SetupOptions {
     std::optional<std::string> flow;
 };
 
+// The reply to a read of the line settings is the settings alone, without a status word, so a
+// module that refuses (one without that port, say) answers with a status word alone, which the
+// library can only call "no data". The request is sent again here, as it is, to see whether
+// the reply is two bytes: then they are told as the status word they are.
+std::optional<uint16_t> status_alone(ZEBDevice* d, const std::optional<uint32_t>& port) {
+    std::array<uint8_t, 32> request{};
+    std::size_t at = d->DataOffset;
+    request[at++] = vocab::fn::kSerial;
+    request[at++] =
+        static_cast<uint8_t>(vocab::serial::kReadSetup | (port ? vocab::serial::kNamesPort : 0));
+    if (port) request[at++] = static_cast<uint8_t>(*port - 1);
+    request[at++] = 0;
+    request[at++] = 0;
+    std::array<uint8_t, kReplyRoom> reply{};
+    int32_t length = static_cast<int32_t>(reply.size());
+    const uint32_t result =
+        _SendPacket(d, request.data(), static_cast<uint16_t>(at), reply.data(), &length, 1, 0);
+    if (result != 0 || length != static_cast<int32_t>(kReplyBody + 2)) return std::nullopt;
+    return static_cast<uint16_t>(reply[kReplyBody] | reply[kReplyBody + 1] << 8);
+}
+
 ZEBSerialSetup read_setup(ZEBDevice* d, const std::optional<uint32_t>& port,
                           const std::string& where) {
     ZEBSerialSetup setup{};
-    check("line settings of " + where,
-          port ? ZEBReadSerialPortSetupEx(d, *port, &setup) : ZEBReadSerialPortSetup(d, &setup));
+    const uint32_t result =
+        port ? ZEBReadSerialPortSetupEx(d, *port, &setup) : ZEBReadSerialPortSetup(d, &setup);
+    if (result == ZEBERR_NO_DATA) {
+        if (const auto status = status_alone(d, port); status && *status != 0) {
+            // Sign-extended, as the library gives the serial replies' status words.
+            const auto as_result =
+                static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(*status)));
+            throw Failure(exit_code_for(as_result),
+                          "line settings of " + where +
+                              ": the module answered with a status word "
+                              "alone",
+                          as_result,
+                          port ? "does the module have a port " + std::to_string(*port) + "?" : "");
+        }
+    }
+    check("line settings of " + where, result);
     return setup;
 }
 

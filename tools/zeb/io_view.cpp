@@ -7,30 +7,25 @@ namespace {
 constexpr const char* kReverse = "\x1b[7m";
 constexpr const char* kNormal = "\x1b[0m";
 
-void add_rows(std::vector<IoRow>& rows, int slot, PointKind kind, const auto& values) {
-    if (values.empty()) return;
-    rows.push_back({slot, kind, std::vector<uint32_t>(values.begin(), values.end())});
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace
 
-std::vector<IoRow> input_rows(const Image& inputs) {
-    std::vector<IoRow> rows;
-    for (const auto& [slot, image] : inputs) {
-        add_rows(rows, slot, PointKind::kBit, image.bits);
-        add_rows(rows, slot, PointKind::kWord, image.words);
-        add_rows(rows, slot, PointKind::kDword, image.dwords);
-    }
-    return rows;
-}
-
-std::string format_values(const IoRow& row, const IoRow* previous, Mark mark) {
+std::string format_values(const IoRow& row, const IoRow* previous, Mark mark, ValueStyle style) {
     std::string out;
     const bool bits = row.kind == PointKind::kBit;
     for (std::size_t i = 0; i < row.values.size(); ++i) {
         if (i > 0 && (!bits || i % 8 == 0)) out += ' ';
-        const std::string value =
-            bits ? std::string(1, row.values[i] ? '1' : '0') : std::to_string(row.values[i]);
+        const std::string value = value_text(row.kind, row.values[i], style);
         const bool changed =
             previous && (i >= previous->values.size() || previous->values[i] != row.values[i]);
         if (changed && mark == Mark::kTerminal) {
@@ -50,35 +45,42 @@ const IoRow* find_row(const std::vector<IoRow>& rows, const IoRow& like) {
     return nullptr;
 }
 
-const char* kind_word(PointKind kind) {
-    switch (kind) {
-        case PointKind::kBit:
-            return "bit";
-        case PointKind::kWord:
-            return "word";
-        default:
-            return "dword";
-    }
-}
-
-std::string render_inputs(const std::vector<IoRow>& rows) {
+std::vector<std::string> table_lines(const std::vector<IoRow>& rows,
+                                     const std::vector<IoRow>* previous, Mark mark,
+                                     ValueStyle style) {
     Table table({"SLOT", "KIND", "COUNT", "VALUES"});
     for (const IoRow& r : rows) {
+        const IoRow* before = previous ? find_row(*previous, r) : nullptr;
         table.add({std::to_string(r.slot), kind_word(r.kind), std::to_string(r.values.size()),
-                   format_values(r, nullptr, Mark::kNone)});
+                   format_values(r, before, previous ? mark : Mark::kNone, style)});
     }
-    return table.render();
+    return split_lines(table.render());
 }
 
-Json inputs_json(const Image& inputs) {
-    Json list = Json::array();
-    for (const auto& [slot, image] : inputs) {
-        list.push_back({{"slot", slot},
-                        {"bits", image.bits},
-                        {"words", image.words},
-                        {"dwords", image.dwords}});
+std::string render_rows(const std::vector<IoRow>& rows, ValueStyle style) {
+    std::string out;
+    for (const std::string& line : table_lines(rows, nullptr, Mark::kNone, style)) {
+        out += line + "\n";
     }
-    return list;
+    return out;
+}
+
+std::vector<std::string> fit_frame(const std::vector<std::string>& header,
+                                   const std::vector<std::string>& table, std::size_t height) {
+    std::vector<std::string> lines = header;
+    // The cursor stays on the line after the last one drawn: a frame of `height` lines would
+    // scroll the terminal by one.
+    const std::size_t room = height > lines.size() + 1 ? height - lines.size() - 1 : 0;
+    if (height == 0 || table.size() <= room) {
+        lines.insert(lines.end(), table.begin(), table.end());
+        return lines;
+    }
+    const std::size_t shown = room > 0 ? room - 1 : 0;
+    lines.insert(lines.end(), table.begin(), table.begin() + static_cast<std::ptrdiff_t>(shown));
+    const std::size_t hidden = table.size() - shown;
+    lines.push_back("... " + std::to_string(hidden) + " more row" + (hidden == 1 ? "" : "s") +
+                    " hidden: the terminal is too short (--plain or --json show them all)");
+    return lines;
 }
 
 }  // namespace zeb::cli

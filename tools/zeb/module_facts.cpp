@@ -1,5 +1,6 @@
 #include "module_facts.h"
 
+#include <algorithm>
 #include <array>
 
 #include "values.h"
@@ -10,6 +11,7 @@ namespace {
 
 constexpr std::size_t kDeviceDefSize = 42;
 constexpr uint8_t kNoKind = 0xFF;
+constexpr std::size_t kHardwareAddressAt = 8;
 
 }  // namespace
 
@@ -37,6 +39,19 @@ ModuleFacts read_facts(ZEBDevice* device) {
         facts.number = number;
     }
     return facts;
+}
+
+std::optional<HwAddress> read_hardware_address(ZEBDevice* device) {
+    // A definition too short to carry the address leaves these bytes as they were: the
+    // marker pattern is no address a module has.
+    std::array<uint8_t, kDeviceDefSize> def;
+    def.fill(kNoKind);
+    if (ZEBReadDeviceDef(device, def.data(), def.size()) != 0) return std::nullopt;
+    HwAddress hw{};
+    std::copy_n(def.begin() + kHardwareAddressAt, hw.size(), hw.begin());
+    const bool unset = std::all_of(hw.begin(), hw.end(), [](uint8_t b) { return b == kNoKind; });
+    if (unset) return std::nullopt;
+    return hw;
 }
 
 std::string kind_name(uint8_t kind) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "addresses.h"
 #include "zeb.h"
 
 namespace zeb::cli {
@@ -21,6 +22,9 @@ struct ModuleFacts {
 
 // Reads what the module answers; a field the module does not give stays empty.
 ModuleFacts read_facts(ZEBDevice* device);
+
+// The hardware address the device definition gives; nothing when it cannot be read.
+std::optional<HwAddress> read_hardware_address(ZEBDevice* device);
 
 // "Qx-RIO", "node", or "kind N".
 std::string kind_name(uint8_t kind);

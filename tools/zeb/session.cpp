@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "failure.h"
 
@@ -14,6 +16,16 @@ constexpr uint16_t kQueryByName = 0x16;
 constexpr uint16_t kQueryByNumber = 0x20;
 constexpr std::size_t kNameQuerySize = 256;
 constexpr uint16_t kFirstCapacity = 64;
+// A lookup listens this long first, and the whole query time only when nothing answered: a
+// module on the local network answers within milliseconds.
+constexpr uint32_t kFirstLookMs = 100;
+constexpr uint32_t kNetworkUnreachable = 10051;
+
+// ZEB_TRACE set to anything but "" or "0" turns the library's frame trace on.
+bool trace_asked() {
+    const char* value = std::getenv("ZEB_TRACE");
+    return value && *value && std::strcmp(value, "0") != 0;
+}
 
 std::string ipx_text(const ZEBDevice& d) {
     const uint8_t* a = d.Address.Raw;
@@ -26,17 +38,18 @@ std::string ipx_text(const ZEBDevice& d) {
 // Restores the query time-out on every path.
 class QueryTimeout {
   public:
-    explicit QueryTimeout(std::optional<uint32_t> ms) {
-        if (ms) previous_ = ZEBSetQueryTimeout(*ms);
+    explicit QueryTimeout(std::optional<uint32_t> ms) : set_(ms.has_value()) {
+        if (set_) previous_ = ZEBSetQueryTimeout(*ms);
     }
     ~QueryTimeout() {
-        if (previous_) ZEBSetQueryTimeout(*previous_);
+        if (set_) ZEBSetQueryTimeout(previous_);
     }
     QueryTimeout(const QueryTimeout&) = delete;
     QueryTimeout& operator=(const QueryTimeout&) = delete;
 
   private:
-    std::optional<uint32_t> previous_;
+    bool set_;
+    uint32_t previous_ = 0;
 };
 
 uint32_t run_query(ZEBTransport& transport, const Query& query, std::vector<ZEBDevice>& list,
@@ -67,11 +80,13 @@ Query Query::by_name(const std::string& name) {
 }
 
 Device::~Device() {
+    forget_open_device(record_.get());
     ZEBCloseDevice(record_.get());
 }
 
 Session::Session(const GlobalOptions& options, uint16_t protocol) : options_(options) {
     ZEBOpen(kVersion);
+    if (options.verbose || trace_asked()) ZEBSetTrace(1);
     transport_.Kind = ZEB_TRANSPORT_WINSOCK;
     transport_.Protocol = protocol;
     void* source = nullptr;
@@ -112,6 +127,10 @@ std::vector<Found> Session::discover(const Query& query, std::optional<uint32_t>
         count = capacity;
         result = run_query(transport_, query, list, count);
     }
+    if (result == kNetworkUnreachable) {
+        throw Failure(kExitNoReply, "discovery from " + local_text(), result,
+                      discovery_hint(options_.local));
+    }
     if (result != 0 && result != ZEBERR_BUFFER_TOO_SMALL) fail_result("discovery", result);
     list.resize(std::min<std::size_t>(count, list.size()));
 
@@ -136,22 +155,37 @@ std::vector<Found> Session::discover(const Query& query, std::optional<uint32_t>
     return found;
 }
 
+std::vector<Found> Session::lookup(const Query& query,
+                                   const std::function<bool(const Found&)>& wanted) {
+    const uint32_t whole = ZEBGetQueryTimeout();
+    for (const uint32_t listen : {std::min(kFirstLookMs, whole), whole}) {
+        std::vector<Found> found;
+        for (const Found& f : discover(query, listen)) {
+            if (wanted(f)) found.push_back(f);
+        }
+        if (!found.empty() || listen == whole) return found;
+    }
+    return {};
+}
+
 std::unique_ptr<Device> Session::open(const ModuleRef& ref) {
     if (const auto* by_address = std::get_if<ByAddress>(&ref)) return open_address(by_address->ip);
 
     std::vector<Found> found;
+    const auto anyone = [](const Found&) { return true; };
     if (const auto* by_number = std::get_if<ByNumber>(&ref)) {
-        found = discover(Query::by_number(by_number->number));
+        found = lookup(Query::by_number(by_number->number), anyone);
     } else if (const auto* by_name = std::get_if<ByName>(&ref)) {
-        found = discover(Query::by_name(by_name->name));
+        found = lookup(Query::by_name(by_name->name), anyone);
     } else {
         const HwAddress hw = std::get<ByHardware>(ref).hw;
-        for (const Found& f : discover(Query::everyone())) {
-            if (f.hw == hw) found.push_back(f);
-        }
+        found = lookup(Query::everyone(), [&](const Found& f) { return f.hw == hw; });
     }
     const std::string name = module_ref_text(ref);
-    if (found.empty()) fail_not_found("no module answers to '" + name + "'");
+    if (found.empty()) {
+        throw Failure(kExitNoReply, "no module answers to '" + name + "' on " + local_text(), {},
+                      discovery_hint(options_.local));
+    }
     if (found.size() > 1) {
         std::string addresses;
         for (const Found& f : found) addresses += (addresses.empty() ? "" : ", ") + f.address;
@@ -159,6 +193,10 @@ std::unique_ptr<Device> Session::open(const ModuleRef& ref) {
                    addresses + "); name one by its address");
     }
     return open(found.front());
+}
+
+std::string Session::local_text() const {
+    return options_.local.empty() ? "0.0.0.0" : options_.local;
 }
 
 std::unique_ptr<Device> Session::open(const Found& found) {
@@ -178,6 +216,7 @@ std::unique_ptr<Device> Session::open_record(const ZEBDevice& record, bool broad
     const uint32_t result = ZEBOpenDevice(&transport_, device.get(), kVersion, options_.timeout_ms,
                                           options_.retries, broadcast ? 1 : 0);
     if (result != 0) fail_result("cannot open " + address, result);
+    note_open_device(device.get(), address);
     return std::unique_ptr<Device>(new Device(std::move(device), std::move(address)));
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,8 +73,14 @@ class Session {
     std::unique_ptr<Device> open_address(uint32_t ip);
 
     uint16_t protocol() const { return transport_.Protocol; }
+    // The local address broadcasts leave from, "0.0.0.0" for any.
+    std::string local_text() const;
 
   private:
+    // The modules that answer a query and are wanted: after a short first listen when one
+    // answered, else after the whole query time.
+    std::vector<Found> lookup(const Query& query, const std::function<bool(const Found&)>& wanted);
+
     std::unique_ptr<Device> open_record(const ZEBDevice& record, bool broadcast,
                                         std::string address);
 

@@ -1,8 +1,8 @@
-#include "io_stream_walker.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "item_walks.h"
 
 namespace racktap {
 namespace {

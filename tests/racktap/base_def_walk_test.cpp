@@ -1,10 +1,9 @@
-#include "base_def_walker.h"
-
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
-#include "module_record.h"
+#include "item_walks.h"
 
 namespace racktap {
 namespace {
@@ -85,23 +84,30 @@ TEST(BaseDefWalk, TruncatedDataEndsTheWalkSafely) {
     EXPECT_EQ(described(walk({0xB1, 0x00, 0x00, 0x01, 0x01, 0x04, 0x01})), 0);
 }
 
-TEST(ModuleRecord, Kind7PairsSetOnlyTheCountsTheyName) {
-    const std::vector<uint8_t> r{0x07, 0x10, 2, 5, 4, 6, 2};
-    EXPECT_EQ(decode_module_record(r), (Counts{0, 0, 4, 2, 0, 0}));
+// A module record alone in slot 0 of an extended definition: its counts, when it describes a
+// module.
+std::optional<Counts> record_counts(const std::vector<uint8_t>& record) {
+    std::vector<uint8_t> def{0xB1, 0x00, 0x00, 0x00, 0x01, static_cast<uint8_t>(record.size() - 2)};
+    def.insert(def.end(), record.begin(), record.end());
+    const IoMap map = walk(def);
+    if (!map[0]) return std::nullopt;
+    return map[0]->counts;
+}
 
-    const std::vector<uint8_t> all{0x07, 0x10, 8, 3, 1, 4, 2, 5, 3, 6, 4, 8, 5, 9, 6, 7, 9, 2, 9};
-    EXPECT_EQ(decode_module_record(all), (Counts{1, 2, 3, 4, 5, 6}));
+TEST(ModuleRecord, Kind7PairsSetOnlyTheCountsTheyName) {
+    EXPECT_EQ(record_counts({0x07, 0x10, 2, 5, 4, 6, 2}), (Counts{0, 0, 4, 2, 0, 0}));
+    EXPECT_EQ(record_counts({0x07, 0x10, 8, 3, 1, 4, 2, 5, 3, 6, 4, 8, 5, 9, 6, 7, 9, 2, 9}),
+              (Counts{1, 2, 3, 4, 5, 6}));
 }
 
 TEST(ModuleRecord, RecordsTooShortForTheirKindDescribeNothing) {
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0x01, 0x10, 1, 2, 3}));
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0x03, 0x10, 1, 2, 3}));
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0x05, 0x10, 1, 2, 3, 4, 5}));
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0x07, 0x10}));
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0x07, 0x10, 3, 3, 1, 4, 2}));
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0xFF}));
-    EXPECT_EQ(decode_module_record(std::vector<uint8_t>{0xFF, 0x10}), Counts{});
-    EXPECT_FALSE(decode_module_record(std::vector<uint8_t>{0x04, 0x10, 1, 2, 3, 4}));
+    EXPECT_FALSE(record_counts({0x01, 0x10, 1, 2, 3}));
+    EXPECT_FALSE(record_counts({0x03, 0x10, 1, 2, 3}));
+    EXPECT_FALSE(record_counts({0x05, 0x10, 1, 2, 3, 4, 5}));
+    EXPECT_FALSE(record_counts({0x07, 0x10}));
+    EXPECT_FALSE(record_counts({0x07, 0x10, 3, 3, 1, 4, 2}));
+    EXPECT_EQ(record_counts({0xFF, 0x10}), Counts{});
+    EXPECT_FALSE(record_counts({0x04, 0x10, 1, 2, 3, 4}));
 }
 
 }  // namespace
