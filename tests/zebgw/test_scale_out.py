@@ -56,6 +56,9 @@ def test_four_gateways_share_a_broker(tmp_path, broker, big_rack):
 name = "gw{g}"
 local = "127.0.0.1"
 health = ""
+timeout_ms = 100
+retries = 2
+search_max_ms = 1000
 [broker]
 url = "mqtts://127.0.0.1:{broker.tls_port}"
 username = "{harness.USER}"
@@ -64,7 +67,7 @@ ca_file = "{broker.dir / 'ca.crt'}"
 [sparkplug]
 group = "plant"
 [scan.s]
-period_ms = 200
+period_ms = 500
 {modules}""")
             log = open(d / "zebgw.log", "wb")
             procs.append(subprocess.Popen([harness.ZEBGW, str(config)], stdout=log,
@@ -72,7 +75,8 @@ period_ms = 200
 
         def births():
             return {t for _, t, _ in list(sub.messages) if "/DBIRTH/" in t}
-        wait_until(lambda: len(births()) == GATEWAYS * PER_GATEWAY, 60, "every module's DBIRTH")
+        wait_until(lambda: len(births()) == GATEWAYS * PER_GATEWAY, 120,
+                   lambda: f"every module's DBIRTH ({len(births())} of {GATEWAYS * PER_GATEWAY})")
         nodes = {t.split("/")[3] for _, t, _ in list(sub.messages) if "/NBIRTH/" in t}
         assert nodes == {f"gw{g}" for g in range(GATEWAYS)}
 

@@ -108,7 +108,7 @@ def test_births_changes_writes_and_health(parts, tmp_path, pb):
     # An input changed by another host is published within two of the gateway's periods
     # (the metric's time is when the gateway read it).
     changed_at = time.time()
-    zeb("io", "write", "127.0.0.2", "3.bit.0=1")
+    zeb("io", "write", "127.0.0.2", "3.bits=0x01")
     written = time.time()
     t, _, p = sub.wait_for(lambda m: m[1] == SP + "DDATA/cell/press" and
                            metrics(decode(pb, m[2])).get("slot1/bit_in/0") is True,
