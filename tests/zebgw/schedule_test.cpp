@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "point_names.h"
+#include "zeb_points.h"
+
 namespace zebgw {
 namespace {
 
@@ -36,6 +39,32 @@ TEST(Schedule, DeadbandAppliesToWordsAndDwordsOnly) {
     EXPECT_TRUE(worth_publishing(false, 110, 100, 10));  // down as well as up
     EXPECT_TRUE(worth_publishing(false, 0, 0xFFFFFFFF, 10));
     EXPECT_TRUE(worth_publishing(false, 5, 6, 0));  // no deadband: every change
+}
+
+TEST(Points, ValuesAsTheKindHoldsThem) {
+    struct Row {
+        uint8_t kind;
+        int64_t value;
+        std::optional<uint32_t> held;
+    };
+    const Row rows[] = {
+        {ZEB_BIT_OUT, 0, 0u},
+        {ZEB_BIT_OUT, 1, 1u},
+        {ZEB_BIT_OUT, 2, std::nullopt},
+        {ZEB_BIT_OUT, -1, std::nullopt},
+        {ZEB_WORD_OUT, 65535, 0xFFFFu},
+        {ZEB_WORD_OUT, 65536, std::nullopt},
+        {ZEB_WORD_OUT, -1, 0xFFFFu},  // a signed word, as its two's complement
+        {ZEB_WORD_OUT, -32768, 0x8000u},
+        {ZEB_WORD_OUT, -32769, std::nullopt},
+        {ZEB_DWORD_OUT, 4294967295, 0xFFFFFFFFu},
+        {ZEB_DWORD_OUT, 4294967296, std::nullopt},
+        {ZEB_DWORD_OUT, -2147483648ll, 0x80000000u},
+        {ZEB_DWORD_OUT, -2147483649ll, std::nullopt},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(point_value(r.kind, r.value), r.held) << int(r.kind) << " " << r.value;
+    }
 }
 
 }  // namespace

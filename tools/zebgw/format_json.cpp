@@ -70,13 +70,15 @@ class Json : public Format {
         w.point = rest.substr(slash + 1);
         const json j = json::parse(payload, nullptr, /*allow_exceptions=*/false);
         const json& v = j.is_object() && j.contains("value") ? j["value"] : j;
+        // An unsigned number is also an integer to the parser: ask for it first, so that one
+        // past int64 is refused rather than wrapped.
         if (v.is_boolean()) {
             w.value = v.get<bool>() ? 1 : 0;
-        } else if (v.is_number_integer()) {
-            w.value = v.get<int64_t>();
         } else if (v.is_number_unsigned()) {
             const uint64_t u = v.get<uint64_t>();
             if (u <= static_cast<uint64_t>(INT64_MAX)) w.value = static_cast<int64_t>(u);
+        } else if (v.is_number_integer()) {
+            w.value = v.get<int64_t>();
         }
         if (!w.value) w.problem = "the payload is not a number, true, false or {\"value\": ...}";
         Command c;

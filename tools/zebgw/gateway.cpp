@@ -139,14 +139,17 @@ void Gateway::on_command(const Command& command) {
                 why = "the module has no point " + w.point;
             } else if (!m->points[i].writable) {
                 why = "not writable: " + w.point + " is not in the module's writable list";
-            } else if (*w.value < 0 ||
-                       static_cast<uint64_t>(*w.value) > kind_max(m->points[i].ref.kind)) {
-                why = "the value does not fit the point (0 to " +
-                      std::to_string(kind_max(m->points[i].ref.kind)) + ")";
+            } else if (!point_value(m->points[i].ref.kind, *w.value)) {
+                const uint8_t kind = m->points[i].ref.kind;
+                why = is_bit(kind) ? std::string("the value does not fit the point (0 or 1)")
+                                   : "the value does not fit the point (" +
+                                         std::to_string(-int64_t{kind_max(kind)} / 2 - 1) + " to " +
+                                         std::to_string(kind_max(kind)) + ")";
             } else if (m->state.load() != ModuleState::alive) {
                 why = "the module does not answer";
             } else {
-                m->writes[static_cast<uint32_t>(i)] = {static_cast<uint32_t>(*w.value), w.point};
+                m->writes[static_cast<uint32_t>(i)] = {
+                    *point_value(m->points[i].ref.kind, *w.value), w.point};
             }
         }
         if (!why.empty()) refuse(*m, w, why);

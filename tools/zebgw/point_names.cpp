@@ -74,6 +74,13 @@ uint32_t kind_max(uint8_t kind) {
     return 0xFFFFFFFF;
 }
 
+std::optional<uint32_t> point_value(uint8_t kind, int64_t value) {
+    const int64_t max = kind_max(kind);
+    const int64_t least = is_bit(kind) ? 0 : -(max / 2) - 1;
+    if (value < least || value > max) return std::nullopt;
+    return static_cast<uint32_t>(value < 0 ? value + max + 1 : value);
+}
+
 std::string point_name(const PointRef& p) {
     std::string out = "slot" + std::to_string(p.slot) + "/";
     out += kind_name(p.kind);

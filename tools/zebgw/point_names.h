@@ -24,6 +24,11 @@ bool is_bit(uint8_t kind);
 // The largest value a point of this kind holds.
 uint32_t kind_max(uint8_t kind);
 
+// A value as a point of this kind holds it: a bit 0 or 1; a word or 32-bit value unsigned, or
+// negative down to the kind's signed least, as its two's complement. Nothing when it does not
+// fit.
+std::optional<uint32_t> point_value(uint8_t kind, int64_t value);
+
 std::string point_name(const PointRef& p);
 std::optional<PointRef> parse_point_name(std::string_view text);
 
