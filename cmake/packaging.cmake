@@ -55,8 +55,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Host library and tools for Ethernet-attached industrial I/O modules")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 The zeb32_3 library with its headers, CMake package and pkg-config file; the zeb
-command-line tool, RackTap and the module simulator RackSim; a Python binding; a
-Wireshark dissector; the library's reference in HTML and as man(3) pages.")
+command-line tool, RackTap and the module simulator RackSim; zebgw, a gateway
+from modules to MQTT (Sparkplug B or JSON) with its systemd unit; a Python binding;
+a Wireshark dissector; the library's reference in HTML and as man(3) pages.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -67,4 +68,7 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3, tshark | wireshark")
 # the .deb), found by build ID under /usr/lib/debug.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# zebgw's configuration is the administrator's: an upgrade keeps their changes.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles "/etc/zebgw/zebgw.toml\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles)
 include(CPack)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the tools' manual pages as man shows them and checks what a reader sees: no markup
 # left over (a literal _ or * in a synopsis), examples at one indentation, and no warning from
-# groff. Usage: check.sh DIR (the built pages RackTap.1, RackSim.1, zeb.1); exit 77 when they
+# groff. Usage: check.sh DIR (the built pages RackTap.1, RackSim.1, zeb.1, zebgw.1); exit 77 when they
 # were not built (no scdoc) or man is missing.
 set -uo pipefail
 dir=$1
@@ -20,7 +20,7 @@ section() {  # page, section name: the section's rendered lines
 no_markup() { ! grep -q '[_*]' <<<"$1"; }
 one_indentation() { [[ $(grep -v '^$' <<<"$1" | grep -v '^ *[A-Z]' | sed 's/[^ ].*//' | sort -u | wc -l) -eq 1 ]]; }
 
-for page in RackTap RackSim zeb; do
+for page in RackTap RackSim zeb zebgw; do
     file=$dir/$page.1
     synopsis=$(section "$file" SYNOPSIS)
     expect "$page(1) has a synopsis" test -n "$synopsis"
