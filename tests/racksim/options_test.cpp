@@ -32,6 +32,12 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(parse({"--save", "kept.json"})->save_file, "kept.json");
     EXPECT_EQ(parse({"--save=r.json", "--rack=r.json"})->save_file, "r.json");
     EXPECT_TRUE(parse({"--help"})->help);
+    const auto http = parse({"--http", "0.0.0.0:0", "--http-token", "0123456789abcdef"});
+    ASSERT_TRUE(http);
+    EXPECT_TRUE(http->http);
+    EXPECT_EQ(http->http_address, "0.0.0.0");
+    EXPECT_EQ(http->http_port, 0);
+    EXPECT_EQ(http->http_token, "0123456789abcdef");
 }
 
 TEST(Options, RefusesBadInput) {
@@ -45,6 +51,20 @@ TEST(Options, RefusesBadInput) {
         {{"--save"}, "--save needs a value"},
         {{"--save="}, "--save needs a file name"},
         {{"--verbose=yes"}, "--verbose takes no value"},
+        {{"--http", "127.0.0.1"},
+         "--http: \"127.0.0.1\" is not ADDRESS:PORT (such as 127.0.0.1:8470)"},
+        {{"--http", "localhost:8470"},
+         "--http: \"localhost:8470\" is not ADDRESS:PORT (such as 127.0.0.1:8470)"},
+        {{"--http", "127.0.0.1:65536"},
+         "--http: \"127.0.0.1:65536\" is not ADDRESS:PORT (such as 127.0.0.1:8470)"},
+        {{"--http", "0.0.0.0:8470"},
+         "--http 0.0.0.0:8470 is reachable beyond loopback: give --http-token TOKEN too, which "
+         "every request must then carry"},
+        {{"--http-token", "0123456789abcdef"}, "--http-token needs --http"},
+        {{"--http", "10.0.0.5:80", "--http-token", "short"},
+         "--http-token: 16 to 256 visible ASCII characters (a short token guards little)"},
+        {{"--http", "127.0.0.1:0", "--http-token", "with a space 0123456"},
+         "--http-token: 16 to 256 visible ASCII characters (a short token guards little)"},
         {{"--frobnicate"}, "unknown option \"--frobnicate\""},
         {{"rack.json"}, "unknown option \"rack.json\""},
     };
@@ -66,8 +86,8 @@ TEST(Options, ASaveTargetIsCheckedBeforeServing) {
 
 TEST(Options, UsageMentionsEveryOption) {
     const std::string u = usage_text();
-    for (const char* opt :
-         {"--rack", "--port", "--save", "--verbose", "--allow-remote", "--help"}) {
+    for (const char* opt : {"--rack", "--port", "--save", "--verbose", "--allow-remote", "--http",
+                            "--http-token", "--help"}) {
         EXPECT_NE(u.find(opt), std::string::npos) << opt;
     }
 }

@@ -4,15 +4,11 @@
 
 namespace racksim {
 
-namespace {
-
 std::string kind_text(uint8_t kind) {
     if (kind == kKindQxRio) return "Qx-RIO";
     if (kind == kKindNode) return "node";
     return "kind " + std::to_string(kind);
 }
-
-}  // namespace
 
 std::string describe_slot(int number, const Slot& slot) {
     char head[64];

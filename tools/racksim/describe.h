@@ -7,6 +7,9 @@
 
 namespace racksim {
 
+// A module kind as a rack file names it: "Qx-RIO", "node", or "kind N".
+std::string kind_text(uint8_t kind);
+
 std::string describe_slot(int number, const Slot& slot);
 std::string describe_rack(const Rack& rack);
 

@@ -7,6 +7,7 @@
 
 #include "builtin_rack.h"
 #include "describe.h"
+#include "http/http_server.h"
 #include "options.h"
 #include "pcap_writer.h"
 #include "rack.h"
@@ -85,10 +86,21 @@ int main(int argc, char** argv) {
     const size_t count = rack->modules().size();
     racksim::Server server(std::move(*rack), server_options);
     if (!server.open(&error)) return fail(error);
+    racksim::HttpOptions http_options;
+    http_options.address = options->http_address;
+    http_options.port = options->http_port;
+    http_options.token = options->http_token;
+    racksim::HttpServer http(server, http_options);
+    if (options->http && !http.start(&error)) return fail(error);
 
     std::printf("RackSim: %zu module%s on UDP port %u%s\n%s", count, count == 1 ? "" : "s",
                 server.port(), options->allow_remote ? " (remote senders allowed)" : "",
                 summary.c_str());
+    if (options->http) {
+        std::printf("RackSim: HTTP on http://%s:%u/%s\n", options->http_address.c_str(),
+                    http.port(),
+                    options->http_token.empty() ? "" : " (API requests need the bearer token)");
+    }
     std::printf("RackSim: serving; Ctrl-C to stop\n");
 
     g_server = &server;
@@ -100,6 +112,7 @@ int main(int argc, char** argv) {
 
     server.run();
     g_server = nullptr;
+    http.stop();
     const racksim::ServerStats stats = server.stats();
     std::printf("RackSim: stopped; %llu requests served, at most %llu in one second\n",
                 static_cast<unsigned long long>(stats.received),

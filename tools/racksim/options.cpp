@@ -25,6 +25,41 @@ bool parse_port(const std::string& text, uint16_t* port) {
     return true;
 }
 
+// ADDRESS:PORT, the address dotted IPv4, the port 0 to 65535.
+bool parse_http_endpoint(const std::string& text, Options* o) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    const std::string port = text.substr(colon + 1);
+    uint32_t ip = 0;
+    if (!parse_ip(text.substr(0, colon), &ip)) return false;
+    if (port == "0") {
+        o->http_port = 0;
+    } else if (!parse_port(port, &o->http_port)) {
+        return false;
+    }
+    o->http = true;
+    o->http_address = text.substr(0, colon);
+    return true;
+}
+
+// What is wrong with the HTTP options as a whole ("" when nothing).
+std::string http_problem(const Options& o) {
+    if (!o.http_token.empty() && !o.http) return "--http-token needs --http";
+    const std::string& t = o.http_token;
+    if (!t.empty() &&
+        (t.size() < 16 || t.size() > 256 ||
+         std::any_of(t.begin(), t.end(), [](char c) { return c <= ' ' || c > '~'; }))) {
+        return "--http-token: 16 to 256 visible ASCII characters (a short token guards little)";
+    }
+    uint32_t ip = 0;
+    if (o.http && parse_ip(o.http_address, &ip) && (ip >> 24) != 127 && t.empty()) {
+        return "--http " + o.http_address + ":" + std::to_string(o.http_port) +
+               " is reachable beyond loopback: give --http-token TOKEN too, which every request "
+               "must then carry";
+    }
+    return "";
+}
+
 }  // namespace
 
 std::optional<Options> parse_options(const std::vector<std::string>& args, std::string* error) {
@@ -90,6 +125,15 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 return std::nullopt;
             }
             o.controller_root = value;
+        } else if (arg == "--http") {
+            if (!take_value()) return std::nullopt;
+            if (!parse_http_endpoint(value, &o)) {
+                *error = "--http: \"" + value + "\" is not ADDRESS:PORT (such as 127.0.0.1:8470)";
+                return std::nullopt;
+            }
+        } else if (arg == "--http-token") {
+            if (!take_value()) return std::nullopt;
+            o.http_token = value;
         } else if (arg == "--port") {
             if (!take_value()) return std::nullopt;
             if (!parse_port(value, &o.port)) {
@@ -105,6 +149,10 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             *error = arg + " takes no value";
             return std::nullopt;
         }
+    }
+    if (std::string problem = http_problem(o); !problem.empty()) {
+        *error = problem;
+        return std::nullopt;
     }
     return o;
 }
@@ -136,6 +184,12 @@ std::string usage_text() {
            "  --verbose, -v    print a line for every request served\n"
            "  --rate           print how many requests were served, each second that had any\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
+           "  --http ADDRESS:PORT\n"
+           "                   serve a web page and a JSON API of the rack there (such as\n"
+           "                   127.0.0.1:8470): watch it, change inputs, set faults and manners\n"
+           "  --http-token TOKEN\n"
+           "                   every API request must carry \"Authorization: Bearer TOKEN\";\n"
+           "                   needed for an ADDRESS outside 127.0.0.0/8\n"
            "  --help, -h       print this text\n"
            "\n"
            "Stops cleanly on Ctrl-C (SIGINT) or SIGTERM.\n";

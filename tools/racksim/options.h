@@ -17,6 +17,11 @@ struct Options {
     std::string
         controller_root;  // the folder of the controller modules' files; empty: as described
     std::string manner;   // every module's manner (a name, or "random"); empty: as described
+    // --http ADDRESS:PORT: serve the HTTP API and web page there (port 0: any free one).
+    bool http = false;
+    std::string http_address;
+    uint16_t http_port = 0;
+    std::string http_token;  // every API request must carry it as a bearer token; empty: none
     uint16_t port = 28784;
     bool verbose = false;
     bool rate = false;  // print the requests served each second

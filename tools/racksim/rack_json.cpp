@@ -1,4 +1,6 @@
 // Reading a rack description (JSON). Every error names its place in the document.
+#include "rack_json.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -781,6 +783,36 @@ Rack read_rack(const json& root, const std::string& base_dir) {
 }
 
 }  // namespace
+
+bool read_faults_json(const json& faults, const json* by_function, const std::string& path,
+                      Faults* out, std::map<uint8_t, Faults>* by_out, std::string* error) {
+    try {
+        const Faults f = read_faults(faults, path);
+        std::map<uint8_t, Faults> by;
+        if (by_function) by = read_faults_by_function(*by_function, path + "_by_function", f);
+        *out = f;
+        *by_out = std::move(by);
+        return true;
+    } catch (const DescriptionError& e) {
+        *error = e.what();
+    } catch (const json::exception& e) {
+        *error = e.what();
+    }
+    return false;
+}
+
+bool read_manner_json(const json& manner, const std::string& path, MannerSetting* out,
+                      std::string* error) {
+    try {
+        *out = read_manner(manner, path);
+        return true;
+    } catch (const DescriptionError& e) {
+        *error = e.what();
+    } catch (const json::exception& e) {
+        *error = e.what();
+    }
+    return false;
+}
 
 std::optional<Rack> Rack::parse(const std::string& text, std::string* error,
                                 const std::string& base_dir) {

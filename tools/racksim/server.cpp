@@ -38,15 +38,12 @@ Server::Server(Rack rack, ServerOptions options)
     on_send_failure_ = [this](uint32_t from_ip, uint32_t to_ip, uint16_t to_port, int err) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++stats_.send_errors;
-        if (options_.log) {
-            options_.log("reply from " + ip_text(from_ip) + " to " + endpoint_text(to_ip, to_port) +
-                         " not sent: " + std::strerror(err));
+        if (logging_) {
+            log("reply from " + ip_text(from_ip) + " to " + endpoint_text(to_ip, to_port) +
+                " not sent: " + std::strerror(err));
         }
     };
-    // Without a log the rack builds no log text at all.
-    if (options_.log) {
-        rack_.set_log([this](const std::string& line) { options_.log(sender_ + " -> " + line); });
-    }
+    update_logging();
 }
 
 Server::~Server() {
@@ -120,6 +117,27 @@ void Server::stop() {
     if (thread_.joinable()) thread_.join();
 }
 
+void Server::set_log_tap(LogSink tap) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tap_ = std::move(tap);
+    update_logging();
+}
+
+void Server::update_logging() {
+    logging_ = options_.log || tap_;
+    // Without a log the rack builds no log text at all.
+    if (logging_) {
+        rack_.set_log([this](const std::string& line) { log(sender_ + " -> " + line); });
+    } else {
+        rack_.set_log(nullptr);
+    }
+}
+
+void Server::log(const std::string& line) {
+    if (options_.log) options_.log(line);
+    if (tap_) tap_(line);
+}
+
 ServerStats Server::stats() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return stats_;
@@ -177,14 +195,14 @@ void Server::serve(const Received& d, SteadyTime::time_point arrived) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++stats_.received;
         count_rate(arrived);
-        if (options_.log) sender_ = endpoint_text(d.from_ip, d.from_port);
+        if (logging_) sender_ = endpoint_text(d.from_ip, d.from_port);
         if (!options_.allow_remote && !is_loopback(d.from_ip)) {
             ++stats_.refused_remote;
-            if (options_.log) options_.log(sender_ + " -> refused: sender outside loopback");
+            if (logging_) log(sender_ + " -> refused: sender outside loopback");
             return;
         }
         if (d.truncated || d.to_ip == 0 || !d.inet) {
-            if (options_.log) options_.log(sender_ + " -> dropped: unusable datagram");
+            if (logging_) log(sender_ + " -> dropped: unusable datagram");
             return;
         }
         if (options_.capture) {

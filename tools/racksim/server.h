@@ -60,6 +60,11 @@ class Server {
     uint16_t port() const { return port_; }
     ServerStats stats() const;
 
+    // Sends every log line also to `tap` while it is set (watchers of the log over HTTP); an
+    // empty tap removes it. The rack builds log text only while the options' log or a tap is
+    // set, so that serving allocates nothing again once the last watcher has gone.
+    void set_log_tap(LogSink tap);
+
     // Runs f(rack) under the lock that the serving loop holds while it handles a request.
     template <class F>
     auto with_rack(F f) {
@@ -76,6 +81,10 @@ class Server {
     void flush_replies();
     // Counts a request in the second it arrived in.
     void count_rate(SteadyTime::time_point arrived);
+    // Under the lock: whether log text is built, and the rack's sink to match.
+    void update_logging();
+    // Under the lock: one log line to the options' log and the tap.
+    void log(const std::string& line);
 
     Rack rack_;
     ServerOptions options_;
@@ -91,7 +100,9 @@ class Server {
     SendBatch outgoing_;
     SendBatch::Failure on_send_failure_;
     ServerStats stats_;
-    std::string sender_;  // the sender being served, for the log prefix
+    LogSink tap_;
+    bool logging_ = false;  // the options' log or the tap is set
+    std::string sender_;    // the sender being served, for the log prefix
     SteadyTime::time_point second_start_{};
     uint64_t this_second_ = 0;
 };
