@@ -7,12 +7,13 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint16_t kMaxBlock = 1189;  // the most a reply carries
+constexpr uint16_t kMaxBlock = vocab::kMaxConfigBlock;
 
 struct GetOptions {
     bool hex = false;
@@ -21,7 +22,8 @@ struct GetOptions {
 
 void run_get(const GetOptions& o, Context& c) {
     Device* device = c.device;
-    std::array<uint8_t, kMaxBlock> buffer{};  // its first byte is not the 0xB1 marker
+    // Zeroed: a first byte that is the extended-format marker would ask for another format.
+    std::array<uint8_t, kMaxBlock> buffer{};
     uint16_t size = kMaxBlock;
     check("configuration of " + device->address(),
           ZEBReadConfigData(device->get(), buffer.data(), &size));

@@ -7,12 +7,18 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint32_t kMaxCount = 256;  // data bytes of one controller request
+constexpr uint32_t kMaxCount = vocab::kMaxControllerData;
+
+// What a request carries, for the messages.
+std::string count_range() {
+    return "1 to " + std::to_string(kMaxCount) + " bytes";
+}
 
 struct CcmReadOptions {
     uint32_t data_type = 1;
@@ -57,7 +63,7 @@ struct CcmWriteOptions {
 void read_arguments(CcmWriteOptions& o) {
     o.address = address_argument(o.address_text);
     o.data = value_argument(o.data_text, !o.text, std::nullopt);
-    if (o.data.empty() || o.data.size() > kMaxCount) fail_usage("DATA: 1 to 256 bytes");
+    if (o.data.empty() || o.data.size() > kMaxCount) fail_usage("DATA: " + count_range());
 }
 
 void run_ccm_write(CcmWriteOptions& o, Context& c) {
@@ -81,7 +87,7 @@ void read_arguments(KseqOptions& o) {
         if (!text) fail_usage("'" + o.text + "': a bad escape (\\n \\r \\t \\0 \\\\ \\xHH)");
         o.message = *text;
     }
-    if (o.message.empty() || o.message.size() > kMaxCount) fail_usage("MESSAGE: 1 to 256 bytes");
+    if (o.message.empty() || o.message.size() > kMaxCount) fail_usage("MESSAGE: " + count_range());
 }
 
 void run_kseq(const KseqOptions& o, Context& c) {
@@ -108,7 +114,7 @@ void run_kseq(const KseqOptions& o, Context& c) {
 Command ccm_read(CLI::App& cmd) {
     auto o = std::make_shared<CcmReadOptions>();
     cmd.add_option("ADDRESS", o->address_text, "first byte address")->required();
-    cmd.add_option("COUNT", o->count, "bytes to read, 1 to 256")
+    cmd.add_option("COUNT", o->count, "bytes to read, 1 to " + std::to_string(kMaxCount))
         ->required()
         ->check(CLI::Range(1u, kMaxCount));
     cmd.add_option("--type", o->data_type, "the data area's type")->capture_default_str();

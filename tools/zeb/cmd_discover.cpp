@@ -7,6 +7,7 @@
 #include "module_facts.h"
 #include "output.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
@@ -31,7 +32,9 @@ Query make_query(const DiscoverOptions& o) {
                           ? std::nullopt
                           : parse_hex_bytes(std::string_view(*o.item).substr(equals + 1));
     if (!type || !data) fail_usage("--item " + *o.item + ": expected TYPE=HEX, e.g. 0x30=6C696E65");
-    if (data->size() > 512) fail_usage("--item: at most 512 data bytes");
+    if (data->size() > vocab::kMaxQueryItem) {
+        fail_usage("--item: at most " + std::to_string(vocab::kMaxQueryItem) + " data bytes");
+    }
     Query q;
     q.item_type = static_cast<uint16_t>(*type);
     q.item = *data;

@@ -14,6 +14,7 @@
 #include "output.h"
 #include "progress.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
@@ -32,8 +33,10 @@ constexpr uint32_t kFileBegin = 0;
 constexpr uint32_t kNoMoreFiles = 18;  // ERROR_NO_MORE_FILES
 constexpr uint32_t kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
-// One request moves at most 1581 bytes in and 1572 out; whole KiB keep the arithmetic plain.
+// Whole KiB keep the arithmetic plain, well inside what one request carries either way.
 constexpr uint32_t kChunk = 1024;
+static_assert(kChunk <= vocab::kMaxFileRead &&
+              kChunk <= vocab::kFileWriteRoom - vocab::kExtendedRequestHeaderSize);
 constexpr uint64_t kProgressAfter = 4 * kChunk;
 constexpr const char* kProgressNote =
     "A transfer of more than four requests shows its bytes, rate and time left on a terminal. "

@@ -11,15 +11,16 @@
 #include "io/item_stream.h"
 #include "output.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 191;  // the most an identity reply carries
-constexpr uint16_t kBaseDefSize = 991;   // the most a base-definition reply carries
-constexpr uint16_t kStatsSize = 191;
-constexpr uint16_t kStatusSize = 589;
+constexpr std::size_t kBlockSize = vocab::kMaxIdentityBlock;
+constexpr uint16_t kBaseDefSize = vocab::kMaxBaseDef;
+constexpr uint16_t kStatsSize = vocab::kMaxStatsRecord;
+constexpr uint16_t kStatusSize = vocab::kMaxStatusBlock;
 
 using ReadBlock = uint32_t (*)(ZEBDevice*, uint8_t*, uint32_t);
 

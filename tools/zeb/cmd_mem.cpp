@@ -8,16 +8,19 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint32_t kReadChunk = 512;  // a read delivers at most 589 bytes
-constexpr uint32_t kMemoryWriteChunk = 512;
-constexpr uint32_t kSharedWriteChunk = 256;
-constexpr uint16_t kMaxAreas = 26;  // what one listing reply holds
-constexpr std::size_t kAreaNameSize = 10;
+constexpr uint32_t kReadChunk = 512;  // whole halves of a KiB
+static_assert(kReadChunk <= vocab::kMaxMemoryRead);
+constexpr uint32_t kMemoryWriteChunk = vocab::kMaxMemoryWrite;
+constexpr uint32_t kSharedWriteChunk = vocab::kMaxSharedRamWrite;
+constexpr uint16_t kMaxAreas = vocab::kMaxMemoryAreas;
+static_assert(sizeof(ZEBMemoryArea) == vocab::kMemoryAreaSize);
+constexpr std::size_t kAreaNameSize = 10;  // our modules' entries: the name is the last field
 
 std::string hex32(uint32_t v) {
     char buf[16];

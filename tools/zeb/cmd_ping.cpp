@@ -10,12 +10,13 @@
 #include "output.h"
 #include "ping_stats.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 191;
+constexpr std::size_t kBlockSize = vocab::kMaxIdentityBlock;
 
 struct PingOptions {
     unsigned count = 4;

@@ -9,6 +9,7 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 #include "vocab/functions.h"
 #include "vocab/serial_ops.h"
 
@@ -16,12 +17,12 @@ namespace zeb::cli {
 
 namespace {
 
-constexpr uint32_t kPlainWriteLimit = 196;  // less the header size
-constexpr uint32_t kPortWriteLimit = 195;
-constexpr uint16_t kReadChunk = 187;  // the most a 200-byte reply carries
+constexpr uint32_t kPlainWriteLimit = vocab::kSerialWriteRoom;  // less the header size
+constexpr uint32_t kPortWriteLimit = vocab::kSerialPortWriteRoom;
+constexpr uint16_t kReadChunk = vocab::kMaxSerialRead;
 constexpr unsigned kPollMs = 20;
-constexpr std::size_t kReplyRoom = 200;  // a serial reply's datagram
-constexpr std::size_t kReplyBody = 9;    // where every reply's body starts
+constexpr std::size_t kReplyRoom = vocab::capacity::kSerial;
+constexpr std::size_t kReplyBody = vocab::kReplyHeaderSize;  // where every reply's body starts
 
 constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
 constexpr const char* kStopBits[] = {"1", "1.5", "2"};

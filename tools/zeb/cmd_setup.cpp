@@ -9,13 +9,14 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint16_t kMaxRecord = 589;  // the most a read delivers
-constexpr uint16_t kMaxTypes = 300;   // a list reply names at most 293
+constexpr uint16_t kMaxRecord = vocab::kMaxSetupRecord;
+constexpr uint16_t kMaxTypes = vocab::kMaxSetupTypes;
 
 uint16_t type_argument(const std::string& text) {
     if (text == "name") return kSetupName;
@@ -88,9 +89,11 @@ struct TypeArgument {
 };
 
 void add_type(CLI::App& cmd, TypeArgument& type) {
-    cmd.add_option("TYPE", type.text,
-                   "record type: a number (0x30, 48), 'name' (0x16) or 'number' (0x20)")
-        ->required();
+    char help[80];
+    std::snprintf(help, sizeof help,
+                  "record type: a number (0x30, 48), 'name' (0x%02X) or 'number' (0x%02X)",
+                  kSetupName, kSetupNumber);
+    cmd.add_option("TYPE", type.text, help)->required();
 }
 
 struct GetOptions {
