@@ -1,3 +1,4 @@
+// The command table: every subcommand with what it needs, and what makes that ready.
 #include <memory>
 #include <optional>
 #include <string>
