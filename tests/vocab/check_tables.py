@@ -45,6 +45,12 @@ PY_CONSTANTS = {
     ("_constants", "_PROTOCOL_IPX"): "protocol_ipx",
     ("_constants", "_QUERY_BY_NUMBER"): "number_record",
     ("_constants", "_QUERY_BY_NAME"): "name_record",
+    ("_constants", "_NAME_QUERY_SIZE"): "name_query_size",
+    ("_device", "_DEVICE_DEF_SIZE"): "device_def_size",
+    ("_device", "_CONTROLLER_MAX"): "controller_data_max",
+    ("_serial", "_PLAIN_WRITE_LIMIT"): "serial_write_room",
+    ("_serial", "_PORT_WRITE_LIMIT"): "serial_port_write_room",
+    ("_serial", "_READ_CHUNK"): "serial_read_max",
     ("_constants", "_EXTENDED_FORMAT"): "extended_format",
     ("_constants", "BIT_IN"): "point_bit_in",
     ("_constants", "BIT_OUT"): "point_bit_out",
@@ -59,6 +65,8 @@ PY_RECORD_SIZES = {
     ("_files", "_FIND_RECORD"): "ZEBFindData",
     ("_files", "_SECURITY_ATTRIBUTES"): "ZEBSecurityAttributes",
 }
+# The binding's tables of names by number, and the vocabulary table each must equal.
+PY_TABLES = {("_device", "_KIND_NAMES"): "kind"}
 # The binding's result names: code -> (name, text), as the library names them.
 PY_RESULTS = ("_constants", "_NAMES")
 # The binding's records (python/zeb/_records.py) and the header's.
@@ -288,6 +296,10 @@ def check_binding(vocab):
         if got is not None and got != vocab.records[record]:
             problems.append(f"python/zeb/{module}.py: {name} is {got}, should be "
                             f"sizeof({record}) = {vocab.records[record]}")
+    for (module, name), kind in PY_TABLES.items():
+        table = constant(module, name)
+        if table is not None:
+            differ(f"python/zeb/{module}.py {name}", vocab.tables[kind], table)
     names = constant(*PY_RESULTS)
     if names is not None:
         differ(f"python/zeb/{PY_RESULTS[0]}.py {PY_RESULTS[1]}", vocab.results, names)

@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <string_view>
 
+#include "vocab/capacities.h"
 #include "vocab/ccm.h"
 #include "vocab/functions.h"
 #include "vocab/markers.h"
+#include "vocab/module_kinds.h"
 #include "vocab/serial_ops.h"
 #include "vocab/services.h"
 #include "vocab/setup_types.h"
@@ -148,11 +150,18 @@ int main() {
     table("service", v::kServices);
     table("serial", v::kSerialOps);
     table("ccm", v::kCcmMarkers);
+    table("kind", v::kModuleKinds);
 
     constant("extended_header", v::kExtendedHeader);
     constant("extended_format", v::kExtendedFormat);
     constant("name_record", v::setup::kNameRecord);
     constant("number_record", v::setup::kNumberRecord);
+    constant("name_query_size", v::setup::kNameQuerySize);
+    constant("device_def_size", v::device_def::kReadSize);
+    constant("controller_data_max", v::kMaxControllerData);
+    constant("serial_write_room", v::kSerialWriteRoom);
+    constant("serial_port_write_room", v::kSerialPortWriteRoom);
+    constant("serial_read_max", v::kMaxSerialRead);
     constant("api_version", ZEB_API_VERSION);
     constant("warn_retried", ZEBWARN_RETRIED);
     constant("module_port", ZEB_MODULE_PORT);

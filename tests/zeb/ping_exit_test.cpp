@@ -96,6 +96,43 @@ TEST_F(ExitCodes, UsageNothingFoundAndNoReply) {
     }
 }
 
+// MODULE is read first, then each command's own arguments, and all of it before anything is
+// sent: '#1' would be looked up by a broadcast that RackSim receives.
+TEST_F(ExitCodes, BadArgumentsAreRefusedBeforeAnythingIsSent) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"setup", "get", "#x", "bogus"}, "'#x' names no module"},
+        {{"mem", "read", "#x", "zz", "0"}, "'#x' names no module"},
+        {{"files", "put", "#x", "/nonexistent/x", "y"}, "'#x' names no module"},
+        {{"discover", "--item", "zz"}, "--item zz: expected TYPE=HEX"},
+        {{"io", "write", "#1", "3.bogus=1"}, "'3.bogus': expected SLOT.KIND.INDEX"},
+        {{"setup", "get", "#1", "bogus"}, "'bogus' is no setup type"},
+        {{"setup", "set", "#1", "0x30", "--int", "x"}, "'x' is no number"},
+        {{"setup", "delete", "#1", "0x10000"}, "'0x10000' is no setup type"},
+        {{"config", "set", "#1", "--file", "/nonexistent/x"}, "cannot read /nonexistent/x"},
+        {{"ccm", "read", "#1", "zz", "4"}, "'zz' is no address"},
+        {{"ccm", "write", "#1", "0", ""}, "DATA: 1 to 256 bytes"},
+        {{"kseq", "#1", "\\q"}, "a bad escape"},
+        {{"mem", "read", "#1", "0", "0"}, "COUNT: 1 to 1048576 bytes"},
+        {{"mem", "write", "#1", "0xFFFF", "00 00", "--shared", "0.0"}, "run past the end"},
+        {{"serial", "send", "#1", "\\q"}, "a bad escape"},
+        {{"serial", "setup", "#1", "--flow", "sideways"}, "--flow: none, rts-cts or xon-xoff"},
+        {{"files", "get", "#1", "/"}, "name the local file"},
+        {{"files", "put", "#1", "/nonexistent/x", "y"}, "cannot read /nonexistent/x"},
+    };
+    for (const Case& c : cases) {
+        const uint64_t before = server_->stats().received;
+        const ZebRun run = run_zeb(c.args);
+        const std::string label = c.args[0] + " " + c.args[1];
+        EXPECT_EQ(run.status, 2) << label << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << label << "\n" << run.err;
+        EXPECT_EQ(server_->stats().received, before) << label << ": something was sent";
+    }
+}
+
 TEST_F(ExitCodes, SeveralModulesAnsweringOneNameIsAmbiguous) {
     rack([](racksim::Rack& r) { r.module(1).set_name("press-line"); });
     const ZebRun run = run_zeb({"info", "press-line"});

@@ -3,12 +3,14 @@
 #include <cstdio>
 
 #include "values.h"
+#include "vocab/setup_types.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr std::size_t kMaxNameLength = 255;  // a name query carries 256 bytes, zero-ended
+// A name query carries the name zero-ended.
+constexpr std::size_t kMaxNameLength = vocab::setup::kNameQuerySize - 1;
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -88,13 +88,6 @@ int missing_command(CLI::App& app) {
 
 }  // namespace
 
-ModuleRef module_argument(const std::string& text) {
-    const auto ref = parse_module_ref(text);
-    if (!ref)
-        fail_usage("'" + text + "' names no module (IP address, '#N', hardware address or name)");
-    return *ref;
-}
-
 int run(int argc, char** argv) {
     CLI::App app{"zeb: find, inspect and drive Ethernet I/O modules from the command line.", "zeb"};
     GlobalOptions options;
@@ -119,16 +112,7 @@ int run(int argc, char** argv) {
     app.add_flag("-v,--verbose", options.verbose,
                  "trace every frame sent and received on standard error (as ZEB_TRACE=1 does)");
 
-    add_discover(app, options);
-    add_info(app, options);
-    add_io(app, options);
-    add_setup(app, options);
-    add_config(app, options);
-    add_controller(app, options);
-    add_mem(app, options);
-    add_serial(app, options);
-    add_ping(app, options);
-    add_files(app, options);
+    add_commands(app, options);
     add_footer(app, global_options_text(app));
 
     try {

@@ -6,6 +6,7 @@
 #include "addresses.h"
 #include "module_facts.h"
 #include "values.h"
+#include "vocab/module_kinds.h"
 
 namespace zeb::cli {
 
@@ -75,16 +76,17 @@ Decoded decode_device_def(std::span<const uint8_t> b) {
     if (b.size() < 14) return raw(b);
     Decoded d;
     HwAddress hw{};
-    for (std::size_t i = 0; i < hw.size(); ++i) hw[i] = b[8 + i];
+    for (std::size_t i = 0; i < hw.size(); ++i) hw[i] = b[kHardwareAddressAt + i];
     const std::string name = text_up_to_zero(b.subspan(14));
-    d.fields = {{"kind", std::to_string(b[2]) + " (" + kind_name(b[2]) + ")"},
+    const uint8_t kind = b[vocab::device_def::kKindAt];
+    d.fields = {{"kind", std::to_string(kind) + " (" + kind_name(kind) + ")"},
                 {"definition revision", std::to_string(b[1])},
                 {"base slots", std::to_string(b[3])},
                 {"number", std::to_string(le32(b, 4))},
                 {"hardware address", hw_text(hw)},
                 {"name", name}};
-    d.json["kind"] = b[2];
-    d.json["kind_name"] = kind_name(b[2]);
+    d.json["kind"] = kind;
+    d.json["kind_name"] = kind_name(kind);
     d.json["revision"] = b[1];
     d.json["base_slots"] = b[3];
     d.json["number"] = le32(b, 4);

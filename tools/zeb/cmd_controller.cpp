@@ -7,17 +7,23 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint32_t kMaxCount = 256;  // data bytes of one controller request
+constexpr uint32_t kMaxCount = vocab::kMaxControllerData;
+
+// What a request carries, for the messages.
+std::string count_range() {
+    return "1 to " + std::to_string(kMaxCount) + " bytes";
+}
 
 struct CcmReadOptions {
-    std::string module;
     uint32_t data_type = 1;
-    std::string address;
+    std::string address_text;
+    uint32_t address = 0;  // the text read
     uint32_t count = 0;
     bool raw = false;
 };
@@ -28,16 +34,14 @@ uint32_t address_argument(const std::string& text) {
     return static_cast<uint32_t>(*address);
 }
 
-void run_ccm_read(const CcmReadOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const uint32_t address = address_argument(o.address);
-    Session session(g);
-    auto device = session.open(ref);
+void run_ccm_read(const CcmReadOptions& o, Context& c) {
+    Device* device = c.device;
+    const uint32_t address = o.address;
     Bytes data(o.count);
     check(
         "reading controller data type " + std::to_string(o.data_type) + " of " + device->address(),
         ZEBCCMRequest(device->get(), 0, o.data_type, address, o.count, data.data()));
-    if (g.json) {
+    if (c.options.json) {
         print_json({{"address", address}, {"length", data.size()}, {"hex", hex_text(data)}});
     } else if (o.raw) {
         print(std::string(data.begin(), data.end()));
@@ -47,45 +51,48 @@ void run_ccm_read(const CcmReadOptions& o, const GlobalOptions& g) {
 }
 
 struct CcmWriteOptions {
-    std::string module;
     uint32_t data_type = 1;
-    std::string address;
-    std::optional<std::string> data;
+    std::string address_text;
+    std::optional<std::string> data_text;
     bool text = false;
+    // Read from the above:
+    uint32_t address = 0;
+    Bytes data;
 };
 
-void run_ccm_write(const CcmWriteOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const uint32_t address = address_argument(o.address);
-    Bytes data = value_argument(o.data, !o.text, std::nullopt);
-    if (data.empty() || data.size() > kMaxCount) fail_usage("DATA: 1 to 256 bytes");
-    Session session(g);
-    auto device = session.open(ref);
-    check(
-        "writing controller data type " + std::to_string(o.data_type) + " of " + device->address(),
-        ZEBCCMRequest(device->get(), 1, o.data_type, address, static_cast<uint32_t>(data.size()),
-                      data.data()));
+void read_arguments(CcmWriteOptions& o) {
+    o.address = address_argument(o.address_text);
+    o.data = value_argument(o.data_text, !o.text, std::nullopt);
+    if (o.data.empty() || o.data.size() > kMaxCount) fail_usage("DATA: " + count_range());
+}
+
+void run_ccm_write(CcmWriteOptions& o, Context& c) {
+    check("writing controller data type " + std::to_string(o.data_type) + " of " +
+              c.device->address(),
+          ZEBCCMRequest(c.device->get(), 1, o.data_type, o.address,
+                        static_cast<uint32_t>(o.data.size()), o.data.data()));
 }
 
 struct KseqOptions {
-    std::string module;
-    std::string message;
+    std::string text;
     bool hex = false;
+    Bytes message;  // the text read
 };
 
-void run_kseq(const KseqOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Bytes message;
+void read_arguments(KseqOptions& o) {
     if (o.hex) {
-        message = value_argument(o.message, true, std::nullopt);
+        o.message = value_argument(o.text, true, std::nullopt);
     } else {
-        const auto text = parse_escaped_text(o.message);
-        if (!text) fail_usage("'" + o.message + "': a bad escape (\\n \\r \\t \\0 \\\\ \\xHH)");
-        message = *text;
+        const auto text = parse_escaped_text(o.text);
+        if (!text) fail_usage("'" + o.text + "': a bad escape (\\n \\r \\t \\0 \\\\ \\xHH)");
+        o.message = *text;
     }
-    if (message.empty() || message.size() > kMaxCount) fail_usage("MESSAGE: 1 to 256 bytes");
-    Session session(g);
-    auto device = session.open(ref);
+    if (o.message.empty() || o.message.size() > kMaxCount) fail_usage("MESSAGE: " + count_range());
+}
+
+void run_kseq(const KseqOptions& o, Context& c) {
+    Device* device = c.device;
+    const Bytes& message = o.message;
     std::array<uint8_t, kMaxCount> buffer{};
     std::copy(message.begin(), message.end(), buffer.begin());
     uint16_t size = kMaxCount;
@@ -93,7 +100,7 @@ void run_kseq(const KseqOptions& o, const GlobalOptions& g) {
         "K-sequence request to " + device->address(),
         ZEBKSEQRequest(device->get(), static_cast<uint32_t>(message.size()), buffer.data(), &size));
     const auto answer = std::span(buffer).first(std::min<uint16_t>(size, kMaxCount));
-    if (g.json) {
+    if (c.options.json) {
         print_json(record_json(answer));
     } else if (o.hex) {
         print(hex_text(answer) + "\n");
@@ -104,43 +111,37 @@ void run_kseq(const KseqOptions& o, const GlobalOptions& g) {
 
 }  // namespace
 
-void add_controller(CLI::App& app, const GlobalOptions& options) {
-    CLI::App* ccm = app.add_subcommand("ccm",
-                                       "Read and write the data areas of the controller "
-                                       "behind a module");
-    ccm->require_subcommand(1);
-
-    auto read = std::make_shared<CcmReadOptions>();
-    CLI::App* cmd = ccm->add_subcommand("read", "Show COUNT bytes of a data area from ADDRESS on");
-    cmd->add_option("MODULE", read->module, kModuleHelp)->required();
-    cmd->add_option("ADDRESS", read->address, "first byte address")->required();
-    cmd->add_option("COUNT", read->count, "bytes to read, 1 to 256")
+Command ccm_read(CLI::App& cmd) {
+    auto o = std::make_shared<CcmReadOptions>();
+    cmd.add_option("ADDRESS", o->address_text, "first byte address")->required();
+    cmd.add_option("COUNT", o->count, "bytes to read, 1 to " + std::to_string(kMaxCount))
         ->required()
         ->check(CLI::Range(1u, kMaxCount));
-    cmd->add_option("--type", read->data_type, "the data area's type")->capture_default_str();
-    cmd->add_flag("--raw", read->raw, "write the bytes as they are");
-    cmd->callback([read, &options] { run_ccm_read(*read, options); });
+    cmd.add_option("--type", o->data_type, "the data area's type")->capture_default_str();
+    cmd.add_flag("--raw", o->raw, "write the bytes as they are");
+    return {.read_arguments = [o] { o->address = address_argument(o->address_text); },
+            .run = [o](Context& c) { run_ccm_read(*o, c); }};
+}
 
-    auto write = std::make_shared<CcmWriteOptions>();
-    cmd = ccm->add_subcommand("write", "Write bytes into a data area from ADDRESS on");
-    cmd->add_option("MODULE", write->module, kModuleHelp)->required();
-    cmd->add_option("ADDRESS", write->address, "first byte address")->required();
-    cmd->add_option("DATA", write->data, "hex bytes, e.g. \"00 0A FF\" (text with --text)")
+Command ccm_write(CLI::App& cmd) {
+    auto o = std::make_shared<CcmWriteOptions>();
+    cmd.add_option("ADDRESS", o->address_text, "first byte address")->required();
+    cmd.add_option("DATA", o->data_text, "hex bytes, e.g. \"00 0A FF\" (text with --text)")
         ->required();
-    cmd->add_option("--type", write->data_type, "the data area's type")->capture_default_str();
-    cmd->add_flag("--text", write->text, "DATA is text");
-    cmd->callback([write, &options] { run_ccm_write(*write, options); });
+    cmd.add_option("--type", o->data_type, "the data area's type")->capture_default_str();
+    cmd.add_flag("--text", o->text, "DATA is text");
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_ccm_write(*o, c); }};
+}
 
-    auto kseq = std::make_shared<KseqOptions>();
-    cmd = app.add_subcommand("kseq",
-                             "Send a K-sequence message to the controller and show its "
-                             "answer");
-    cmd->add_option("MODULE", kseq->module, kModuleHelp)->required();
-    cmd->add_option("MESSAGE", kseq->message,
-                    "text with \\r \\n \\t \\0 \\\\ \\xHH escapes (hex with --hex)")
+Command kseq(CLI::App& cmd) {
+    auto o = std::make_shared<KseqOptions>();
+    cmd.add_option("MESSAGE", o->text,
+                   "text with \\r \\n \\t \\0 \\\\ \\xHH escapes (hex with --hex)")
         ->required();
-    cmd->add_flag("--hex", kseq->hex, "MESSAGE is hex bytes, and the answer is shown so");
-    cmd->callback([kseq, &options] { run_kseq(*kseq, options); });
+    cmd.add_flag("--hex", o->hex, "MESSAGE is hex bytes, and the answer is shown so");
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_kseq(*o, c); }};
 }
 
 }  // namespace zeb::cli

@@ -7,6 +7,7 @@
 #include "module_facts.h"
 #include "output.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
@@ -18,6 +19,7 @@ struct DiscoverOptions {
     std::optional<std::string> name;
     std::optional<std::string> item;  // TYPE=HEX
     std::optional<uint32_t> listen_ms;
+    Query query;  // from the three above
 };
 
 Query make_query(const DiscoverOptions& o) {
@@ -30,7 +32,9 @@ Query make_query(const DiscoverOptions& o) {
                           ? std::nullopt
                           : parse_hex_bytes(std::string_view(*o.item).substr(equals + 1));
     if (!type || !data) fail_usage("--item " + *o.item + ": expected TYPE=HEX, e.g. 0x30=6C696E65");
-    if (data->size() > 512) fail_usage("--item: at most 512 data bytes");
+    if (data->size() > vocab::kMaxQueryItem) {
+        fail_usage("--item: at most " + std::to_string(vocab::kMaxQueryItem) + " data bytes");
+    }
     Query q;
     q.item_type = static_cast<uint16_t>(*type);
     q.item = *data;
@@ -49,10 +53,10 @@ void say_none_answered(const Session& session, const GlobalOptions& g) {
                  discovery_hint(g.local).c_str());
 }
 
-void run_discover(const DiscoverOptions& o, const GlobalOptions& g) {
-    const Query query = make_query(o);
-    Session session(g, o.ipx ? ZEB_PROTOCOL_IPX : ZEB_PROTOCOL_IP);
-    const std::vector<Found> found = session.discover(query, o.listen_ms);
+void run_discover(const DiscoverOptions& o, Context& c) {
+    const GlobalOptions& g = c.options;
+    Session& session = *c.session;
+    const std::vector<Found> found = session.discover(o.query, o.listen_ms);
 
     std::vector<Row> rows;
     for (const Found& f : found) {
@@ -101,26 +105,24 @@ void run_discover(const DiscoverOptions& o, const GlobalOptions& g) {
 
 }  // namespace
 
-void add_discover(CLI::App& app, const GlobalOptions& options) {
+Command discover(CLI::App& cmd) {
     auto o = std::make_shared<DiscoverOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "discover",
-        "List the modules that answer a broadcast: address, hardware address, kind, "
-        "name, number, and whether they take broadcasts only");
-    cmd->add_flag("--ipx", o->ipx, "search over IPX instead of UDP/IP");
-    auto* number = cmd->add_option("--number", o->number, "only the module with this number");
-    auto* name = cmd->add_option("--name", o->name, "only the module with this name");
-    auto* item = cmd->add_option("--item", o->item,
-                                 "only modules holding this setup record: TYPE=HEX, e.g. "
-                                 "0x30=6C696E652041");
+    cmd.add_flag("--ipx", o->ipx, "search over IPX instead of UDP/IP");
+    auto* number = cmd.add_option("--number", o->number, "only the module with this number");
+    auto* name = cmd.add_option("--name", o->name, "only the module with this name");
+    auto* item = cmd.add_option("--item", o->item,
+                                "only modules holding this setup record: TYPE=HEX, e.g. "
+                                "0x30=6C696E652041");
     number->excludes(name)->excludes(item);
     name->excludes(item);
-    cmd->add_option("--timeout", o->listen_ms, "milliseconds to listen for answers (default 600)")
+    cmd.add_option("--timeout", o->listen_ms, "milliseconds to listen for answers (default 600)")
         ->check(CLI::Range(1, 60000));
-    cmd->footer(
+    cmd.footer(
         "An empty network prints 'No modules found.' (with --json: []) and exits 0, with what to "
         "try on standard error.");
-    cmd->callback([o, &options] { run_discover(*o, options); });
+    return {.read_arguments = [o] { o->query = make_query(*o); },
+            .run = [o](Context& c) { run_discover(*o, c); },
+            .protocol = [o] { return o->ipx ? ZEB_PROTOCOL_IPX : ZEB_PROTOCOL_IP; }};
 }
 
 }  // namespace zeb::cli

@@ -14,6 +14,7 @@
 #include "output.h"
 #include "progress.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
@@ -32,8 +33,10 @@ constexpr uint32_t kFileBegin = 0;
 constexpr uint32_t kNoMoreFiles = 18;  // ERROR_NO_MORE_FILES
 constexpr uint32_t kFileNotFound = 2;  // ERROR_FILE_NOT_FOUND
 
-// One request moves at most 1581 bytes in and 1572 out; whole KiB keep the arithmetic plain.
+// Whole KiB keep the arithmetic plain, well inside what one request carries either way.
 constexpr uint32_t kChunk = 1024;
+static_assert(kChunk <= vocab::kMaxFileRead &&
+              kChunk <= vocab::kFileWriteRoom - vocab::kExtendedRequestHeaderSize);
 constexpr uint64_t kProgressAfter = 4 * kChunk;
 constexpr const char* kProgressNote =
     "A transfer of more than four requests shows its bytes, rate and time left on a terminal. "
@@ -145,16 +148,9 @@ std::string filetime_text(uint64_t filetime) {
     return buf;
 }
 
-struct LsOptions {
-    std::string module;
-    std::string path = "\\";
-};
-
-void run_ls(const LsOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
-    const std::string path = module_path(o.path);
+void run_ls(const std::string& given, Context& c) {
+    Device* device = c.device;
+    const std::string path = module_path(given);
     const bool pattern = path.find_first_of("*?") != std::string::npos;
     const std::string search =
         pattern ? path : path + (path.empty() || path.back() == '\\' ? "" : "\\") + "*";
@@ -193,7 +189,7 @@ void run_ls(const LsOptions& o, const GlobalOptions& g) {
         uint32_t closed = 0;
         XCPUFindClose(device->get(), find, &closed);
     }
-    if (g.json) {
+    if (c.options.json) {
         print_json(list);
     } else if (list.empty()) {
         print("No files.\n");
@@ -203,10 +199,10 @@ void run_ls(const LsOptions& o, const GlobalOptions& g) {
 }
 
 struct GetOptions {
-    std::string module;
     std::string path;
-    std::optional<std::string> local;
+    std::optional<std::string> local_text;
     bool resume = false;
+    std::string local;  // LOCAL, or the name of PATH
 };
 
 std::string base_name(const std::string& path) {
@@ -214,12 +210,14 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void run_get(const GetOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const std::string local = o.local.value_or(base_name(o.path));
-    if (local.empty()) fail_usage("name the local file");
-    Session session(g);
-    auto device = session.open(ref);
+void read_arguments(GetOptions& o) {
+    o.local = o.local_text.value_or(base_name(o.path));
+    if (o.local.empty()) fail_usage("name the local file");
+}
+
+void run_get(const GetOptions& o, Context& c) {
+    Device* device = c.device;
+    const std::string& local = o.local;
     const std::string path = module_path(o.path);
     const std::string where = path + " on " + device->address();
     auto file = open_remote(*device, path, kGenericRead, kShareRead, kOpenExisting);
@@ -276,19 +274,23 @@ void run_get(const GetOptions& o, const GlobalOptions& g) {
 }
 
 struct PutOptions {
-    std::string module;
     std::string local;
     std::string path;
+    std::ifstream in;  // LOCAL, opened before the module
+    uint64_t size = 0;
 };
 
-void run_put(const PutOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    std::ifstream in(o.local, std::ios::binary | std::ios::ate);
-    if (!in) fail_usage("cannot read " + o.local);
-    const auto size = static_cast<uint64_t>(in.tellg());
-    in.seekg(0);
-    Session session(g);
-    auto device = session.open(ref);
+void read_arguments(PutOptions& o) {
+    o.in.open(o.local, std::ios::binary | std::ios::ate);
+    if (!o.in) fail_usage("cannot read " + o.local);
+    o.size = static_cast<uint64_t>(o.in.tellg());
+    o.in.seekg(0);
+}
+
+void run_put(PutOptions& o, Context& c) {
+    Device* device = c.device;
+    std::ifstream& in = o.in;
+    const uint64_t size = o.size;
     const std::string path = module_path(o.path);
     const std::string where = path + " on " + device->address();
     auto file = open_remote(*device, path, kGenericWrite, 0, kCreateAlways);
@@ -314,15 +316,12 @@ void run_put(const PutOptions& o, const GlobalOptions& g) {
 }
 
 struct PathsOptions {
-    std::string module;
     std::vector<std::string> paths;
     bool directory = false;
 };
 
-void run_rm(const PathsOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_rm(const PathsOptions& o, Context& c) {
+    Device* device = c.device;
     for (const std::string& given : o.paths) {
         uint32_t ok = 0;
         const std::string path = module_path(given);
@@ -335,10 +334,8 @@ void run_rm(const PathsOptions& o, const GlobalOptions& g) {
     }
 }
 
-void run_mkdir(const PathsOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_mkdir(const PathsOptions& o, Context& c) {
+    Device* device = c.device;
     for (const std::string& given : o.paths) {
         ZEBSecurityAttributes security{};  // no security attributes
         uint32_t ok = 0;
@@ -352,50 +349,45 @@ void run_mkdir(const PathsOptions& o, const GlobalOptions& g) {
 
 }  // namespace
 
-void add_files(CLI::App& app, const GlobalOptions& options) {
-    CLI::App* files =
-        app.add_subcommand("files", "List, copy and remove a controller module's files");
-    files->require_subcommand(1);
+Command files_ls(CLI::App& cmd) {
+    auto path = std::make_shared<std::string>("\\");
+    cmd.add_option("PATH", *path,
+                   "directory or pattern, e.g. /Storage or /*.txt ('/' is taken for '\\'; "
+                   "default: the root)");
+    return {.run = [path](Context& c) { run_ls(*path, c); }};
+}
 
-    auto ls = std::make_shared<LsOptions>();
-    CLI::App* cmd =
-        files->add_subcommand("ls", "List a directory (or the files a pattern matches)");
-    cmd->add_option("MODULE", ls->module, kModuleHelp)->required();
-    cmd->add_option("PATH", ls->path,
-                    "directory or pattern, e.g. /Storage or /*.txt ('/' is taken for '\\'; "
-                    "default: the root)");
-    cmd->callback([ls, &options] { run_ls(*ls, options); });
+Command files_get(CLI::App& cmd) {
+    auto o = std::make_shared<GetOptions>();
+    cmd.add_option("PATH", o->path, "the module's file")->required();
+    cmd.add_option("LOCAL", o->local_text, "where to put it (default: its name, here)");
+    cmd.add_flag("--resume", o->resume,
+                 "go on from the end of LOCAL, after a get that was cut short");
+    cmd.footer(kProgressNote);
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_get(*o, c); }};
+}
 
-    auto get = std::make_shared<GetOptions>();
-    cmd = files->add_subcommand("get", "Copy a file from the module");
-    cmd->add_option("MODULE", get->module, kModuleHelp)->required();
-    cmd->add_option("PATH", get->path, "the module's file")->required();
-    cmd->add_option("LOCAL", get->local, "where to put it (default: its name, here)");
-    cmd->add_flag("--resume", get->resume,
-                  "go on from the end of LOCAL, after a get that was cut short");
-    cmd->footer(kProgressNote);
-    cmd->callback([get, &options] { run_get(*get, options); });
+Command files_put(CLI::App& cmd) {
+    auto o = std::make_shared<PutOptions>();
+    cmd.add_option("LOCAL", o->local, "the file to copy")->required();
+    cmd.add_option("PATH", o->path, "the module's file")->required();
+    cmd.footer(kProgressNote);
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_put(*o, c); }};
+}
 
-    auto put = std::make_shared<PutOptions>();
-    cmd = files->add_subcommand("put", "Copy a file to the module (replacing it)");
-    cmd->add_option("MODULE", put->module, kModuleHelp)->required();
-    cmd->add_option("LOCAL", put->local, "the file to copy")->required();
-    cmd->add_option("PATH", put->path, "the module's file")->required();
-    cmd->footer(kProgressNote);
-    cmd->callback([put, &options] { run_put(*put, options); });
+Command files_rm(CLI::App& cmd) {
+    auto o = std::make_shared<PathsOptions>();
+    cmd.add_option("PATH", o->paths, "the module's files")->required();
+    cmd.add_flag("--dir", o->directory, "remove empty directories instead");
+    return {.run = [o](Context& c) { run_rm(*o, c); }};
+}
 
-    auto rm = std::make_shared<PathsOptions>();
-    cmd = files->add_subcommand("rm", "Remove files (directories with --dir)");
-    cmd->add_option("MODULE", rm->module, kModuleHelp)->required();
-    cmd->add_option("PATH", rm->paths, "the module's files")->required();
-    cmd->add_flag("--dir", rm->directory, "remove empty directories instead");
-    cmd->callback([rm, &options] { run_rm(*rm, options); });
-
-    auto mkdir = std::make_shared<PathsOptions>();
-    cmd = files->add_subcommand("mkdir", "Create directories");
-    cmd->add_option("MODULE", mkdir->module, kModuleHelp)->required();
-    cmd->add_option("PATH", mkdir->paths, "the directories to create")->required();
-    cmd->callback([mkdir, &options] { run_mkdir(*mkdir, options); });
+Command files_mkdir(CLI::App& cmd) {
+    auto o = std::make_shared<PathsOptions>();
+    cmd.add_option("PATH", o->paths, "the directories to create")->required();
+    return {.run = [o](Context& c) { run_mkdir(*o, c); }};
 }
 
 }  // namespace zeb::cli

@@ -11,15 +11,16 @@
 #include "io/item_stream.h"
 #include "output.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 191;  // the most an identity reply carries
-constexpr uint16_t kBaseDefSize = 991;   // the most a base-definition reply carries
-constexpr uint16_t kStatsSize = 191;
-constexpr uint16_t kStatusSize = 589;
+constexpr std::size_t kBlockSize = vocab::kMaxIdentityBlock;
+constexpr uint16_t kBaseDefSize = vocab::kMaxBaseDef;
+constexpr uint16_t kStatsSize = vocab::kMaxStatsRecord;
+constexpr uint16_t kStatusSize = vocab::kMaxStatusBlock;
 
 using ReadBlock = uint32_t (*)(ZEBDevice*, uint8_t*, uint32_t);
 
@@ -42,21 +43,15 @@ std::string section(const std::string& title, const Fields& fields) {
     return out;
 }
 
-struct ModuleOnly {
-    std::string module;
-};
-
-void run_info(const ModuleOnly& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_info(Context& c) {
+    Device* device = c.device;
     const auto version = read_block(*device, ZEBReadVersionInfo, "version block");
     const auto def = read_block(*device, ZEBReadDeviceDef, "device definition");
     const auto support = read_block(*device, ZEBReadSupportInfo, "support block");
     const Decoded v = decode_version(version);
     const Decoded d = decode_device_def(def);
     const Decoded s = decode_support(support);
-    if (g.json) {
+    if (c.options.json) {
         Json out;
         out["address"] = device->address();
         out["version"] = v.json;
@@ -70,7 +65,6 @@ void run_info(const ModuleOnly& o, const GlobalOptions& g) {
 }
 
 struct BaseOptions {
-    std::string module;
     bool init = false;
     std::optional<uint32_t> rescan;
 };
@@ -98,10 +92,8 @@ std::vector<SlotRecord> read_slot_records(Device& device) {
     return out;
 }
 
-void run_base(const BaseOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_base(const BaseOptions& o, Context& c) {
+    Device* device = c.device;
     std::array<uint8_t, kBaseDefSize> reply{};
     uint16_t size = kBaseDefSize;
     if (o.init) {
@@ -113,19 +105,19 @@ void run_base(const BaseOptions& o, const GlobalOptions& g) {
     }
     const std::vector<SlotRecord> layout = read_slot_records(*device);
     using namespace items;
-    if (g.json) {
+    if (c.options.json) {
         Json list = Json::array();
         for (const SlotRecord& s : layout) {
-            const uint8_t* c = s.record.counts;
+            const uint8_t* counts = s.record.counts;
             list.push_back({{"slot", s.slot},
                             {"record_kind", s.record.kind},
                             {"id", s.record.ident},
-                            {"bit_inputs", c[kGroupBitIn]},
-                            {"bit_outputs", c[kGroupBitOut]},
-                            {"word_inputs", c[kGroupWordIn]},
-                            {"word_outputs", c[kGroupWordOut]},
-                            {"dword_inputs", c[kGroupDwordIn]},
-                            {"dword_outputs", c[kGroupDwordOut]}});
+                            {"bit_inputs", counts[kGroupBitIn]},
+                            {"bit_outputs", counts[kGroupBitOut]},
+                            {"word_inputs", counts[kGroupWordIn]},
+                            {"word_outputs", counts[kGroupWordOut]},
+                            {"dword_inputs", counts[kGroupDwordIn]},
+                            {"dword_outputs", counts[kGroupDwordOut]}});
         }
         print_json(list);
         return;
@@ -146,15 +138,12 @@ void run_base(const BaseOptions& o, const GlobalOptions& g) {
 }
 
 struct DiagOptions {
-    std::string module;
     bool clear = false;
     bool pet = false;
 };
 
-void run_diag(const DiagOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_diag(const DiagOptions& o, Context& c) {
+    Device* device = c.device;
     if (o.pet) check("keep-alive to " + device->address(), ZEBPetDevice(device->get()));
 
     std::array<uint8_t, kStatsSize> stats{};
@@ -168,7 +157,7 @@ void run_diag(const DiagOptions& o, const GlobalOptions& g) {
 
     const Decoded e = decode_ethernet_stats(std::span(stats).first(stats_size));
     const Decoded s = decode_module_status(std::span(status).first(status_size));
-    if (g.json) {
+    if (c.options.json) {
         Json out;
         out["address"] = device->address();
         out["ethernet"] = e.json;
@@ -182,29 +171,25 @@ void run_diag(const DiagOptions& o, const GlobalOptions& g) {
 
 }  // namespace
 
-void add_info(CLI::App& app, const GlobalOptions& options) {
-    auto info = std::make_shared<ModuleOnly>();
-    CLI::App* cmd = app.add_subcommand(
-        "info", "Show a module's version, device definition and the functions it serves");
-    cmd->add_option("MODULE", info->module, kModuleHelp)->required();
-    cmd->callback([info, &options] { run_info(*info, options); });
+Command info(CLI::App&) {
+    return {.run = run_info};
+}
 
-    auto base = std::make_shared<BaseOptions>();
-    cmd = app.add_subcommand("base", "Show the slots of a module's base with their I/O counts");
-    cmd->add_option("MODULE", base->module, kModuleHelp)->required();
-    auto* init = cmd->add_flag("--init", base->init,
-                               "ask the module to initialise its base definition first");
-    cmd->add_option("--rescan", base->rescan,
-                    "ask the module to rescan its base first, sending this value")
+Command base(CLI::App& cmd) {
+    auto o = std::make_shared<BaseOptions>();
+    auto* init =
+        cmd.add_flag("--init", o->init, "ask the module to initialise its base definition first");
+    cmd.add_option("--rescan", o->rescan,
+                   "ask the module to rescan its base first, sending this value")
         ->excludes(init);
-    cmd->callback([base, &options] { run_base(*base, options); });
+    return {.run = [o](Context& c) { run_base(*o, c); }};
+}
 
-    auto diag = std::make_shared<DiagOptions>();
-    cmd = app.add_subcommand("diag", "Show a module's Ethernet statistics and status");
-    cmd->add_option("MODULE", diag->module, kModuleHelp)->required();
-    cmd->add_flag("--clear", diag->clear, "clear the counters after reading them");
-    cmd->add_flag("--pet", diag->pet, "send a keep-alive first");
-    cmd->callback([diag, &options] { run_diag(*diag, options); });
+Command diag(CLI::App& cmd) {
+    auto o = std::make_shared<DiagOptions>();
+    cmd.add_flag("--clear", o->clear, "clear the counters after reading them");
+    cmd.add_flag("--pet", o->pet, "send a keep-alive first");
+    return {.run = [o](Context& c) { run_diag(*o, c); }};
 }
 
 }  // namespace zeb::cli

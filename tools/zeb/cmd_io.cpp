@@ -28,52 +28,45 @@ std::unique_ptr<ZEBImage> read_layout(Device& device) {
     return image;
 }
 
-void add_style(CLI::App* cmd, ValueStyle& style) {
-    auto* is_signed = cmd->add_flag("--signed", style.is_signed,
-                                    "words and 32-bit values as signed (two's complement)");
-    cmd->add_flag("--hex", style.hex, "words and 32-bit values in hex (0x04B0)")
+void add_style(CLI::App& cmd, ValueStyle& style) {
+    auto* is_signed = cmd.add_flag("--signed", style.is_signed,
+                                   "words and 32-bit values as signed (two's complement)");
+    cmd.add_flag("--hex", style.hex, "words and 32-bit values in hex (0x04B0)")
         ->excludes(is_signed);
 }
 
-struct ReadOptions {
-    std::string module;
-    ValueStyle style;
-};
-
-void run_read(const ReadOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_read(const ValueStyle& style, Context& c) {
+    Device* device = c.device;
     auto image = read_layout(*device);
     check("reading the inputs of " + device->address(), ZEBReadInputs(device->get(), image.get()));
     const std::vector<IoRow> rows = point_rows(*image, false);
-    if (g.json) {
-        print_json(points_json(*image, false, o.style));
+    if (c.options.json) {
+        print_json(points_json(*image, false, style));
     } else if (rows.empty()) {
         print("No inputs.\n");
     } else {
-        print(render_rows(rows, o.style));
+        print(render_rows(rows, style));
     }
 }
 
 struct WriteOptions {
-    std::string module;
-    std::vector<std::string> assignments;
+    std::vector<std::string> texts;
     bool all = false;
     ValueStyle style;
+    std::vector<Assignment> assignments;  // the texts read
 };
 
-void run_write(const WriteOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    std::vector<Assignment> assignments;
-    for (const std::string& text : o.assignments) {
+void read_arguments(WriteOptions& o) {
+    for (const std::string& text : o.texts) {
         std::string why;
         const auto a = parse_assignment(text, &why);
         if (!a) fail_usage(why);
-        assignments.push_back(*a);
+        o.assignments.push_back(*a);
     }
-    Session session(g);
-    auto device = session.open(ref);
+}
+
+void run_write(const WriteOptions& o, Context& c) {
+    Device* device = c.device;
     auto image = read_layout(*device);
 
     // The outputs this host last wrote, by the module's hardware address.
@@ -89,7 +82,7 @@ void run_write(const WriteOptions& o, const GlobalOptions& g) {
 
     WritePlan plan;
     std::string why;
-    if (!plan_write(*image, assignments, known, o.all, &plan, &why)) {
+    if (!plan_write(*image, o.assignments, known, o.all, &plan, &why)) {
         fail_usage(device->address() + ": " + why);
     }
     auto sent = image_of_slots(*image, plan.slots);
@@ -105,7 +98,7 @@ void run_write(const WriteOptions& o, const GlobalOptions& g) {
     if (!not_kept.empty()) {
         std::fprintf(stderr, "zeb: the outputs written are not kept: %s\n", not_kept.c_str());
     }
-    if (g.json) {
+    if (c.options.json) {
         Json points = Json::array();
         for (const WrittenPoint& p : plan.points) {
             points.push_back({{"slot", p.slot},
@@ -128,7 +121,6 @@ void run_write(const WriteOptions& o, const GlobalOptions& g) {
 }
 
 struct WatchOptions {
-    std::string module;
     unsigned interval_ms = 500;
     unsigned count = 0;  // 0: until Ctrl-C
     bool plain = false;
@@ -170,10 +162,9 @@ class LiveView {
     std::size_t drawn_ = 0;
 };
 
-void run_watch(const WatchOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_watch(const WatchOptions& o, Context& c) {
+    const GlobalOptions& g = c.options;
+    Device* device = c.device;
     auto image = read_layout(*device);
     const bool live = !o.plain && !g.json && isatty(STDOUT_FILENO);
     catch_interrupt();
@@ -241,54 +232,49 @@ void run_watch(const WatchOptions& o, const GlobalOptions& g) {
 
 }  // namespace
 
-void add_io(CLI::App& app, const GlobalOptions& options) {
-    CLI::App* io = app.add_subcommand("io", "Read, write and watch a module's I/O");
-    io->require_subcommand(1);
-
-    auto read = std::make_shared<ReadOptions>();
-    CLI::App* cmd = io->add_subcommand("read", "Show every slot's inputs");
-    cmd->add_option("MODULE", read->module, kModuleHelp)->required();
-    add_style(cmd, read->style);
-    cmd->footer(
+Command io_read(CLI::App& cmd) {
+    auto style = std::make_shared<ValueStyle>();
+    add_style(cmd, *style);
+    cmd.footer(
         "Bits are shown eight to a group, point 0 first; words and 32-bit values in decimal, "
         "unsigned unless --signed, in hex with --hex.");
-    cmd->callback([read, &options] { run_read(*read, options); });
+    return {.run = [style](Context& c) { run_read(*style, c); }};
+}
 
-    auto write = std::make_shared<WriteOptions>();
-    cmd = io->add_subcommand(
-        "write", "Write outputs: SLOT.KIND.INDEX=VALUE, SLOT.KIND=V0,V1,... or SLOT.bits=MASK");
-    cmd->add_option("MODULE", write->module, kModuleHelp)->required();
-    cmd->add_option("VALUES", write->assignments,
-                    "outputs to write, e.g. 3.bit.6=1 4.word.0=1200 5.dword=7,8 3.bits=0x41 "
-                    "(KIND: bit, word or dword)")
+Command io_write(CLI::App& cmd) {
+    auto o = std::make_shared<WriteOptions>();
+    cmd.add_option("VALUES", o->texts,
+                   "outputs to write, e.g. 3.bit.6=1 4.word.0=1200 5.dword=7,8 3.bits=0x41 "
+                   "(KIND: bit, word or dword)")
         ->required();
-    cmd->add_flag("--all", write->all,
-                  "write the outputs not named as 0 where zeb has no record of them");
-    add_style(cmd, write->style);
-    cmd->footer(
+    cmd.add_flag("--all", o->all,
+                 "write the outputs not named as 0 where zeb has no record of them");
+    add_style(cmd, o->style);
+    cmd.footer(
         "A module does not report its outputs, so zeb keeps those this host last wrote to each "
         "module, in $XDG_STATE_HOME/zeb/outputs/ (~/.local/state/zeb/outputs/ by default), one "
         "file per hardware address. Only the slots named are sent, each with every one of its "
         "outputs: the points named, the others as last written. Without a record of a slot, "
         "zeb writes it only when every output of the slot is named (SLOT.bits=MASK names all "
         "its bit outputs), or with --all.");
-    cmd->callback([write, &options] { run_write(*write, options); });
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_write(*o, c); }};
+}
 
-    auto watch = std::make_shared<WatchOptions>();
-    cmd = io->add_subcommand("watch", "Read the inputs again and again, changes highlighted");
-    cmd->add_option("MODULE", watch->module, kModuleHelp)->required();
-    cmd->add_option("--interval", watch->interval_ms, "milliseconds between reads")
+Command io_watch(CLI::App& cmd) {
+    auto o = std::make_shared<WatchOptions>();
+    cmd.add_option("--interval", o->interval_ms, "milliseconds between reads")
         ->check(CLI::Range(10, 3600000))
         ->capture_default_str();
-    cmd->add_option("--count", watch->count, "stop after this many reads (default: Ctrl-C)");
-    cmd->add_flag("--plain", watch->plain, "plain lines even on a terminal");
-    add_style(cmd, watch->style);
-    cmd->footer(
+    cmd.add_option("--count", o->count, "stop after this many reads (default: Ctrl-C)");
+    cmd.add_flag("--plain", o->plain, "plain lines even on a terminal");
+    add_style(cmd, o->style);
+    cmd.footer(
         "On a terminal the table is redrawn in place, cut to the terminal's height, and changed "
         "values are shown in reverse video; otherwise each read prints one line per slot and "
         "kind, prefixed with the time since the start, a changed value followed by '*'. With "
         "--json each read prints one JSON object on one line. Ctrl-C ends it.");
-    cmd->callback([watch, &options] { run_watch(*watch, options); });
+    return {.run = [o](Context& c) { run_watch(*o, c); }};
 }
 
 }  // namespace zeb::cli

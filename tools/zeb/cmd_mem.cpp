@@ -8,16 +8,19 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint32_t kReadChunk = 512;  // a read delivers at most 589 bytes
-constexpr uint32_t kMemoryWriteChunk = 512;
-constexpr uint32_t kSharedWriteChunk = 256;
-constexpr uint16_t kMaxAreas = 26;  // what one listing reply holds
-constexpr std::size_t kAreaNameSize = 10;
+constexpr uint32_t kReadChunk = 512;  // whole halves of a KiB
+static_assert(kReadChunk <= vocab::kMaxMemoryRead);
+constexpr uint32_t kMemoryWriteChunk = vocab::kMaxMemoryWrite;
+constexpr uint32_t kSharedWriteChunk = vocab::kMaxSharedRamWrite;
+constexpr uint16_t kMaxAreas = vocab::kMaxMemoryAreas;
+static_assert(sizeof(ZEBMemoryArea) == vocab::kMemoryAreaSize);
+constexpr std::size_t kAreaNameSize = 10;  // our modules' entries: the name is the last field
 
 std::string hex32(uint32_t v) {
     char buf[16];
@@ -57,14 +60,8 @@ std::string what(const Target& t, const std::string& address) {
            " of " + address;
 }
 
-struct ListOptions {
-    std::string module;
-};
-
-void run_list(const ListOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_list(Context& c) {
+    Device* device = c.device;
     std::array<ZEBMemoryArea, kMaxAreas> areas{};
     uint16_t count = kMaxAreas;
     check("memory areas of " + device->address(),
@@ -90,7 +87,7 @@ void run_list(const ListOptions& o, const GlobalOptions& g) {
         table.add({std::to_string(type), name, hex32(start), std::to_string(size),
                    std::string(readable ? "r" : "-") + (writable ? "w" : "-")});
     }
-    if (g.json) {
+    if (c.options.json) {
         print_json(list);
     } else if (count == 0) {
         print("No memory areas.\n");
@@ -100,32 +97,38 @@ void run_list(const ListOptions& o, const GlobalOptions& g) {
 }
 
 struct ReadOptions {
-    std::string module;
     Target target;
-    std::string address;
-    std::string count;
+    std::string address_text;
+    std::string count_text;
     bool raw = false;
+    // Read from the above:
+    std::optional<SharedRam> shared;
+    uint64_t address = 0;
+    uint64_t count = 0;
 };
 
-void run_read(const ReadOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const auto shared = shared_argument(o.target);
-    const uint64_t limit = shared ? 0xFFFF : 0xFFFFFFFFu;
-    const auto address = parse_unsigned(o.address, limit);
-    const auto count = parse_unsigned(o.count, 1 << 20);
-    if (!address) fail_usage("'" + o.address + "' is no address");
+void read_arguments(ReadOptions& o) {
+    o.shared = shared_argument(o.target);
+    const uint64_t limit = o.shared ? 0xFFFF : 0xFFFFFFFFu;
+    const auto address = parse_unsigned(o.address_text, limit);
+    const auto count = parse_unsigned(o.count_text, 1 << 20);
+    if (!address) fail_usage("'" + o.address_text + "' is no address");
     if (!count || *count == 0) fail_usage("COUNT: 1 to 1048576 bytes");
     if (*address + *count - 1 > limit)
         fail_usage("the bytes run past the end of the address space");
+    o.address = *address;
+    o.count = *count;
+}
 
-    Session session(g);
-    auto device = session.open(ref);
+void run_read(const ReadOptions& o, Context& c) {
+    Device* device = c.device;
+    const auto& shared = o.shared;
     Bytes data;
     uint32_t failure = 0;
-    for (uint64_t done = 0; done < *count && failure == 0;) {
-        const auto n = static_cast<uint32_t>(std::min<uint64_t>(kReadChunk, *count - done));
+    for (uint64_t done = 0; done < o.count && failure == 0;) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(kReadChunk, o.count - done));
         Bytes chunk(n);
-        const uint64_t at = *address + done;
+        const uint64_t at = o.address + done;
         const uint32_t result = shared
                                     ? ZEBReadSharedRAM(device->get(), shared->base, shared->slot,
                                                        static_cast<uint16_t>(at), n, chunk.data())
@@ -136,42 +139,48 @@ void run_read(const ReadOptions& o, const GlobalOptions& g) {
         done += n;
         failure = result;  // a notice ends the read with what came with it
     }
-    if (g.json) {
-        print_json({{"address", *address}, {"length", data.size()}, {"hex", hex_text(data)}});
+    if (c.options.json) {
+        print_json({{"address", o.address}, {"length", data.size()}, {"hex", hex_text(data)}});
     } else if (o.raw) {
         print(std::string(data.begin(), data.end()));
     } else {
-        print(hex_dump(data, *address));
+        print(hex_dump(data, o.address));
     }
     if (failure != 0) fail_result("reading " + what(o.target, device->address()), failure);
 }
 
 struct WriteOptions {
-    std::string module;
     Target target;
-    std::string address;
-    std::optional<std::string> data;
+    std::string address_text;
+    std::optional<std::string> data_text;
     bool text = false;
     std::optional<std::string> file;
+    // Read from the above:
+    std::optional<SharedRam> shared;
+    uint64_t address = 0;
+    Bytes data;
 };
 
-void run_write(const WriteOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const auto shared = shared_argument(o.target);
-    const uint64_t limit = shared ? 0xFFFF : 0xFFFFFFFFu;
-    const auto address = parse_unsigned(o.address, limit);
-    if (!address) fail_usage("'" + o.address + "' is no address");
-    const Bytes data = value_argument(o.data, !o.text, o.file);
-    if (data.empty()) fail_usage("nothing to write");
-    if (*address + data.size() - 1 > limit)
+void read_arguments(WriteOptions& o) {
+    o.shared = shared_argument(o.target);
+    const uint64_t limit = o.shared ? 0xFFFF : 0xFFFFFFFFu;
+    const auto address = parse_unsigned(o.address_text, limit);
+    if (!address) fail_usage("'" + o.address_text + "' is no address");
+    o.data = value_argument(o.data_text, !o.text, o.file);
+    if (o.data.empty()) fail_usage("nothing to write");
+    if (*address + o.data.size() - 1 > limit)
         fail_usage("the bytes run past the end of the address space");
+    o.address = *address;
+}
 
-    Session session(g);
-    auto device = session.open(ref);
+void run_write(const WriteOptions& o, Context& c) {
+    Device* device = c.device;
+    const auto& shared = o.shared;
+    const Bytes& data = o.data;
     const uint32_t chunk = shared ? kSharedWriteChunk : kMemoryWriteChunk;
     for (std::size_t done = 0; done < data.size();) {
         const auto n = static_cast<uint32_t>(std::min<std::size_t>(chunk, data.size() - done));
-        const uint64_t at = *address + done;
+        const uint64_t at = o.address + done;
         const uint32_t result =
             shared ? ZEBWriteSharedRAM(device->get(), shared->base, shared->slot,
                                        static_cast<uint16_t>(at), n, data.data() + done)
@@ -182,44 +191,39 @@ void run_write(const WriteOptions& o, const GlobalOptions& g) {
     }
 }
 
-void add_target(CLI::App* cmd, Target& target) {
-    auto* type =
-        cmd->add_option("--type", target.memory_type, "memory type")->capture_default_str();
-    cmd->add_option("--shared", target.shared,
-                    "shared RAM of BASE.SLOT instead of typed memory (addresses of 16 bits; bit "
-                    "15 is the address flag)")
+void add_target(CLI::App& cmd, Target& target) {
+    auto* type = cmd.add_option("--type", target.memory_type, "memory type")->capture_default_str();
+    cmd.add_option("--shared", target.shared,
+                   "shared RAM of BASE.SLOT instead of typed memory (addresses of 16 bits; bit "
+                   "15 is the address flag)")
         ->excludes(type);
 }
 
 }  // namespace
 
-void add_mem(CLI::App& app, const GlobalOptions& options) {
-    CLI::App* mem = app.add_subcommand("mem", "List, read and write memory and shared RAM");
-    mem->require_subcommand(1);
+Command mem_list(CLI::App&) {
+    return {.run = run_list};
+}
 
-    auto list = std::make_shared<ListOptions>();
-    CLI::App* cmd = mem->add_subcommand("list", "List the module's memory areas");
-    cmd->add_option("MODULE", list->module, kModuleHelp)->required();
-    cmd->callback([list, &options] { run_list(*list, options); });
+Command mem_read(CLI::App& cmd) {
+    auto o = std::make_shared<ReadOptions>();
+    cmd.add_option("ADDRESS", o->address_text, "first address (0x1000 or 4096)")->required();
+    cmd.add_option("COUNT", o->count_text, "bytes to read")->required();
+    add_target(cmd, o->target);
+    cmd.add_flag("--raw", o->raw, "write the bytes as they are");
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_read(*o, c); }};
+}
 
-    auto read = std::make_shared<ReadOptions>();
-    cmd = mem->add_subcommand("read", "Show COUNT bytes from ADDRESS on");
-    cmd->add_option("MODULE", read->module, kModuleHelp)->required();
-    cmd->add_option("ADDRESS", read->address, "first address (0x1000 or 4096)")->required();
-    cmd->add_option("COUNT", read->count, "bytes to read")->required();
-    add_target(cmd, read->target);
-    cmd->add_flag("--raw", read->raw, "write the bytes as they are");
-    cmd->callback([read, &options] { run_read(*read, options); });
-
-    auto write = std::make_shared<WriteOptions>();
-    cmd = mem->add_subcommand("write", "Write bytes from ADDRESS on");
-    cmd->add_option("MODULE", write->module, kModuleHelp)->required();
-    cmd->add_option("ADDRESS", write->address, "first address")->required();
-    cmd->add_option("DATA", write->data, "hex bytes, e.g. \"00 0A FF\" (text with --text)");
-    cmd->add_flag("--text", write->text, "DATA is text");
-    cmd->add_option("--file", write->file, "take the bytes from this file");
-    add_target(cmd, write->target);
-    cmd->callback([write, &options] { run_write(*write, options); });
+Command mem_write(CLI::App& cmd) {
+    auto o = std::make_shared<WriteOptions>();
+    cmd.add_option("ADDRESS", o->address_text, "first address")->required();
+    cmd.add_option("DATA", o->data_text, "hex bytes, e.g. \"00 0A FF\" (text with --text)");
+    cmd.add_flag("--text", o->text, "DATA is text");
+    cmd.add_option("--file", o->file, "take the bytes from this file");
+    add_target(cmd, o->target);
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_write(*o, c); }};
 }
 
 }  // namespace zeb::cli

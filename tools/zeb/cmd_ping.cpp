@@ -10,15 +10,15 @@
 #include "output.h"
 #include "ping_stats.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 191;
+constexpr std::size_t kBlockSize = vocab::kMaxIdentityBlock;
 
 struct PingOptions {
-    std::string module;
     unsigned count = 4;
     unsigned interval_ms = 1000;
 };
@@ -53,12 +53,11 @@ Probe probe(ZEBDevice* device, unsigned retries) {
     }
 }
 
-void run_ping(const PingOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    GlobalOptions single = g;
-    single.retries = 0;  // re-sends are made here, one send per library call
-    Session session(single);
-    auto device = session.open(ref);
+// The module is opened without re-sends (kOwnResends): they are made here, one send per library
+// call, up to --retries.
+void run_ping(const PingOptions& o, Context& c) {
+    const GlobalOptions& g = c.options;
+    Device* device = c.device;
     const std::string& address = device->address();
     catch_interrupt();
 
@@ -139,23 +138,18 @@ void run_ping(const PingOptions& o, const GlobalOptions& g) {
 
 }  // namespace
 
-void add_ping(CLI::App& app, const GlobalOptions& options) {
+Command ping(CLI::App& cmd) {
     auto o = std::make_shared<PingOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "ping",
-        "Send identity requests to a module and show sent, received, lost, re-sends and "
-        "round trips");
-    cmd->add_option("MODULE", o->module, kModuleHelp)->required();
-    cmd->add_option("--count", o->count, "requests to send; 0 sends until Ctrl-C")
+    cmd.add_option("--count", o->count, "requests to send; 0 sends until Ctrl-C")
         ->capture_default_str();
-    cmd->add_option("--interval", o->interval_ms, "milliseconds between requests")
+    cmd.add_option("--interval", o->interval_ms, "milliseconds between requests")
         ->check(CLI::Range(1, 3600000))
         ->capture_default_str();
-    cmd->footer(
+    cmd.footer(
         "A request that meets a time-out is sent again, up to --retries times; each send is timed "
         "on its own, and a request still unanswered then is lost. Exit code 3 when no request "
         "was answered. Ctrl-C ends it with the statistics.");
-    cmd->callback([o, &options] { run_ping(*o, options); });
+    return {.run = [o](Context& c) { run_ping(*o, c); }};
 }
 
 }  // namespace zeb::cli

@@ -9,6 +9,7 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 #include "vocab/functions.h"
 #include "vocab/serial_ops.h"
 
@@ -16,12 +17,12 @@ namespace zeb::cli {
 
 namespace {
 
-constexpr uint32_t kPlainWriteLimit = 196;  // less the header size
-constexpr uint32_t kPortWriteLimit = 195;
-constexpr uint16_t kReadChunk = 187;  // the most a 200-byte reply carries
+constexpr uint32_t kPlainWriteLimit = vocab::kSerialWriteRoom;  // less the header size
+constexpr uint32_t kPortWriteLimit = vocab::kSerialPortWriteRoom;
+constexpr uint16_t kReadChunk = vocab::kMaxSerialRead;
 constexpr unsigned kPollMs = 20;
-constexpr std::size_t kReplyRoom = 200;  // a serial reply's datagram
-constexpr std::size_t kReplyBody = 9;    // where every reply's body starts
+constexpr std::size_t kReplyRoom = vocab::capacity::kSerial;
+constexpr std::size_t kReplyBody = vocab::kReplyHeaderSize;  // where every reply's body starts
 
 constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
 constexpr const char* kStopBits[] = {"1", "1.5", "2"};
@@ -52,25 +53,26 @@ bool module_status(uint32_t r) {
 }
 
 struct SendOptions {
-    std::string module;
     std::optional<uint32_t> port;
-    std::optional<std::string> data;
+    std::optional<std::string> text;
     bool hex = false;
     std::optional<std::string> file;
+    Bytes data;  // from the three above
 };
 
-void run_send(const SendOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Bytes data;
-    if (!o.hex && !o.file && o.data) {
-        const auto text = parse_escaped_text(*o.data);
-        if (!text) fail_usage("'" + *o.data + "': a bad escape (\\n \\r \\t \\0 \\\\ \\xHH)");
-        data = *text;
+void read_arguments(SendOptions& o) {
+    if (!o.hex && !o.file && o.text) {
+        const auto text = parse_escaped_text(*o.text);
+        if (!text) fail_usage("'" + *o.text + "': a bad escape (\\n \\r \\t \\0 \\\\ \\xHH)");
+        o.data = *text;
     } else {
-        data = value_argument(o.data, o.hex, o.file);
+        o.data = value_argument(o.text, o.hex, o.file);
     }
-    Session session(g);
-    auto device = session.open(ref);
+}
+
+void run_send(const SendOptions& o, Context& c) {
+    Device* device = c.device;
+    const Bytes& data = o.data;
     ZEBDevice* d = device->get();
     const uint32_t limit = (o.port ? kPortWriteLimit : kPlainWriteLimit) - d->DataOffset;
     for (std::size_t done = 0; done < data.size();) {
@@ -83,7 +85,6 @@ void run_send(const SendOptions& o, const GlobalOptions& g) {
 }
 
 struct RecvOptions {
-    std::string module;
     std::optional<uint32_t> port;
     uint32_t count = 65535;
     unsigned wait_ms = 0;
@@ -91,10 +92,8 @@ struct RecvOptions {
     bool raw = false;
 };
 
-void run_recv(const RecvOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_recv(const RecvOptions& o, Context& c) {
+    Device* device = c.device;
     ZEBDevice* d = device->get();
     const std::string where = port_text(o.port) + " of " + device->address();
     catch_interrupt();
@@ -122,7 +121,7 @@ void run_recv(const RecvOptions& o, const GlobalOptions& g) {
         data.insert(data.end(), chunk.begin(), chunk.begin() + std::min<uint16_t>(n, kReadChunk));
         if (!ZEB_SUCCEEDED(read)) notice = read;
     }
-    if (g.json) {
+    if (c.options.json) {
         print_json(record_json(data));
     } else if (o.raw) {
         print(std::string(data.begin(), data.end()));
@@ -135,13 +134,16 @@ void run_recv(const RecvOptions& o, const GlobalOptions& g) {
 }
 
 struct SetupOptions {
-    std::string module;
     std::optional<uint32_t> port;
     std::optional<uint32_t> baud;
     std::optional<unsigned> data_bits;
-    std::optional<std::string> parity;
-    std::optional<std::string> stop_bits;
-    std::optional<std::string> flow;
+    std::optional<std::string> parity_text;
+    std::optional<std::string> stop_bits_text;
+    std::optional<std::string> flow_text;
+    // Read from the above:
+    std::optional<uint8_t> parity;
+    std::optional<uint8_t> stop_bits;
+    std::optional<uint8_t> flow;
 };
 
 // The reply to a read of the line settings is the settings alone, without a status word, so a
@@ -187,35 +189,35 @@ ZEBSerialSetup read_setup(ZEBDevice* d, const std::optional<uint32_t>& port,
     return setup;
 }
 
-void run_setup(const SetupOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const auto parity = o.parity ? index_of(kParities, *o.parity) : std::nullopt;
-    const auto stop = o.stop_bits ? index_of(kStopBits, *o.stop_bits) : std::nullopt;
-    const auto flow = o.flow ? index_of(kFlows, *o.flow) : std::nullopt;
-    if (o.parity && !parity) fail_usage("--parity: none, odd, even, mark or space");
-    if (o.stop_bits && !stop) fail_usage("--stop-bits: 1, 1.5 or 2");
-    if (o.flow && !flow) fail_usage("--flow: none, rts-cts or xon-xoff");
+void read_arguments(SetupOptions& o) {
+    if (o.parity_text) o.parity = index_of(kParities, *o.parity_text);
+    if (o.stop_bits_text) o.stop_bits = index_of(kStopBits, *o.stop_bits_text);
+    if (o.flow_text) o.flow = index_of(kFlows, *o.flow_text);
+    if (o.parity_text && !o.parity) fail_usage("--parity: none, odd, even, mark or space");
+    if (o.stop_bits_text && !o.stop_bits) fail_usage("--stop-bits: 1, 1.5 or 2");
+    if (o.flow_text && !o.flow) fail_usage("--flow: none, rts-cts or xon-xoff");
+}
 
-    Session session(g);
-    auto device = session.open(ref);
+void run_setup(const SetupOptions& o, Context& c) {
+    Device* device = c.device;
     ZEBDevice* d = device->get();
     const std::string where = port_text(o.port) + " of " + device->address();
     ZEBSerialSetup setup = read_setup(d, o.port, where);
-    if (o.baud || o.data_bits || parity || stop || flow) {
+    if (o.baud || o.data_bits || o.parity || o.stop_bits || o.flow) {
         if (o.baud) {
             for (int i = 0; i < 4; ++i) setup.Data[i] = static_cast<uint8_t>(*o.baud >> (8 * i));
         }
         if (o.data_bits) setup.Data[4] = static_cast<uint8_t>(*o.data_bits);
-        if (parity) setup.Data[5] = *parity;
-        if (stop) setup.Data[6] = *stop;
-        if (flow) setup.Data[7] = *flow;
+        if (o.parity) setup.Data[5] = *o.parity;
+        if (o.stop_bits) setup.Data[6] = *o.stop_bits;
+        if (o.flow) setup.Data[7] = *o.flow;
         check("setting up " + where, o.port ? ZEBSetupSerialPortEx(d, *o.port, &setup, 1)
                                             : ZEBSetupSerialPort(d, &setup, 1));
         setup = read_setup(d, o.port, where);
     }
     const std::span<const uint8_t> s(setup.Data, sizeof setup.Data);
     const uint32_t baud = le32(s, 0);
-    if (g.json) {
+    if (c.options.json) {
         print_json({{"baud", baud},
                     {"data_bits", s[4]},
                     {"parity", name_of(kParities, s[5])},
@@ -230,52 +232,48 @@ void run_setup(const SetupOptions& o, const GlobalOptions& g) {
                          {"flow control", name_of(kFlows, s[7])}}));
 }
 
-void add_port(CLI::App* cmd, std::optional<uint32_t>& port) {
-    cmd->add_option("--port", port, "the port, counted from 1 (default: the module's choice)")
+void add_port(CLI::App& cmd, std::optional<uint32_t>& port) {
+    cmd.add_option("--port", port, "the port, counted from 1 (default: the module's choice)")
         ->check(CLI::Range(1, 256));
 }
 
 }  // namespace
 
-void add_serial(CLI::App& app, const GlobalOptions& options) {
-    CLI::App* serial =
-        app.add_subcommand("serial", "Send, receive and set up the module's serial ports");
-    serial->require_subcommand(1);
+Command serial_send(CLI::App& cmd) {
+    auto o = std::make_shared<SendOptions>();
+    cmd.add_option("DATA", o->text,
+                   "text with \\r \\n \\t \\0 \\\\ \\xHH escapes (hex with --hex)");
+    add_port(cmd, o->port);
+    cmd.add_flag("--hex", o->hex, "DATA is hex bytes");
+    cmd.add_option("--file", o->file, "send the bytes of this file");
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_send(*o, c); }};
+}
 
-    auto send = std::make_shared<SendOptions>();
-    CLI::App* cmd = serial->add_subcommand("send", "Send bytes out of a port");
-    cmd->add_option("MODULE", send->module, kModuleHelp)->required();
-    cmd->add_option("DATA", send->data,
-                    "text with \\r \\n \\t \\0 \\\\ \\xHH escapes (hex with --hex)");
-    add_port(cmd, send->port);
-    cmd->add_flag("--hex", send->hex, "DATA is hex bytes");
-    cmd->add_option("--file", send->file, "send the bytes of this file");
-    cmd->callback([send, &options] { run_send(*send, options); });
-
-    auto recv = std::make_shared<RecvOptions>();
-    cmd = serial->add_subcommand("recv", "Show the bytes a port has received");
-    cmd->add_option("MODULE", recv->module, kModuleHelp)->required();
-    add_port(cmd, recv->port);
-    cmd->add_option("--count", recv->count, "take at most this many bytes")
+Command serial_recv(CLI::App& cmd) {
+    auto o = std::make_shared<RecvOptions>();
+    add_port(cmd, o->port);
+    cmd.add_option("--count", o->count, "take at most this many bytes")
         ->check(CLI::Range(1, 65535));
-    cmd->add_option("--wait", recv->wait_ms,
-                    "keep waiting this many milliseconds for bytes to come (default: take what "
-                    "is there)");
-    auto* hex = cmd->add_flag("--hex", recv->hex, "show hex bytes");
-    cmd->add_flag("--raw", recv->raw, "write the bytes as they are")->excludes(hex);
-    cmd->callback([recv, &options] { run_recv(*recv, options); });
+    cmd.add_option("--wait", o->wait_ms,
+                   "keep waiting this many milliseconds for bytes to come (default: take what "
+                   "is there)");
+    auto* hex = cmd.add_flag("--hex", o->hex, "show hex bytes");
+    cmd.add_flag("--raw", o->raw, "write the bytes as they are")->excludes(hex);
+    return {.run = [o](Context& c) { run_recv(*o, c); }};
+}
 
-    auto setup = std::make_shared<SetupOptions>();
-    cmd = serial->add_subcommand("setup", "Show a port's line settings, or change some of them");
-    cmd->add_option("MODULE", setup->module, kModuleHelp)->required();
-    add_port(cmd, setup->port);
-    cmd->add_option("--baud", setup->baud, "bits per second");
-    cmd->add_option("--data-bits", setup->data_bits, "5 to 8")->check(CLI::Range(5, 8));
-    cmd->add_option("--parity", setup->parity, "none, odd, even, mark or space");
-    cmd->add_option("--stop-bits", setup->stop_bits, "1, 1.5 or 2");
-    cmd->add_option("--flow", setup->flow, "none, rts-cts or xon-xoff");
-    cmd->footer("Settings not given stay as they are; the new settings are read back and shown.");
-    cmd->callback([setup, &options] { run_setup(*setup, options); });
+Command serial_setup(CLI::App& cmd) {
+    auto o = std::make_shared<SetupOptions>();
+    add_port(cmd, o->port);
+    cmd.add_option("--baud", o->baud, "bits per second");
+    cmd.add_option("--data-bits", o->data_bits, "5 to 8")->check(CLI::Range(5, 8));
+    cmd.add_option("--parity", o->parity_text, "none, odd, even, mark or space");
+    cmd.add_option("--stop-bits", o->stop_bits_text, "1, 1.5 or 2");
+    cmd.add_option("--flow", o->flow_text, "none, rts-cts or xon-xoff");
+    cmd.footer("Settings not given stay as they are; the new settings are read back and shown.");
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_setup(*o, c); }};
 }
 
 }  // namespace zeb::cli

@@ -9,13 +9,14 @@
 #include "output.h"
 #include "record_view.h"
 #include "session.h"
+#include "vocab/capacities.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr uint16_t kMaxRecord = 589;  // the most a read delivers
-constexpr uint16_t kMaxTypes = 300;   // a list reply names at most 293
+constexpr uint16_t kMaxRecord = vocab::kMaxSetupRecord;
+constexpr uint16_t kMaxTypes = vocab::kMaxSetupTypes;
 
 uint16_t type_argument(const std::string& text) {
     if (text == "name") return kSetupName;
@@ -51,14 +52,8 @@ Bytes read_record(Device& device, uint16_t type) {
     return Bytes(buffer.begin(), buffer.begin() + std::min<uint16_t>(size, kMaxRecord));
 }
 
-struct ListOptions {
-    std::string module;
-};
-
-void run_list(const ListOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    Session session(g);
-    auto device = session.open(ref);
+void run_list(Context& c) {
+    Device* device = c.device;
     std::array<uint16_t, kMaxTypes> types{};
     uint16_t count = kMaxTypes;
     check("setup types of " + device->address(),
@@ -78,7 +73,7 @@ void run_list(const ListOptions& o, const GlobalOptions& g) {
         table.add({type_text(type), type_name(type), std::to_string(record.size()),
                    number ? std::to_string(*number) : record_preview(record)});
     }
-    if (g.json) {
+    if (c.options.json) {
         print_json(list);
     } else if (count == 0) {
         print("No setup records.\n");
@@ -87,21 +82,31 @@ void run_list(const ListOptions& o, const GlobalOptions& g) {
     }
 }
 
+// TYPE, the record's type, read before anything is opened.
+struct TypeArgument {
+    std::string text;
+    uint16_t number = 0;
+};
+
+void add_type(CLI::App& cmd, TypeArgument& type) {
+    char help[80];
+    std::snprintf(help, sizeof help,
+                  "record type: a number (0x30, 48), 'name' (0x%02X) or 'number' (0x%02X)",
+                  kSetupName, kSetupNumber);
+    cmd.add_option("TYPE", type.text, help)->required();
+}
+
 struct GetOptions {
-    std::string module;
-    std::string type;
+    TypeArgument type;
     bool hex = false;
     bool raw = false;
 };
 
-void run_get(const GetOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const uint16_t type = type_argument(o.type);
-    Session session(g);
-    auto device = session.open(ref);
-    const Bytes record = read_record(*device, type);
+void run_get(const GetOptions& o, Context& c) {
+    const uint16_t type = o.type.number;
+    const Bytes record = read_record(*c.device, type);
     const auto number = as_number(type, record);
-    if (g.json) {
+    if (c.options.json) {
         Json out = record_json(record);
         out["type"] = type;
         if (number) out["number"] = *number;
@@ -114,12 +119,12 @@ void run_get(const GetOptions& o, const GlobalOptions& g) {
 }
 
 struct SetOptions {
-    std::string module;
-    std::string type;
+    TypeArgument type;
     std::optional<std::string> value;
     bool hex = false;
     bool integer = false;
     std::optional<std::string> file;
+    Bytes record;  // from the four above
 };
 
 Bytes integer_record(const std::string& text) {
@@ -132,73 +137,58 @@ Bytes integer_record(const std::string& text) {
     return out;
 }
 
-void run_set(const SetOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const uint16_t type = type_argument(o.type);
+void read_arguments(SetOptions& o) {
+    const uint16_t type = o.type.number = type_argument(o.type.text);
     const bool integer = o.integer || (type == kSetupNumber && !o.hex && !o.file);
-    const Bytes record = integer && o.value && !o.file ? integer_record(*o.value)
-                                                       : value_argument(o.value, o.hex, o.file);
-    Session session(g);
-    auto device = session.open(ref);
-    check("writing setup record " + type_text(type) + " of " + device->address(),
-          ZEBWriteSetupData(device->get(), type, record.data(),
-                            static_cast<uint32_t>(record.size())));
+    o.record = integer && o.value && !o.file ? integer_record(*o.value)
+                                             : value_argument(o.value, o.hex, o.file);
 }
 
-struct DeleteOptions {
-    std::string module;
-    std::string type;
-};
-
-void run_delete(const DeleteOptions& o, const GlobalOptions& g) {
-    const ModuleRef ref = module_argument(o.module);
-    const uint16_t type = type_argument(o.type);
-    Session session(g);
-    auto device = session.open(ref);
-    check("deleting setup record " + type_text(type) + " of " + device->address(),
-          ZEBDeleteSetupData(device->get(), type));
+void run_set(const SetOptions& o, Context& c) {
+    check("writing setup record " + type_text(o.type.number) + " of " + c.device->address(),
+          ZEBWriteSetupData(c.device->get(), o.type.number, o.record.data(),
+                            static_cast<uint32_t>(o.record.size())));
 }
 
-constexpr const char* kTypeHelp =
-    "record type: a number (0x30, 48), 'name' (0x16) or 'number' (0x20)";
+void run_delete(const TypeArgument& o, Context& c) {
+    check("deleting setup record " + type_text(o.number) + " of " + c.device->address(),
+          ZEBDeleteSetupData(c.device->get(), o.number));
+}
 
 }  // namespace
 
-void add_setup(CLI::App& app, const GlobalOptions& options) {
-    CLI::App* setup = app.add_subcommand("setup", "List, read, write and delete setup records");
-    setup->require_subcommand(1);
+Command setup_list(CLI::App&) {
+    return {.run = run_list};
+}
 
-    auto list = std::make_shared<ListOptions>();
-    CLI::App* cmd = setup->add_subcommand("list", "List the setup records with their values");
-    cmd->add_option("MODULE", list->module, kModuleHelp)->required();
-    cmd->callback([list, &options] { run_list(*list, options); });
+Command setup_get(CLI::App& cmd) {
+    auto o = std::make_shared<GetOptions>();
+    add_type(cmd, o->type);
+    auto* hex = cmd.add_flag("--hex", o->hex, "show hex bytes");
+    cmd.add_flag("--raw", o->raw, "write the bytes as they are")->excludes(hex);
+    return {.read_arguments = [o] { o->type.number = type_argument(o->type.text); },
+            .run = [o](Context& c) { run_get(*o, c); }};
+}
 
-    auto get = std::make_shared<GetOptions>();
-    cmd = setup->add_subcommand("get", "Show one setup record (text, or hex when not text)");
-    cmd->add_option("MODULE", get->module, kModuleHelp)->required();
-    cmd->add_option("TYPE", get->type, kTypeHelp)->required();
-    auto* hex = cmd->add_flag("--hex", get->hex, "show hex bytes");
-    cmd->add_flag("--raw", get->raw, "write the bytes as they are")->excludes(hex);
-    cmd->callback([get, &options] { run_get(*get, options); });
+Command setup_set(CLI::App& cmd) {
+    auto o = std::make_shared<SetOptions>();
+    add_type(cmd, o->type);
+    cmd.add_option("VALUE", o->value, "the record: text, or hex bytes with --hex");
+    auto* hex = cmd.add_flag("--hex", o->hex, "VALUE is hex bytes, e.g. \"00 0A FF\"");
+    cmd.add_flag("--int", o->integer,
+                 "VALUE is a number, written little-endian in 16 bits (32 when larger); the "
+                 "default for 'number'")
+        ->excludes(hex);
+    cmd.add_option("--file", o->file, "take the record from this file");
+    return {.read_arguments = [o] { read_arguments(*o); },
+            .run = [o](Context& c) { run_set(*o, c); }};
+}
 
-    auto set = std::make_shared<SetOptions>();
-    cmd = setup->add_subcommand("set", "Write one setup record");
-    cmd->add_option("MODULE", set->module, kModuleHelp)->required();
-    cmd->add_option("TYPE", set->type, kTypeHelp)->required();
-    cmd->add_option("VALUE", set->value, "the record: text, or hex bytes with --hex");
-    auto* set_hex = cmd->add_flag("--hex", set->hex, "VALUE is hex bytes, e.g. \"00 0A FF\"");
-    cmd->add_flag("--int", set->integer,
-                  "VALUE is a number, written little-endian in 16 bits (32 when larger); the "
-                  "default for 'number'")
-        ->excludes(set_hex);
-    cmd->add_option("--file", set->file, "take the record from this file");
-    cmd->callback([set, &options] { run_set(*set, options); });
-
-    auto del = std::make_shared<DeleteOptions>();
-    cmd = setup->add_subcommand("delete", "Delete one setup record");
-    cmd->add_option("MODULE", del->module, kModuleHelp)->required();
-    cmd->add_option("TYPE", del->type, kTypeHelp)->required();
-    cmd->callback([del, &options] { run_delete(*del, options); });
+Command setup_delete(CLI::App& cmd) {
+    auto o = std::make_shared<TypeArgument>();
+    add_type(cmd, *o);
+    return {.read_arguments = [o] { o->number = type_argument(o->text); },
+            .run = [o](Context& c) { run_delete(*o, c); }};
 }
 
 }  // namespace zeb::cli

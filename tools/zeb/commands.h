@@ -1,33 +1,51 @@
-// The subcommands, one family a file. Each adds itself to the program's command line; its
-// callback runs the command and throws Failure when it fails.
+// The subcommands, one family a file: each defines its commands (command.h), and the command
+// table (command_table.cpp) lists them with what they need.
 #pragma once
 
-#include <CLI/CLI.hpp>
-#include <string>
-
-#include "addresses.h"
-#include "global_options.h"
+#include "command.h"
 
 namespace zeb::cli {
 
-void add_discover(CLI::App& app, const GlobalOptions& options);
-void add_info(CLI::App& app, const GlobalOptions& options);  // info, base, diag
-void add_io(CLI::App& app, const GlobalOptions& options);
-void add_setup(CLI::App& app, const GlobalOptions& options);
-void add_config(CLI::App& app, const GlobalOptions& options);
-void add_controller(CLI::App& app, const GlobalOptions& options);  // ccm, kseq
-void add_mem(CLI::App& app, const GlobalOptions& options);
-void add_serial(CLI::App& app, const GlobalOptions& options);
-void add_ping(CLI::App& app, const GlobalOptions& options);
-// Controller modules' files (cmd_files.cpp): built once the library has its remote-file calls.
-void add_files(CLI::App& app, const GlobalOptions& options);
+// Adds every command of the table to `app`. The one given runs with what its row needs made
+// ready: MODULE read, the session and the module opened.
+void add_commands(CLI::App& app, const GlobalOptions& options);
 
-// The MODULE argument; fails with exit code 2 when it names nothing.
-ModuleRef module_argument(const std::string& text);
+Command discover(CLI::App& cmd);  // cmd_discover.cpp
 
-// What MODULE may be, for the help texts.
-inline constexpr const char* kModuleHelp =
-    "the module: an IP address, '#N' (its number; quote it for the shell), a hardware address "
-    "or its name";
+Command info(CLI::App& cmd);  // cmd_info.cpp
+Command base(CLI::App& cmd);
+Command diag(CLI::App& cmd);
+
+Command io_read(CLI::App& cmd);  // cmd_io.cpp
+Command io_write(CLI::App& cmd);
+Command io_watch(CLI::App& cmd);
+
+Command setup_list(CLI::App& cmd);  // cmd_setup.cpp
+Command setup_get(CLI::App& cmd);
+Command setup_set(CLI::App& cmd);
+Command setup_delete(CLI::App& cmd);
+
+Command config_get(CLI::App& cmd);  // cmd_config.cpp
+Command config_set(CLI::App& cmd);
+
+Command ccm_read(CLI::App& cmd);  // cmd_controller.cpp
+Command ccm_write(CLI::App& cmd);
+Command kseq(CLI::App& cmd);
+
+Command mem_list(CLI::App& cmd);  // cmd_mem.cpp
+Command mem_read(CLI::App& cmd);
+Command mem_write(CLI::App& cmd);
+
+Command serial_send(CLI::App& cmd);  // cmd_serial.cpp
+Command serial_recv(CLI::App& cmd);
+Command serial_setup(CLI::App& cmd);
+
+Command ping(CLI::App& cmd);  // cmd_ping.cpp
+
+Command files_ls(CLI::App& cmd);  // cmd_files.cpp
+Command files_get(CLI::App& cmd);
+Command files_put(CLI::App& cmd);
+Command files_rm(CLI::App& cmd);
+Command files_mkdir(CLI::App& cmd);
 
 }  // namespace zeb::cli

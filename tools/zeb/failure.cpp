@@ -12,7 +12,6 @@ namespace {
 // Winsock numbers the library passes through.
 constexpr uint32_t kWinsockFirst = 10000;
 constexpr uint32_t kWinsockLast = 11999;
-constexpr uint32_t kNetworkUnreachable = 10051;
 constexpr uint32_t kConnectionReset = 10054;
 constexpr uint32_t kConnectionRefused = 10061;
 constexpr uint32_t kHostDown = 10064;

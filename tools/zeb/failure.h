@@ -11,6 +11,9 @@
 
 namespace zeb::cli {
 
+// The Winsock number of a network that cannot be reached: discovery says what to try.
+inline constexpr uint32_t kNetworkUnreachable = 10051;
+
 // Exit codes of every command.
 enum ExitCode : int {
     kExitOk = 0,

@@ -4,14 +4,15 @@
 #include <array>
 
 #include "values.h"
+#include "vocab/module_kinds.h"
 
 namespace zeb::cli {
 
 namespace {
 
-constexpr std::size_t kDeviceDefSize = 42;
+using vocab::device_def::kKindAt;
+constexpr std::size_t kDeviceDefSize = vocab::device_def::kReadSize;
 constexpr uint8_t kNoKind = 0xFF;
-constexpr std::size_t kHardwareAddressAt = 8;
 
 }  // namespace
 
@@ -21,11 +22,12 @@ ModuleFacts read_facts(ZEBDevice* device) {
     // that did not come.
     std::array<uint8_t, kDeviceDefSize> def;
     def.fill(kNoKind);
-    if (ZEBReadDeviceDef(device, def.data(), def.size()) == 0 && def[2] != kNoKind) {
-        facts.kind = def[2];
+    if (ZEBReadDeviceDef(device, def.data(), def.size()) == 0 && def[kKindAt] != kNoKind) {
+        facts.kind = def[kKindAt];
     }
 
-    std::array<uint8_t, 256> record{};
+    // A name that a query by name can find fits.
+    std::array<uint8_t, vocab::setup::kNameQuerySize> record{};
     uint16_t size = record.size();
     if (ZEB_SUCCEEDED(ZEBReadSetupData(device, kSetupName, record.data(), &size))) {
         facts.name = text_up_to_zero(std::span(record).first(size));
@@ -55,14 +57,8 @@ std::optional<HwAddress> read_hardware_address(ZEBDevice* device) {
 }
 
 std::string kind_name(uint8_t kind) {
-    switch (kind) {
-        case 0:
-            return "Qx-RIO";
-        case 6:
-            return "node";
-        default:
-            return "kind " + std::to_string(kind);
-    }
+    const std::string_view name = vocab::name_of(vocab::kModuleKinds, kind);
+    return name.empty() ? "kind " + std::to_string(kind) : std::string(name);
 }
 
 }  // namespace zeb::cli

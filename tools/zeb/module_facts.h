@@ -2,20 +2,24 @@
 // name and number from its setup records.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "addresses.h"
+#include "vocab/setup_types.h"
 #include "zeb.h"
 
 namespace zeb::cli {
 
-inline constexpr uint16_t kSetupName = 0x16;
-inline constexpr uint16_t kSetupNumber = 0x20;
+inline constexpr uint16_t kSetupName = vocab::setup::kNameRecord;
+inline constexpr uint16_t kSetupNumber = vocab::setup::kNumberRecord;
+// Where our modules' device definition gives their hardware address.
+inline constexpr std::size_t kHardwareAddressAt = 8;
 
 struct ModuleFacts {
-    std::optional<uint8_t> kind;  // byte 2 of the device definition
+    std::optional<uint8_t> kind;  // from the device definition
     std::optional<std::string> name;
     std::optional<uint32_t> number;
 };

@@ -6,20 +6,19 @@
 #include <cstring>
 
 #include "failure.h"
+#include "vocab/capacities.h"
+#include "vocab/setup_types.h"
 
 namespace zeb::cli {
 
 namespace {
 
 constexpr uint16_t kVersion = ZEB_API_VERSION;
-constexpr uint16_t kQueryByName = 0x16;
-constexpr uint16_t kQueryByNumber = 0x20;
-constexpr std::size_t kNameQuerySize = 256;
+using vocab::setup::kNameQuerySize;
 constexpr uint16_t kFirstCapacity = 64;
 // A lookup listens this long first, and the whole query time only when nothing answered: a
 // module on the local network answers within milliseconds.
 constexpr uint32_t kFirstLookMs = 100;
-constexpr uint32_t kNetworkUnreachable = 10051;
 
 // ZEB_TRACE set to anything but "" or "0" turns the library's frame trace on.
 bool trace_asked() {
@@ -65,7 +64,7 @@ uint32_t run_query(ZEBTransport& transport, const Query& query, std::vector<ZEBD
 
 Query Query::by_number(uint32_t number) {
     Query q;
-    q.item_type = kQueryByNumber;
+    q.item_type = vocab::setup::kNumberRecord;
     q.item = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
               static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
     return q;
@@ -73,7 +72,7 @@ Query Query::by_number(uint32_t number) {
 
 Query Query::by_name(const std::string& name) {
     Query q;
-    q.item_type = kQueryByName;
+    q.item_type = vocab::setup::kNameRecord;
     q.item.assign(kNameQuerySize, 0);
     std::copy_n(name.begin(), std::min(name.size(), kNameQuerySize - 1), q.item.begin());
     return q;

@@ -1,0 +1,75 @@
+// How much one exchange carries. A host receives each reply into a buffer of a fixed size, the
+// reply's capacity, and reads nothing beyond it; what a capacity leaves after the reply's header
+// (and status word, and counts) is the most that operation can deliver, so a module must fit
+// its replies into it and a host needs no more room. A request limit is what a host refuses
+// before it sends anything.
+#pragma once
+
+#include <cstddef>
+
+namespace zeb::vocab {
+
+// A request's header is 9 bytes, or 16 when it carries the module's hardware address. Every
+// reply begins with the 9-byte header, whatever header its request had; most then carry a 16-bit
+// status word, and lists a 16-bit count.
+inline constexpr size_t kRequestHeaderSize = 9;
+inline constexpr size_t kExtendedRequestHeaderSize = 16;
+inline constexpr size_t kReplyHeaderSize = 9;
+inline constexpr size_t kStatusWordSize = 2;
+inline constexpr size_t kCountSize = 2;
+
+// Whole reply datagrams, header included.
+namespace capacity {
+inline constexpr size_t kIdentity = 200;  // version, support and device-definition blocks
+inline constexpr size_t kBaseDef = 1000;  // read the base definition, rescan the base
+inline constexpr size_t kSetup = 600;     // read a setup record, list the types
+inline constexpr size_t kConfig = 1200;   // read the configuration block
+inline constexpr size_t kStats = 200;     // Ethernet statistics
+inline constexpr size_t kStatus = 600;    // module status
+inline constexpr size_t kMemory = 600;    // read memory or shared RAM, list the memory areas
+inline constexpr size_t kSerial = 200;    // every serial request and reply but write-and-read
+// A controller module's file read (its reply) and file write (its request).
+inline constexpr size_t kFileTransfer = 1600;
+}  // namespace capacity
+
+// What the replies leave for data.
+inline constexpr size_t kMaxIdentityBlock = capacity::kIdentity - kReplyHeaderSize;
+inline constexpr size_t kMaxBaseDef = capacity::kBaseDef - kReplyHeaderSize;
+inline constexpr size_t kMaxSetupRecord = capacity::kSetup - kReplyHeaderSize - kStatusWordSize;
+inline constexpr size_t kMaxSetupTypes =
+    (capacity::kSetup - kReplyHeaderSize - kStatusWordSize - kCountSize) / 2;
+inline constexpr size_t kMaxConfigBlock = capacity::kConfig - kReplyHeaderSize - kStatusWordSize;
+inline constexpr size_t kMaxStatsRecord = capacity::kStats - kReplyHeaderSize;  // no status word
+inline constexpr size_t kMaxStatusBlock = capacity::kStatus - kReplyHeaderSize - kStatusWordSize;
+inline constexpr size_t kMaxMemoryRead = capacity::kMemory - kReplyHeaderSize - kStatusWordSize;
+// The memory listing's entries (ZEBMemoryArea), after the status word and count.
+inline constexpr size_t kMemoryAreaSize = 22;
+inline constexpr size_t kMaxMemoryAreas =
+    (capacity::kMemory - kReplyHeaderSize - kStatusWordSize - kCountSize) / kMemoryAreaSize;
+// A serial read's bytes, after the status word and count.
+inline constexpr size_t kMaxSerialRead =
+    capacity::kSerial - kReplyHeaderSize - kStatusWordSize - kCountSize;
+// A file read's reply holds the status word, the 32-bit return value and the 32-bit count
+// before the data.
+inline constexpr size_t kMaxFileRead = capacity::kFileTransfer - kReplyHeaderSize - 10;
+
+// Request limits.
+inline constexpr size_t kMaxQueryItem = 512;       // a discovery query's data item
+inline constexpr size_t kMaxMemoryWrite = 512;     // typed memory
+inline constexpr size_t kMaxSharedRamWrite = 256;  // shared RAM
+inline constexpr size_t kMaxControllerData = 256;  // one CCM or K-sequence request
+// A serial write request holds the function code, the operation and a 16-bit count before the
+// bytes, and the port after the operation when it names one; its header comes off too.
+inline constexpr size_t kSerialWriteRoom = capacity::kSerial - 4;  // less the header size
+inline constexpr size_t kSerialPortWriteRoom = kSerialWriteRoom - 1;
+// A file write request holds the function code and its complement, the service, the handle and
+// the count before the data; its header comes off too.
+inline constexpr size_t kFileWriteRoom = capacity::kFileTransfer - 12;  // less the header size
+
+static_assert(kMaxIdentityBlock == 191 && kMaxBaseDef == 991 && kMaxSetupRecord == 589 &&
+              kMaxSetupTypes == 293 && kMaxConfigBlock == 1189 && kMaxStatsRecord == 191 &&
+              kMaxStatusBlock == 589 && kMaxMemoryRead == 589 && kMaxMemoryAreas == 26 &&
+              kMaxSerialRead == 187 && kMaxFileRead == 1581 && kSerialWriteRoom == 196 &&
+              kFileWriteRoom == 1588);
+
+}  // namespace zeb::vocab
