@@ -108,6 +108,12 @@ class ItemReader {
     }
 
     bool extended() const noexcept { return extended_; }
+    // Takes the item last handed out as its header alone: the bytes that came as its data are
+    // read again as items. For a reader whose rules give that item no data.
+    void take_header_only(const Item& item) noexcept {
+        at_ -= item.size;
+        done_ = false;
+    }
     // Bytes read so far.
     size_t position() const noexcept { return at_; }
 

@@ -2,6 +2,7 @@
 // in its third and fourth bytes, and the Windows function that the module carries out for it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vocab/named.h"
@@ -43,6 +44,11 @@ inline constexpr uint16_t kGetCommTimeouts = 0x09;
 inline constexpr uint16_t kPurgeComm = 0x1B;
 inline constexpr uint16_t kClearCommError = 0x1C;
 inline constexpr uint16_t kGetCommProperties = 0x1D;
+
+// Every reply: a status word, the Windows function's 32-bit return value, then its outputs.
+inline constexpr size_t kReplyHeadSize = 6;
+// What CreateFile and FindFirstFile return when they fail (INVALID_HANDLE_VALUE).
+inline constexpr uint32_t kInvalidHandle = 0xFFFFFFFF;
 
 }  // namespace service
 

@@ -2,7 +2,10 @@
 // played against the sample rack (a remote master, a controller, memory, shared RAM, serial
 // ports, a networked node), each in a manner the input picks. Every reply must be a whole frame
 // from a module of the rack, its CRC right or 0, and no file name a handler uses may leave the
-// module's file root.
+// module's file root. RackSim reads the output streams and base definitions that hosts write
+// with the library's item reader, so this target drives that reader from the module's side
+// (regressions/racksim holds the reading rules' edge cases) as the walkers target does from
+// the host's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

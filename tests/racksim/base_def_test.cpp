@@ -102,6 +102,17 @@ TEST(BaseDefWrite, AcceptsTheExtendedFormat) {
     EXPECT_EQ(rack.module(0).slot(7).counts(), (IoCounts{4, 4, 0, 0, 0, 0}));
 }
 
+// The switch item carries data only in the compact format that it leaves: a host writes it once,
+// as 0xB1 0x00, and a module takes one met again later for its header alone.
+TEST(BaseDefWrite, ASwitchInTheExtendedFormatIsAHeaderAlone) {
+    Rack rack = test::three_modules();
+    const Bytes def = {0xB1, 0x00, 0x00, 0x01, 0x0B, 0x02, 0x00, 0x02, 0x01,
+                       0x04, 0x01, 0x62, 8,    0,    0,    0,    0xF0};
+    ASSERT_EQ(ask(rack, kModuleA, write_request(def)).at(1).status(), 0);
+    ASSERT_EQ(rack.module(0).base.slots.size(), 1u);
+    EXPECT_EQ(rack.module(0).slot(2).counts(), (IoCounts{8, 0, 0, 0, 0, 0}));
+}
+
 TEST(BaseDefWrite, RefusesBadDefinitionsAndKeepsTheOldOne) {
     const std::vector<std::pair<const char*, Bytes>> bad = {
         {"slot outside the base", {0x08, 0x14, 0x01, 0x55, 1, 0, 0, 0}},

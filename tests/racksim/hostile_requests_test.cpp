@@ -7,6 +7,9 @@
 #include <random>
 
 #include "test_util.h"
+#include "vocab/capacities.h"
+#include "vocab/memory.h"
+#include "vocab/serial_ops.h"
 
 namespace racksim {
 namespace {
@@ -14,20 +17,24 @@ namespace {
 using test::concat;
 using test::kModuleA;
 
+namespace capacity = zeb::vocab::capacity;
+namespace serial = zeb::vocab::serial;
+
 // The most a host takes after the header, by request.
 size_t reply_limit(const Bytes& request) {
     switch (request[0]) {
-        case 0x19:
-        case 0x1A:
-            return 320 - kHeaderSize;
-        case 0x23:
-            return request.size() > 1 && request[1] == 0x08 ? 1500 - kHeaderSize
-                                                            : 200 - kHeaderSize;
-        case 0x24:
-        case 0x29:
-            return 200 - kHeaderSize;
+        case fn::kCcmRequest:
+        case fn::kKseqRequest:
+            return capacity::kControllerReply - kHeaderSize;
+        case fn::kSerial:
+            return request.size() > 1 && request[1] == serial::kAccess
+                       ? capacity::kSerialAccessReply - kHeaderSize
+                       : capacity::kSerialReply - kHeaderSize;
+        case fn::kWriteMemory:
+        case fn::kWriteSharedRam:
+            return capacity::kMemoryWriteReply - kHeaderSize;
         default:
-            return 600 - kHeaderSize;
+            return capacity::kMemoryReply - kHeaderSize;
     }
 }
 
@@ -35,19 +42,21 @@ size_t reply_limit(const Bytes& request) {
 // (status, n, n bytes), the listing (status, n, n entries) and batched access (answer items).
 void check_counts(const Bytes& request, const Bytes& p) {
     const uint8_t code = request[0];
-    const bool serial_read = code == 0x23 && request.size() > 1 &&
-                             (request[1] == 0x02 || request[1] == 0x82 || request[1] == 0x08);
+    const uint8_t op = request.size() > 1 ? request[1] : 0;
+    const bool serial_read =
+        code == fn::kSerial && (op == serial::kRead || op == (serial::kRead | serial::kNamesPort) ||
+                                op == serial::kAccess);
     if (serial_read) {
         ASSERT_EQ(p.size() >= 4 ? 4u + get_u16(&p[2]) : 0u, p.size());
-    } else if (code == 0x26) {
+    } else if (code == fn::kEnumMemory) {
         ASSERT_GE(p.size(), 4u);
-        EXPECT_EQ(p.size(), 4u + get_u16(&p[2]) * 22u);
-    } else if (code == 0x27 && p.size() > 2) {
+        EXPECT_EQ(p.size(), 4u + get_u16(&p[2]) * zeb::vocab::memory::kAreaEntrySize);
+    } else if (code == fn::kAccessMemory && p.size() > 2) {
         ASSERT_GE(p.size(), 4u);
         size_t at = 4;
         for (uint16_t i = 0; i < get_u16(&p[2]); ++i) {
-            ASSERT_LE(at + 9, p.size());
-            at += 9 + get_u16(&p[at + 7]);
+            ASSERT_LE(at + zeb::vocab::memory::kItemHeadSize, p.size());
+            at += zeb::vocab::memory::kItemHeadSize + get_u16(&p[at + 7]);
         }
         EXPECT_EQ(at, p.size());
     }
@@ -67,7 +76,8 @@ Bytes u16_bytes(uint16_t v) {
     return b;
 }
 
-// Well-formed requests of every kind, near the edges of their areas and limits.
+// Well-formed requests of every kind, near the edges of their areas and limits, written as their
+// bytes travel (as the tests write every request), independently of the vocabulary.
 std::vector<Bytes> good_requests() {
     std::vector<Bytes> out = {
         {0x19, 0x00, 0x01, 0x1E, 0x00, 0x00, 0x01, 0x01},
@@ -133,7 +143,9 @@ TEST(HostileRequests, CountFieldsAtTheirLargestAndNoiseAreAnsweredWithinTheHosts
 TEST(HostileRequests, NoiseOfAnyLengthAfterEachFunctionCode) {
     Rack rack = test::three_modules();
     std::mt19937 random(777);
-    for (uint8_t code : {0x19, 0x1A, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29}) {
+    for (uint8_t code :
+         {fn::kCcmRequest, fn::kKseqRequest, fn::kSerial, fn::kWriteMemory, fn::kReadMemory,
+          fn::kEnumMemory, fn::kAccessMemory, fn::kReadSharedRam, fn::kWriteSharedRam}) {
         for (int n = 0; n < 300; ++n) {
             Bytes b(1 + random() % 40);
             for (uint8_t& x : b) x = static_cast<uint8_t>(random());

@@ -77,17 +77,21 @@ TEST(ReadIo, LongItemsAreSplitToFitTheirHeaders) {
     EXPECT_EQ(compact[1], 0x5F);
     EXPECT_EQ(compact[2 + 30], 0x5F);
     EXPECT_EQ(compact[2 + 30 + 1 + 30], 0x5A);
-    std::vector<StreamItem> items;
-    ASSERT_TRUE(parse_io_stream(compact.data(), compact.size(), &items, nullptr));
     size_t slot1_bytes = 0;
-    for (const StreamItem& it : items) {
-        if (it.slot == 1) {
-            EXPECT_EQ(it.offset, slot1_bytes);  // each item continues the one before
-            slot1_bytes += it.data.size();
-        }
-    }
+    int last_slot = -1;
+    const char* why = "";
+    ASSERT_TRUE(read_io_stream(
+        compact.data(), compact.size(),
+        [&](const ValueItem& it) {
+            if (it.slot == 1) {
+                EXPECT_EQ(it.offset, slot1_bytes);  // each item continues the one before
+                slot1_bytes += it.size;
+            }
+            last_slot = it.slot;
+        },
+        &why));
     EXPECT_EQ(slot1_bytes, 400u);
-    EXPECT_EQ(items.back().slot, 17);
+    EXPECT_EQ(last_slot, 17);
 
     const Bytes extended = encode_inputs(m, true);
     // B1 00 | 00 00 | 05 50 (80 bytes) ... | 00 01 | 05 FE (127 words) | 05 92 (73 words)

@@ -14,6 +14,8 @@ Bytes Reply::after_status() const {
     return payload.size() >= 2 ? Bytes(payload.begin() + 2, payload.end()) : Bytes{};
 }
 
+// The header is taken apart at its places written out here, not with RackSim's frame code nor
+// the vocabulary: the tests read what RackSim sends as an independent oracle would.
 Reply decode(const Outgoing& out) {
     Reply r;
     r.from_ip = out.from_ip;

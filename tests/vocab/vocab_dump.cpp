@@ -16,7 +16,9 @@
 #include "vocab/ccm.h"
 #include "vocab/functions.h"
 #include "vocab/markers.h"
+#include "vocab/memory.h"
 #include "vocab/module_kinds.h"
+#include "vocab/records.h"
 #include "vocab/serial_ops.h"
 #include "vocab/services.h"
 #include "vocab/setup_types.h"
@@ -26,6 +28,18 @@
 namespace {
 
 using zeb::vocab::Named;
+
+// The sizes of the records that travel whole are the public header's records' sizes.
+namespace sizes = zeb::vocab::records;
+static_assert(sizes::kFileTimeSize == sizeof(ZEBFileTime));
+static_assert(sizes::kFileInfoSize == sizeof(ZEBFileInfo));
+static_assert(sizes::kFindDataSize == sizeof(ZEBFindData));
+static_assert(sizes::kSecurityAttributesSize == sizeof(ZEBSecurityAttributes));
+static_assert(sizes::kCommStateSize == sizeof(ZEBCommState));
+static_assert(sizes::kCommTimeoutsSize == sizeof(ZEBCommTimeouts));
+static_assert(sizes::kCommStatusSize == sizeof(ZEBCommStatus));
+static_assert(sizes::kCommPropertiesSize == sizeof(ZEBCommProperties));
+static_assert(zeb::vocab::memory::kAreaEntrySize == sizeof(ZEBMemoryArea));
 
 int g_bad = 0;
 

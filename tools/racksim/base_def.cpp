@@ -12,13 +12,15 @@ Bytes encode_base_def(const Slots& slots, bool extended) {
         w.select_slot(n);
         w.record_item(slot.record.encode());
     }
-    if (w.extended()) w.put(kEndBaseDef);
+    if (w.extended()) w.put(items::kBaseDefEnd);
     return w.take();
 }
 
 namespace {
 
-// Decodes one module record; false when it is too short for its kind.
+// Decodes one module record (its kind and identification bytes at least). False, with the
+// reason, when the record is too short for its kind or lists more pairs than a written record
+// could hold; a record of an unknown kind decodes, and describes no module.
 bool decode_record(const uint8_t* p, size_t len, SlotRecord* r, std::string* why) {
     auto fail = [&](const std::string& reason) {
         if (why) *why = reason;
@@ -26,73 +28,60 @@ bool decode_record(const uint8_t* p, size_t len, SlotRecord* r, std::string* why
     };
     r->kind = p[0];
     r->ident = p[1];
-    switch (r->kind) {
-        case 1:
-        case 3:
-            if (len < 6) return fail("record of kind " + std::to_string(r->kind) + " too short");
-            if (r->kind == 1) {
-                r->counts = {p[2], p[3], p[4], p[5], 0, 0};
-            } else {
-                r->counts = {p[2], p[3], 0, 0, p[4], p[5]};
-            }
-            return true;
-        case 5:
-            if (len < 8) return fail("record of kind 5 too short");
-            r->counts = {p[2], p[3], p[4], p[5], p[6], p[7]};
-            return true;
-        case 7: {
-            if (len < 3) return fail("record of kind 7 too short");
-            const size_t n = p[2];
-            if (n > kMaxRecordPairs) return fail("record of kind 7 has too many pairs");
-            if (len < 3 + 2 * n) return fail("record of kind 7 too short for its pairs");
-            for (size_t i = 0; i < n; ++i) r->pairs.emplace_back(p[3 + 2 * i], p[4 + 2 * i]);
-            r->counts = SlotRecord::counts_from_pairs(r->pairs);
-            return true;
-        }
-        default:
-            return true;  // 255: identification only
+    if (!SlotRecord::known_kind(r->kind)) return true;
+    const bool paired = r->kind == 7 && len >= 3;
+    if (paired && p[2] > kMaxRecordPairs) return fail("record of kind 7 has too many pairs");
+    items::ModuleRecord record;
+    if (!items::read_module_record(p, len, record)) {
+        return fail(paired ? std::string("record of kind 7 too short for its pairs")
+                           : "record of kind " + std::to_string(r->kind) + " too short");
     }
+    r->counts = IoCounts::of(record.counts);
+    if (paired) {
+        for (size_t i = 0; i < p[2]; ++i) r->pairs.emplace_back(p[3 + 2 * i], p[4 + 2 * i]);
+    }
+    return true;
 }
 
 }  // namespace
 
+// Read with the library's item reader, by stricter rules: a stream the module could not hold
+// as it came is refused rather than read in part. A switch item in the extended format (which
+// no host writes) is taken as its header alone, where the reader gives it its length of data.
 bool parse_base_def(const uint8_t* data, size_t len, int base_slots, Slots* slots,
                     std::string* why) {
     auto fail = [&](const std::string& reason) {
         if (why) *why = reason;
         return false;
     };
-    Reader in(data, len);
-    bool extended = false;
+    items::ItemReader in(data, len, /*base_definition=*/true);
     int slot = -1;
-    ItemHeader h;
-    while (read_item_header(in, extended, &h)) {
-        if (extended && h.type == kEndBaseDef) return true;
-        const uint8_t type = h.type;
-        const size_t length = h.length;
-        if (type == kSelectSlot) {
-            if (static_cast<int>(length) >= base_slots) {
-                return fail("slot " + std::to_string(length) + " is outside the base of " +
+    items::Item item;
+    for (bool extended = false; in.next(item); extended = in.extended()) {
+        if (item.type == items::kSelectSlot) {
+            if (item.length >= base_slots) {
+                return fail("slot " + std::to_string(item.length) + " is outside the base of " +
                             std::to_string(base_slots) + " slots");
             }
-            slot = static_cast<int>(length);
-        } else if (type == kModuleRecord) {
+            slot = item.length;
+        } else if (item.type == items::kModuleRecord) {
             if (slot < 0) return fail("module record before any slot selection");
-            const size_t size = length + 2;
-            if (in.left() < size) return fail("module record runs past the end");
+            if (!item.whole) return fail("module record runs past the end");
             SlotRecord r;
-            if (!decode_record(in.here(), size, &r, why)) return false;
-            in.skip(size);
+            if (!decode_record(item.data, item.size, &r, why)) return false;
             if (SlotRecord::known_kind(r.kind)) {
                 slots->insert_or_assign(slot, Slot(std::move(r)));
             } else {
                 slots->erase(slot);  // describes no module
             }
-        } else if (type == kSwitchExtended && !extended) {
-            if (!in.skip(length)) return fail("switch item runs past the end");
-            extended = true;
+        } else if (item.type == items::kSwitchExtended) {
+            if (extended) {
+                in.take_header_only(item);
+            } else if (!item.whole) {
+                return fail("switch item runs past the end");
+            }
         }
-        // Any other item: only its header is passed over.
+        // Any other item is a header alone.
     }
     return true;
 }

@@ -9,27 +9,48 @@ namespace racksim {
 
 using Bytes = std::vector<uint8_t>;
 
+// Little-endian numbers of every width: appended to a byte vector (put), written in place (set)
+// and read (get).
+template <class T>
+void put_le(Bytes& out, T v) {
+    for (size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+template <class T>
+constexpr void set_le(uint8_t* p, T v) {
+    for (size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+template <class T>
+constexpr T get_le(const uint8_t* p) {
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>(v | T(p[i]) << (8 * i));
+    return v;
+}
+
 inline void put_u16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v & 0xFF));
-    out.push_back(static_cast<uint8_t>(v >> 8));
+    put_le(out, v);
 }
-
 inline void put_u32(Bytes& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>((v >> (8 * i)) & 0xFF));
+    put_le(out, v);
 }
-
-inline uint16_t get_u16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline uint32_t get_u32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 inline void set_u16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v & 0xFF);
-    p[1] = static_cast<uint8_t>(v >> 8);
+    set_le(p, v);
+}
+inline void set_u32(uint8_t* p, uint32_t v) {
+    set_le(p, v);
+}
+inline void set_u64(uint8_t* p, uint64_t v) {
+    set_le(p, v);
+}
+inline uint16_t get_u16(const uint8_t* p) {
+    return get_le<uint16_t>(p);
+}
+inline uint32_t get_u32(const uint8_t* p) {
+    return get_le<uint32_t>(p);
+}
+inline uint64_t get_u64(const uint8_t* p) {
+    return get_le<uint64_t>(p);
 }
 
 // Reads from a byte range and never past its end: every read says whether it succeeded.

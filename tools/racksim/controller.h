@@ -10,19 +10,24 @@
 #include <vector>
 
 #include "bytes.h"
+#include "capacities.h"
+#include "vocab/ccm.h"
 
 namespace racksim {
 
+namespace ccm = zeb::vocab::ccm;
+
 // A CCM request moves at most 256 bytes; areas are addressed by a 16-bit byte address.
-inline constexpr size_t kCcmMaxCount = 256;
+inline constexpr size_t kCcmMaxCount = ccm::kMaxCount;
 inline constexpr size_t kControllerAreaMax = 0x10000;
-// What a host takes of a K-sequence answer (a 320-byte reply less header and reply head).
-inline constexpr size_t kKseqAnswerMax = 307;
-inline constexpr size_t kKseqMessageMax = 256;
+// What a host takes of a K-sequence answer: its reply less header and answer head.
+inline constexpr size_t kKseqAnswerMax =
+    capacity::kControllerReply - kHeaderSize - ccm::kAnswerHeadSize;
+inline constexpr size_t kKseqMessageMax = ccm::kMaxCount;
 
 // CCM operations (byte 3 of the request).
-inline constexpr uint8_t kCcmWrite = 0x20;
-inline constexpr uint8_t kCcmRead = 0x1E;
+inline constexpr uint8_t kCcmWrite = ccm::kWrite;
+inline constexpr uint8_t kCcmRead = ccm::kRead;
 
 struct ControllerArea {
     std::string name;

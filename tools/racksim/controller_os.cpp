@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "bytes.h"
 #include "windows_errors.h"
 
 namespace racksim {
@@ -16,10 +17,6 @@ constexpr uint32_t kShareWrite = 0x2;
 constexpr uint32_t kShareDelete = 0x4;
 constexpr uint32_t kRxOverflow = 0x0001;  // CE_RXOVER
 constexpr uint32_t kGenerationMask = 0xFFFFFF;
-
-void put_le(uint8_t* p, uint32_t v, size_t n) {
-    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -158,16 +155,16 @@ void ControllerOs::record_program(std::string name, std::string arguments) {
 
 OsPort::OsPort() : dcb(default_dcb()) {}
 
-std::array<uint8_t, kDcbSize> OsPort::default_dcb() {
-    std::array<uint8_t, kDcbSize> d{};
-    put_le(&d[0], kDcbSize, 4);  // DCBlength
-    put_le(&d[4], 9600, 4);      // BaudRate
-    put_le(&d[8], 0x1011, 4);    // fBinary, DTR and RTS on
-    put_le(&d[14], 2048, 2);     // XonLim
-    put_le(&d[16], 512, 2);      // XoffLim
-    d[18] = 8;                   // ByteSize
-    d[21] = 0x11;                // XonChar
-    d[22] = 0x13;                // XoffChar
+std::array<uint8_t, records::kCommStateSize> OsPort::default_dcb() {
+    std::array<uint8_t, records::kCommStateSize> d{};
+    set_u32(&d[0], static_cast<uint32_t>(records::kCommStateSize));  // DCBlength
+    set_u32(&d[4], 9600);                                            // BaudRate
+    set_u32(&d[8], 0x1011);                                          // fBinary, DTR and RTS on
+    set_u16(&d[14], 2048);                                           // XonLim
+    set_u16(&d[16], 512);                                            // XoffLim
+    d[18] = 8;                                                       // ByteSize
+    d[21] = 0x11;                                                    // XonChar
+    d[22] = 0x13;                                                    // XoffChar
     return d;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "module_paths.h"
+#include "vocab/records.h"
 
 namespace racksim {
 
@@ -24,13 +25,8 @@ inline constexpr size_t kOsPortQueue = 4096;   // bytes each port's loopback hol
 inline constexpr size_t kOsFileNotes = 128;    // files with attributes or a creation time set
 inline constexpr size_t kOsProgramsKept = 16;  // program starts kept for a look afterwards
 
-// Windows records that travel whole.
-inline constexpr size_t kDcbSize = 28;
-inline constexpr size_t kCommTimeoutsSize = 20;
-inline constexpr size_t kComStatSize = 12;
-inline constexpr size_t kCommPropSize = 64;
-
-inline constexpr uint32_t kInvalidHandleValue = 0xFFFFFFFF;
+// The Windows records that travel whole, by their sizes.
+namespace records = zeb::vocab::records;
 
 // Windows file attribute bits.
 namespace attr {
@@ -72,8 +68,8 @@ class OsPort {
   public:
     OsPort();
 
-    std::array<uint8_t, kDcbSize> dcb{};  // as last set, byte for byte
-    std::array<uint8_t, kCommTimeoutsSize> timeouts{};
+    std::array<uint8_t, records::kCommStateSize> dcb{};  // as last set, byte for byte
+    std::array<uint8_t, records::kCommTimeoutsSize> timeouts{};
     bool open = false;
     uint32_t errors = 0;  // CE_ flags since they were last cleared
 
@@ -85,7 +81,7 @@ class OsPort {
     void clear_rx() { head_ = count_ = 0; }
 
     // The standard settings: 9600 baud, 8 data bits, no parity, one stop bit.
-    static std::array<uint8_t, kDcbSize> default_dcb();
+    static std::array<uint8_t, records::kCommStateSize> default_dcb();
 
   private:
     std::array<uint8_t, kOsPortQueue> rx_{};

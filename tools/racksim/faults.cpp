@@ -45,8 +45,10 @@ void apply_random_faults(Faults& f, uint16_t sequence, std::vector<Outgoing>& re
         // CRC) no host could see, so there the field itself is damaged.
         Bytes& b = replies.back().bytes;
         const uint64_t r = next_random(f.rng_state);
-        const bool checked = get_u16(&b[5]) != 0;
-        const size_t at = checked && b.size() > kHeaderSize ? 9 + r % (b.size() - 9) : 5;
+        const bool checked = get_u16(&b[header::kCrcAt]) != 0;
+        const size_t at = checked && b.size() > kHeaderSize
+                              ? kHeaderSize + r % (b.size() - kHeaderSize)
+                              : header::kCrcAt;
         b[at] ^= static_cast<uint8_t>(1 + (r >> 32) % 255);
         ++tally.corrupted;
     }
@@ -60,7 +62,7 @@ void apply_random_faults(Faults& f, uint16_t sequence, std::vector<Outgoing>& re
             ++tally.duplicated;
         } else if (u < f.duplicate_fraction + f.stray_fraction) {
             Outgoing stray = o;
-            set_u16(&stray.bytes[3], other_sequence(sequence));
+            set_u16(&stray.bytes[header::kSequenceAt], other_sequence(sequence));
             out.push_back(std::move(stray));
             ++tally.strays;
         }

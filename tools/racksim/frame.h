@@ -9,14 +9,16 @@
 #include <string>
 
 #include "bytes.h"
+#include "vocab/frame.h"
 
 namespace racksim {
 
 using HwAddress = std::array<uint8_t, 6>;
 
-inline constexpr size_t kHeaderSize = 9;
-inline constexpr uint8_t kExtendedMarker = 0x15;
-inline constexpr size_t kExtendedHeaderSize = 16;
+// The header's layout, as the vocabulary declares it.
+namespace header = zeb::vocab::frame;
+inline constexpr size_t kHeaderSize = header::kHeaderSize;
+inline constexpr size_t kExtendedHeaderSize = header::kExtendedHeaderSize;
 // Largest payload a reply may carry: the length field is 16 bits.
 inline constexpr size_t kMaxReplyPayload = 0xFFFF;
 

@@ -1,6 +1,7 @@
 #include "functions.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "handlers.h"
 
@@ -63,18 +64,18 @@ constexpr Entry kTable[] = {
     {fn::kVersionInfo, on_identity, nullptr},
     {fn::kSupportInfo, on_identity, nullptr},
     {fn::kDeviceDef, on_identity, nullptr},
-    {fn::kQuery, on_query, nullptr},
+    {fn::kQueryDevices, on_query, nullptr},
     {fn::kWriteIo, on_write_io, alone_to_the_end},
     {fn::kReadIo, on_read_io, alone_to_the_end},
     {fn::kReadBaseDef, on_read_base_def, nullptr},
-    {fn::kQueryData, on_query_data, nullptr},
+    {fn::kQueryDeviceData, on_query_data, nullptr},
     {fn::kEnumSetup, on_enum_setup, with_zero_count},
     {fn::kReadSetup, on_read_setup, alone_to_the_end},
     {fn::kWriteSetup, on_write_setup, after_acknowledgement},
     {fn::kDeleteSetup, on_delete_setup, after_acknowledgement},
     {fn::kEthernetStats, on_ethernet_stats, nullptr},
     {fn::kWriteBaseDef, on_write_base_def, base_def_write},
-    {fn::kPet, on_pet, alone_unread},
+    {fn::kPetDevice, on_pet, alone_unread},
     {fn::kModuleStatus, on_module_status, alone_to_the_end},
     {fn::kInitBaseDef, on_init_base_def, nullptr},
     {fn::kCcmRequest, on_ccm_request, refuse_controller},
@@ -87,14 +88,25 @@ constexpr Entry kTable[] = {
     {fn::kReadSharedRam, on_read_shared_ram, alone_in_fields},
     {fn::kWriteSharedRam, on_write_shared_ram, alone_in_fields},
     {fn::kWriteIoNoRead, on_write_io, alone_in_fields},
-    {fn::kWriteProgramSpace, on_write_program_space, after_acknowledgement},
-    {fn::kWriteConfig, on_write_config, alone_to_the_end},
-    {fn::kReadConfig, on_read_config, alone_to_the_end},
     {fn::kXcpuRunProgram, on_xcpu_run_program, alone_in_fields},
     {fn::kXcpuService, on_xcpu_service, refuse_service},
+    {fn::kWritePgmSpace, on_write_program_space, after_acknowledgement},
+    {fn::kWriteConfig, on_write_config, alone_to_the_end},
+    {fn::kReadConfig, on_read_config, alone_to_the_end},
     {fn::kXcpuSetOsLoad, on_xcpu_set_os_load, alone_unread},
     {fn::kXcpuReboot, on_xcpu_reboot, alone_unread},
 };
+
+// One row for each function code of the vocabulary, in the order of their numbers.
+constexpr bool rows_match_vocabulary() {
+    const auto& codes = zeb::vocab::kFunctions;
+    if (std::size(kTable) != std::size(codes)) return false;
+    for (size_t i = 0; i < std::size(kTable); ++i) {
+        if (kTable[i].code != codes[i].number) return false;
+    }
+    return true;
+}
+static_assert(rows_match_vocabulary(), "a function code is missing or out of order");
 
 const Entry* entry_of(uint8_t code) {
     for (const Entry& e : kTable) {

@@ -10,46 +10,12 @@
 #include "context.h"
 #include "frame.h"
 #include "module.h"
+#include "vocab/functions.h"
 
 namespace racksim {
 
-namespace fn {
-inline constexpr uint8_t kVersionInfo = 0x01;
-inline constexpr uint8_t kSupportInfo = 0x02;
-inline constexpr uint8_t kDeviceDef = 0x04;
-inline constexpr uint8_t kQuery = 0x05;
-inline constexpr uint8_t kWriteIo = 0x06;
-inline constexpr uint8_t kReadIo = 0x07;
-inline constexpr uint8_t kReadBaseDef = 0x08;
-inline constexpr uint8_t kQueryData = 0x09;
-inline constexpr uint8_t kEnumSetup = 0x0A;
-inline constexpr uint8_t kReadSetup = 0x0B;
-inline constexpr uint8_t kWriteSetup = 0x0C;
-inline constexpr uint8_t kDeleteSetup = 0x0D;
-inline constexpr uint8_t kEthernetStats = 0x0E;
-inline constexpr uint8_t kWriteBaseDef = 0x0F;
-inline constexpr uint8_t kPet = 0x14;
-inline constexpr uint8_t kModuleStatus = 0x17;
-inline constexpr uint8_t kInitBaseDef = 0x18;
-inline constexpr uint8_t kCcmRequest = 0x19;
-inline constexpr uint8_t kKseqRequest = 0x1A;
-inline constexpr uint8_t kSerial = 0x23;  // the port operation in the next byte
-inline constexpr uint8_t kWriteMemory = 0x24;
-inline constexpr uint8_t kReadMemory = 0x25;
-inline constexpr uint8_t kEnumMemory = 0x26;
-inline constexpr uint8_t kAccessMemory = 0x27;
-inline constexpr uint8_t kReadSharedRam = 0x28;
-inline constexpr uint8_t kWriteSharedRam = 0x29;
-inline constexpr uint8_t kWriteIoNoRead = 0x30;
-inline constexpr uint8_t kWriteProgramSpace = 0x60;
-inline constexpr uint8_t kWriteConfig = 0x61;
-inline constexpr uint8_t kReadConfig = 0x62;
-// A controller module's own functions, each followed by its complement.
-inline constexpr uint8_t kXcpuRunProgram = 0x34;
-inline constexpr uint8_t kXcpuService = 0x35;  // the service number in the next 16 bits
-inline constexpr uint8_t kXcpuSetOsLoad = 0xF9;
-inline constexpr uint8_t kXcpuReboot = 0xFA;
-}  // namespace fn
+// The function codes, as the vocabulary declares them.
+namespace fn = zeb::vocab::fn;
 
 // Status words at the start of the replies that carry one. The refusals of setup records and
 // the configuration block have bit 15 set: a host sign-extends them to results 0xFFFF81xx,

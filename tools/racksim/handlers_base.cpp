@@ -21,7 +21,7 @@ std::string slot_count(const Module& m) {
 
 Execution on_read_base_def(Context& ctx, const Request& req) {
     const Module& m = ctx.module;
-    const bool extended = req.payload.size() >= 2 && req.payload[1] == kSwitchByte;
+    const bool extended = req.payload.size() >= 2 && req.payload[1] == items::kExtendedMarker;
     return {{{encode_base_def(m, extended)}},
             std::string("base definition (") + (extended ? "extended" : "compact") + ", " +
                 slot_count(m) + ")"};

@@ -21,7 +21,7 @@ Bytes status_and_block(const Module& m) {
 }  // namespace
 
 Execution on_read_config(Context& ctx, const Request& req) {
-    const bool extended = req.payload.size() >= 2 && req.payload[1] == kSwitchByte;
+    const bool extended = req.payload.size() >= 2 && req.payload[1] == items::kExtendedMarker;
     return {{{status_and_block(ctx.module)}},
             std::string("read configuration") + (extended ? " (extended asked)" : "") + ": " +
                 short_text(ctx.module.config)};

@@ -11,11 +11,7 @@ namespace racksim {
 
 namespace {
 
-// The first byte of each reply; the request's function code follows.
-constexpr uint8_t kAcknowledged = 0x20;
-constexpr uint8_t kRefused = 0x21;
-constexpr uint8_t kAnswered = 0x22;
-
+// Each reply starts with a marker (vocab/ccm.h) and the request's function code.
 Bytes reply_head(uint8_t marker, uint8_t code, uint16_t status) {
     Bytes b{marker, code};
     put_u16(b, status);
@@ -28,11 +24,11 @@ constexpr int kStatusAt = 2;
 // The acknowledgement, marker and code only, so never the same bytes as the answer. A host
 // compares those two bytes; any after them it does not read.
 Answer acknowledgement(uint8_t code) {
-    return field_reply(Bytes{kAcknowledged, code});
+    return field_reply(Bytes{ccm::kAcknowledged, code});
 }
 
 Execution refused_in_place(uint8_t code, uint16_t status, const std::string& what) {
-    return {{refusal_reply(reply_head(kRefused, code, status), Reading::fields, kStatusAt)},
+    return {{refusal_reply(reply_head(ccm::kRefused, code, status), Reading::fields, kStatusAt)},
             what + ": refused, " + status_text(status)};
 }
 
@@ -40,7 +36,7 @@ Execution refused_after_ack(const Context& ctx, uint8_t code, uint16_t status,
                             const std::string& what) {
     Execution ex;
     ex.answers.push_back(acknowledgement(code));
-    ex.answers.push_back(refusal_reply(reply_head(kAnswered, code, status), Reading::fields,
+    ex.answers.push_back(refusal_reply(reply_head(ccm::kAnswered, code, status), Reading::fields,
                                        kStatusAt, ctx.faults.final_delay_ms));
     ex.log = what + ": " + status_text(status);
     return ex;
@@ -68,7 +64,7 @@ Execution acknowledge_and_answer(const Context& ctx, uint8_t code, uint16_t stat
     }
     Execution ex;
     ex.answers.push_back(acknowledgement(code));
-    Bytes answer = reply_head(kAnswered, code, status);
+    Bytes answer = reply_head(ccm::kAnswered, code, status);
     answer.insert(answer.end(), data.begin(), data.end());
     ex.answers.push_back({std::move(answer), ctx.faults.final_delay_ms, reading});
     ex.log = what;

@@ -1,6 +1,5 @@
 // Reading inputs and writing outputs.
 #include <string>
-#include <vector>
 
 #include "handlers.h"
 #include "io_image.h"
@@ -27,7 +26,7 @@ const char* format_name(bool extended) {
 // The busiest request of all: served into reused storage, its log text only when wanted.
 Execution on_read_io(Context& ctx, const Request& req) {
     Module& m = ctx.module;
-    const bool extended = req.payload.size() >= 2 && req.payload[1] == kSwitchByte;
+    const bool extended = req.payload.size() >= 2 && req.payload[1] == items::kExtendedMarker;
     Execution ex = reuse_execution(ctx);
     status_and_inputs(m, extended, ex.answers[0].payload);
     if (ctx.log_wanted) {
@@ -43,14 +42,15 @@ Execution on_write_io(Context& ctx, const Request& req) {
     const uint8_t* stream = req.payload.data() + 1;
     const size_t len = req.payload.size() - 1;
 
-    std::vector<StreamItem> items;
-    std::string why;
-    if (!parse_io_stream(stream, len, &items, &why)) {
+    // Read once to check it: nothing is stored from a stream the module refuses.
+    const auto check_only = [](const ValueItem&) {};
+    const char* why = "";
+    if (!read_io_stream(stream, len, check_only, &why)) {
         return {{refusal_reply(status_only(kStatusMalformed),
                                with_read ? Reading::to_the_end : Reading::fields)},
                 what + ": malformed output stream (" + why + "), status 2"};
     }
-    const std::string stored = store_outputs(m, items);
+    const std::string stored = store_outputs(m, stream, len);
     if (!with_read) return {{field_reply(status_only(kStatusOk))}, what + ": " + stored};
 
     const bool extended = starts_extended(stream, len);

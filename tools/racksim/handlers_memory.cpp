@@ -1,21 +1,22 @@
 // Typed memory and shared RAM: block reads and writes, the listing of memory areas, and batched
-// access. Every reply starts with a status word, and fits the host's 600-byte reply buffer.
+// access. Every reply starts with a status word, and fits the host's reply buffer.
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "handlers.h"
 #include "statuses.h"
+#include "vocab/memory.h"
 
 namespace racksim {
 
 namespace {
 
-constexpr size_t kReplyBodyMax = 600 - kHeaderSize;
+constexpr size_t kReplyBodyMax = capacity::kMemoryReply - kHeaderSize;
 constexpr size_t kReadCountMax = kReplyBodyMax - 2;  // after the status word
-constexpr size_t kItemHeadSize = 9;
-constexpr uint8_t kItemRead = 0;
-constexpr uint8_t kItemWrite = 1;
+constexpr size_t kItemHeadSize = zeb::vocab::memory::kItemHeadSize;
+constexpr uint8_t kItemRead = zeb::vocab::memory::kItemRead;
+constexpr uint8_t kItemWrite = zeb::vocab::memory::kItemWrite;
 
 // Every reply here holds fields at fixed places: a status word, then counts and counted bytes.
 Execution status_reply(uint16_t status, const std::string& what) {

@@ -10,16 +10,16 @@ namespace racksim {
 Execution on_write_program_space(Context& ctx, const Request& req) {
     Module& m = ctx.module;
     if (m.identity.kind != kKindNode) {
-        return acknowledged(ctx, fn::kWriteProgramSpace, kStatusNoProgramSpace,
+        return acknowledged(ctx, fn::kWritePgmSpace, kStatusNoProgramSpace,
                             "write program space: not a node");
     }
     if (req.payload.size() < 4) {
-        return acknowledged(ctx, fn::kWriteProgramSpace, kStatusMalformed,
+        return acknowledged(ctx, fn::kWritePgmSpace, kStatusMalformed,
                             "write program space: request too short");
     }
     m.program.last_write.assign(req.payload.begin() + 4, req.payload.end());
     ++m.program.writes;
-    return acknowledged(ctx, fn::kWriteProgramSpace, kStatusOk,
+    return acknowledged(ctx, fn::kWritePgmSpace, kStatusOk,
                         "write program space: " + std::to_string(m.program.last_write.size()) +
                             " bytes (write " + std::to_string(m.program.writes) + ")");
 }

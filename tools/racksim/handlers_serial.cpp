@@ -7,37 +7,30 @@
 
 #include "handlers.h"
 #include "statuses.h"
+#include "vocab/ccm.h"
+#include "vocab/serial_ops.h"
 
 namespace racksim {
 
 namespace {
 
-constexpr size_t kReadMax = 200 - kHeaderSize - 4;         // after status word and count
-constexpr size_t kAccessReadMax = 1500 - kHeaderSize - 4;  // the same, combined exchange
+// After the status word and the count.
+constexpr size_t kReadMax = capacity::kSerialReply - kHeaderSize - 4;
+constexpr size_t kAccessReadMax = capacity::kSerialAccessReply - kHeaderSize - 4;
 // The combined exchange answers once its bytes have come back, or after this long with what
 // has come by then.
 constexpr uint64_t kAccessWaitMs = 1000;
 
-constexpr uint8_t kNamesPort = 0x80;
-enum Op : uint8_t {
-    kWrite = 0x01,
-    kRead = 0x02,
-    kRxAvailable = 0x03,
-    kFlushRx = 0x04,
-    kSetup = 0x05,
-    kTxLeft = 0x06,
-    kReadSetup = 0x07,
-    kAccess = 0x08,   // plain only
-    kFlushTx = 0x09,  // named port only
-};
+namespace ops = zeb::vocab::serial;
 
 bool known_op(uint8_t op, bool named) {
-    if (op >= kWrite && op <= kReadSetup) return true;
-    return named ? op == kFlushTx : op == kAccess;
+    if (op >= ops::kWrite && op <= ops::kReadSetup) return true;
+    return named ? op == ops::kFlushTx : op == ops::kAccess;
 }
 
-// The acknowledgement of a setup that waits: never the same bytes as the status reply after it.
-const Bytes kSetupAcknowledged = {0x20, fn::kSerial};
+// The acknowledgement of a setup that waits, marked as a controller request's is: never the same
+// bytes as the status reply after it.
+const Bytes kSetupAcknowledged = {zeb::vocab::ccm::kAcknowledged, fn::kSerial};
 
 struct Call {
     Context& ctx;
@@ -55,7 +48,8 @@ Bytes status_and_count(uint16_t status, size_t count) {
 
 // A refusal in the shape of the operation's reply: those that answer with a count carry 0.
 Bytes refusal(uint8_t op, uint16_t status) {
-    const bool counted = op == kRead || op == kRxAvailable || op == kTxLeft || op == kAccess;
+    const bool counted =
+        op == ops::kRead || op == ops::kRxAvailable || op == ops::kTxLeft || op == ops::kAccess;
     return counted ? status_and_count(status, 0) : status_only(status);
 }
 
@@ -94,18 +88,18 @@ bool counted_data(Reader& in, uint16_t* count) {
 
 Execution write(Call& c) {
     uint16_t count = 0;
-    if (!counted_data(c.in, &count)) return refuse(c, kWrite, kStatusMalformed);
-    if (!c.port) return refuse(c, kWrite, kStatusNoSuchPort);
+    if (!counted_data(c.in, &count)) return refuse(c, ops::kWrite, kStatusMalformed);
+    if (!c.port) return refuse(c, ops::kWrite, kStatusNoSuchPort);
     if (!c.port->transmit(c.now, c.in.here(), count)) {
-        return refuse(c, kWrite, kStatusTransmitFull);
+        return refuse(c, ops::kWrite, kStatusTransmitFull);
     }
     return status_reply(c, kStatusOk, "wrote " + std::to_string(count) + " bytes");
 }
 
 Execution read(Call& c) {
     uint16_t wanted = 0;
-    if (!c.in.u16(&wanted) || !c.in.done()) return refuse(c, kRead, kStatusMalformed);
-    if (!c.port) return refuse(c, kRead, kStatusNoSuchPort);
+    if (!c.in.u16(&wanted) || !c.in.done()) return refuse(c, ops::kRead, kStatusMalformed);
+    if (!c.port) return refuse(c, ops::kRead, kStatusNoSuchPort);
     c.port->advance(c.now);
     return received_reply(c, std::min<size_t>(wanted, kReadMax), 0,
                           "read (" + std::to_string(wanted) + " wanted)");
@@ -115,7 +109,7 @@ Execution queue_count(Call& c, uint8_t op) {
     if (!c.in.done()) return refuse(c, op, kStatusMalformed);
     if (!c.port) return refuse(c, op, kStatusNoSuchPort);
     c.port->advance(c.now);
-    const bool receive = op == kRxAvailable;
+    const bool receive = op == ops::kRxAvailable;
     const size_t n = receive ? c.port->rx_count() : c.port->tx_count();
     return {
         {field_reply(status_and_count(kStatusOk, n))},
@@ -126,7 +120,7 @@ Execution flush(Call& c, uint8_t op) {
     if (!c.in.done()) return refuse(c, op, kStatusMalformed);
     if (!c.port) return refuse(c, op, kStatusNoSuchPort);
     c.port->advance(c.now);
-    if (op == kFlushRx) {
+    if (op == ops::kFlushRx) {
         c.port->flush_rx();
         return status_reply(c, kStatusOk, "receive queue flushed");
     }
@@ -139,7 +133,7 @@ Execution flush(Call& c, uint8_t op) {
 // refusal is then answered twice, as the host waits for both.
 Execution setup(Call& c) {
     uint8_t wait = 0;
-    if (!c.in.u8(&wait)) return refuse(c, kSetup, kStatusMalformed);
+    if (!c.in.u8(&wait)) return refuse(c, ops::kSetup, kStatusMalformed);
     LineSetup s{};
     const bool whole = c.in.skip(1) && c.in.left() == s.size();
     if (whole) std::copy(c.in.here(), c.in.here() + s.size(), s.begin());
@@ -165,8 +159,8 @@ Execution setup(Call& c) {
 
 // The reply is the setup alone, without a status word; a refusal is a status word alone.
 Execution read_setup(Call& c) {
-    if (!c.in.skip(2) || !c.in.done()) return refuse(c, kReadSetup, kStatusMalformed);
-    if (!c.port) return refuse(c, kReadSetup, kStatusNoSuchPort);
+    if (!c.in.skip(2) || !c.in.done()) return refuse(c, ops::kReadSetup, kStatusMalformed);
+    if (!c.port) return refuse(c, ops::kReadSetup, kStatusNoSuchPort);
     const LineSetup& s = c.port->setup();
     return {{field_reply(Bytes(s.begin(), s.end()))}, c.what + ": setup read back"};
 }
@@ -174,10 +168,10 @@ Execution read_setup(Call& c) {
 // Writes the bytes and answers with what the port has received once they have come back.
 Execution access(Call& c) {
     uint16_t count = 0;
-    if (!counted_data(c.in, &count)) return refuse(c, kAccess, kStatusMalformed);
-    if (!c.port) return refuse(c, kAccess, kStatusNoSuchPort);
+    if (!counted_data(c.in, &count)) return refuse(c, ops::kAccess, kStatusMalformed);
+    if (!c.port) return refuse(c, ops::kAccess, kStatusNoSuchPort);
     if (!c.port->transmit(c.now, c.in.here(), count)) {
-        return refuse(c, kAccess, kStatusTransmitFull);
+        return refuse(c, ops::kAccess, kStatusTransmitFull);
     }
     const uint64_t until = std::min(c.port->line_ms() + c.port->drain_ms(), c.now + kAccessWaitMs);
     c.port->advance(until);
@@ -196,8 +190,8 @@ Execution on_serial(Context& ctx, const Request& req) {
         return {{refusal_reply(status_only(kStatusMalformed), Reading::fields)},
                 "serial request without an operation"};
     }
-    const bool named = code & kNamesPort;
-    const auto op = static_cast<uint8_t>(code & ~kNamesPort);
+    const bool named = code & ops::kNamesPort;
+    const auto op = static_cast<uint8_t>(code & ~ops::kNamesPort);
     if (!known_op(op, named)) {
         return {{refusal_reply(status_only(kStatusUnknownFunction), Reading::fields)},
                 "serial operation " + hex_text(code, 2) + ": unknown"};
@@ -215,19 +209,19 @@ Execution on_serial(Context& ctx, const Request& req) {
     Call c{ctx, in, ports.find(number), "serial port " + std::to_string(number),
            ctx.clock.now_ms()};
     switch (op) {
-        case kWrite:
+        case ops::kWrite:
             return write(c);
-        case kRead:
+        case ops::kRead:
             return read(c);
-        case kRxAvailable:
-        case kTxLeft:
+        case ops::kRxAvailable:
+        case ops::kTxLeft:
             return queue_count(c, op);
-        case kFlushRx:
-        case kFlushTx:
+        case ops::kFlushRx:
+        case ops::kFlushTx:
             return flush(c, op);
-        case kSetup:
+        case ops::kSetup:
             return setup(c);
-        case kReadSetup:
+        case ops::kReadSetup:
             return read_setup(c);
         default:
             return access(c);
@@ -241,11 +235,11 @@ bool refuse_serial(Context& ctx, const Request& req, uint16_t status, Execution*
     Reader in(req.payload);
     uint8_t code = 0, port = 0, wait = 0;
     if (!in.skip(1) || !in.u8(&code)) return false;
-    const bool named = code & kNamesPort;
-    const auto op = static_cast<uint8_t>(code & ~kNamesPort);
-    if (!known_op(op, named) || op == kReadSetup || (named && !in.u8(&port))) return false;
+    const bool named = code & ops::kNamesPort;
+    const auto op = static_cast<uint8_t>(code & ~ops::kNamesPort);
+    if (!known_op(op, named) || op == ops::kReadSetup || (named && !in.u8(&port))) return false;
     const std::string what = "serial operation " + hex_text(code, 2) + ": " + status_text(status);
-    if (op == kSetup && in.u8(&wait) && wait) {
+    if (op == ops::kSetup && in.u8(&wait) && wait) {
         ex->answers = {unread_reply(kSetupAcknowledged),
                        status_answer(status, ctx.faults.final_delay_ms)};
     } else {

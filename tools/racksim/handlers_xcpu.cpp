@@ -41,62 +41,64 @@ bool svc_set_last_error(ServiceCall& c) {
     return true;
 }
 
+namespace service = zeb::vocab::service;
+
 struct Service {
     uint16_t number;
-    const char* name;
     ServiceFn run;
     size_t output_size;      // output bytes of a refusal, all zero
     uint32_t failure_value;  // return value of a failed call
 };
 
-constexpr uint32_t kNoHandle = kInvalidHandleValue;
+constexpr uint32_t kNoHandle = service::kInvalidHandle;
 
 constexpr Service kServices[] = {
-    {0x01, "CreateFile", svc_create_file, 0, kNoHandle},
-    {0x02, "ReadFile", svc_read_file, 4, xcpu::kFalse},
-    {0x03, "WriteFile", svc_write_file, 4, xcpu::kFalse},
-    {0x04, "GetLastError", svc_get_last_error, 0, 0},
-    {0x05, "CloseHandle", svc_close_handle, 0, xcpu::kFalse},
-    {0x06, "SetCommState", svc_set_comm_state, 0, xcpu::kFalse},
-    {0x07, "GetCommState", svc_get_comm_state, kDcbSize, xcpu::kFalse},
-    {0x08, "SetCommTimeouts", svc_set_comm_timeouts, 0, xcpu::kFalse},
-    {0x09, "GetCommTimeouts", svc_get_comm_timeouts, kCommTimeoutsSize, xcpu::kFalse},
-    {0x0A, "SetLastError", svc_set_last_error, 0, 0},
-    {0x0B, "GetFileTime", svc_get_file_time, 24, xcpu::kFalse},
-    {0x0C, "SetFileTime", svc_set_file_time, 0, xcpu::kFalse},
-    {0x0D, "FindFirstFile", svc_find_first_file, xcpu::kFindRecordSize, kNoHandle},
-    {0x0E, "FindClose", svc_find_close, 0, xcpu::kFalse},
-    {0x0F, "FindNextFile", svc_find_next_file, xcpu::kFindRecordSize, xcpu::kFalse},
-    {0x10, "DeleteFile", svc_delete_file, 0, xcpu::kFalse},
-    {0x11, "SetEndOfFile", svc_set_end_of_file, 0, xcpu::kFalse},
-    {0x12, "SetFilePointer", svc_set_file_pointer, 4, 0xFFFFFFFF},
-    {0x13, "FlushFileBuffers", svc_flush_file_buffers, 0, xcpu::kFalse},
-    {0x14, "GetFileSize", svc_get_file_size, 4, 0xFFFFFFFF},
-    {0x16, "GetFileInformationByHandle", svc_get_file_information, xcpu::kFileInfoSize,
+    {service::kCreateFile, svc_create_file, 0, kNoHandle},
+    {service::kReadFile, svc_read_file, 4, xcpu::kFalse},
+    {service::kWriteFile, svc_write_file, 4, xcpu::kFalse},
+    {service::kGetLastError, svc_get_last_error, 0, 0},
+    {service::kCloseHandle, svc_close_handle, 0, xcpu::kFalse},
+    {service::kSetCommState, svc_set_comm_state, 0, xcpu::kFalse},
+    {service::kGetCommState, svc_get_comm_state, records::kCommStateSize, xcpu::kFalse},
+    {service::kSetCommTimeouts, svc_set_comm_timeouts, 0, xcpu::kFalse},
+    {service::kGetCommTimeouts, svc_get_comm_timeouts, records::kCommTimeoutsSize, xcpu::kFalse},
+    {service::kSetLastError, svc_set_last_error, 0, 0},
+    {service::kGetFileTime, svc_get_file_time, records::kFileTimesSize, xcpu::kFalse},
+    {service::kSetFileTime, svc_set_file_time, 0, xcpu::kFalse},
+    {service::kFindFirstFile, svc_find_first_file, records::kFindDataSize, kNoHandle},
+    {service::kFindClose, svc_find_close, 0, xcpu::kFalse},
+    {service::kFindNextFile, svc_find_next_file, records::kFindDataSize, xcpu::kFalse},
+    {service::kDeleteFile, svc_delete_file, 0, xcpu::kFalse},
+    {service::kSetEndOfFile, svc_set_end_of_file, 0, xcpu::kFalse},
+    {service::kSetFilePointer, svc_set_file_pointer, 4, 0xFFFFFFFF},
+    {service::kFlushFileBuffers, svc_flush_file_buffers, 0, xcpu::kFalse},
+    {service::kGetFileSize, svc_get_file_size, 4, 0xFFFFFFFF},
+    {service::kGetFileInformation, svc_get_file_information, records::kFileInfoSize, xcpu::kFalse},
+    {service::kSetFileAttributes, svc_set_file_attributes, 0, xcpu::kFalse},
+    {service::kGetFileAttributes, svc_get_file_attributes, 0, 0xFFFFFFFF},
+    {service::kCreateDirectory, svc_create_directory, 0, xcpu::kFalse},
+    {service::kRemoveDirectory, svc_remove_directory, 0, xcpu::kFalse},
+    {service::kPurgeComm, svc_purge_comm, 0, xcpu::kFalse},
+    {service::kClearCommError, svc_clear_comm_error, 4 + records::kCommStatusSize, xcpu::kFalse},
+    {service::kGetCommProperties, svc_get_comm_properties, records::kCommPropertiesSize,
      xcpu::kFalse},
-    {0x17, "SetFileAttributes", svc_set_file_attributes, 0, xcpu::kFalse},
-    {0x18, "GetFileAttributes", svc_get_file_attributes, 0, 0xFFFFFFFF},
-    {0x19, "CreateDirectory", svc_create_directory, 0, xcpu::kFalse},
-    {0x1A, "RemoveDirectory", svc_remove_directory, 0, xcpu::kFalse},
-    {0x1B, "PurgeComm", svc_purge_comm, 0, xcpu::kFalse},
-    {0x1C, "ClearCommError", svc_clear_comm_error, 4 + kComStatSize, xcpu::kFalse},
-    {0x1D, "GetCommProperties", svc_get_comm_properties, kCommPropSize, xcpu::kFalse},
 };
 
-// One row for each service of the vocabulary, in the order of their numbers, under its name.
+// One row for each service of the vocabulary, in the order of their numbers.
 constexpr bool rows_match_vocabulary() {
     namespace vocab = zeb::vocab;
     if (std::size(kServices) != std::size(vocab::kServices)) return false;
     for (size_t i = 0; i < std::size(kServices); ++i) {
-        const Service& row = kServices[i];
-        if (i > 0 && row.number <= kServices[i - 1].number) return false;
-        if (vocab::name_of(vocab::kServices, row.number) != std::string_view(row.name)) {
-            return false;
-        }
+        if (kServices[i].number != vocab::kServices[i].number) return false;
     }
     return true;
 }
-static_assert(rows_match_vocabulary(), "a service's number or name differs from lib/vocab");
+static_assert(rows_match_vocabulary(), "a service is missing or out of order");
+
+// The service's name, as hosts know the Windows function.
+std::string_view service_name(const Service& s) {
+    return zeb::vocab::name_of(zeb::vocab::kServices, s.number);
+}
 
 const Service* find_service(uint16_t number) {
     for (const Service& s : kServices) {
@@ -186,7 +188,14 @@ bool ServiceCall::path(std::string_view* text) {
     const auto* chars = reinterpret_cast<const char*>(in_.here());
     if (chars[len - 1] != '\0' || std::memchr(chars, '\0', len - 1u)) return false;
     *text = std::string_view(chars, len - 1u);
+    describe_text(*text);
     return in_.skip(len);
+}
+
+bool ServiceCall::handle_arg(uint32_t* value, const char* what) {
+    if (!in_.u32(value)) return false;
+    describe("%s 0x%08X", what, *value);
+    return true;
 }
 
 bool ServiceCall::rest(const uint8_t** data, size_t n) {
@@ -195,16 +204,15 @@ bool ServiceCall::rest(const uint8_t** data, size_t n) {
     return in_.skip(n);
 }
 
-void ServiceCall::fail(uint32_t error) {
+bool ServiceCall::fail(uint32_t error) {
     failed_ = true;
     value_ = failure_;
     os.last_error = error;
+    return true;
 }
 
 void ServiceCall::out_u32(uint32_t v) {
-    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-    out(b, sizeof b);
+    if (uint8_t* dst = out_space(4)) set_u32(dst, v);
 }
 
 void ServiceCall::out(const uint8_t* p, size_t n) {
@@ -251,13 +259,15 @@ Execution on_xcpu_service(Context& ctx, const Request& req) {
     }
     ServiceCall call(ctx, in.here(), in.left(), s->failure_value);
     if (!s->run(call)) {
-        std::snprintf(log, sizeof log, "%s: malformed arguments, %s", s->name,
+        std::snprintf(log, sizeof log, "%.*s: malformed arguments, %s",
+                      static_cast<int>(service_name(*s).size()), service_name(*s).data(),
                       status_text(kStatusMalformed).c_str());
         return refused(service_reply(kStatusMalformed, s->failure_value, nullptr, s->output_size),
                        log);
     }
-    int n = std::snprintf(log, sizeof log, "%s %s: returned 0x%08X", s->name, call.description(),
-                          call.value());
+    int n = std::snprintf(log, sizeof log, "%.*s %s: returned 0x%08X",
+                          static_cast<int>(service_name(*s).size()), service_name(*s).data(),
+                          call.description(), call.value());
     if (call.failed() && n > 0 && static_cast<size_t>(n) < sizeof log) {
         std::snprintf(log + n, sizeof log - static_cast<size_t>(n), ", error %u",
                       ctx.module.controller_os.last_error);

@@ -49,27 +49,20 @@ bool keeps_time(uint64_t t) {
     return t == 0 || t == UINT64_MAX;
 }
 
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void put64(uint8_t* p, uint64_t v) {
-    put32(p, static_cast<uint32_t>(v));
-    put32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
-uint64_t get64(const uint8_t* p) {
-    return get_u32(p) | (static_cast<uint64_t>(get_u32(p + 4)) << 32);
+// Writes a file's creation, last access and last write times, FILETIMEs one after the other.
+void set_times(uint8_t* p, const FileFacts& f) {
+    set_u64(p, f.creation);
+    set_u64(p + 8, f.access);
+    set_u64(p + 16, f.write);
 }
 
 // Parses a path and opens the directory of its last name. 0 or the Windows error; a path that
 // names the root itself opens nothing.
-uint32_t locate(ServiceCall& c, std::string_view text, ModulePath* path, Fd* parent,
-                ModulePath::Wildcards wildcards = ModulePath::Wildcards::refused) {
+uint32_t locate(ServiceCall& c, std::string_view text, ModulePath* path, Fd* parent) {
     uint32_t err = 0;
     const int root = c.os.root_fd(&err);
     if (root < 0) return err;
-    if ((err = path->parse(text, wildcards)) != 0) return err;
+    if ((err = path->parse(text)) != 0) return err;
     if (path->is_root()) return 0;
     return open_parent(root, *path, parent);
 }
@@ -80,9 +73,34 @@ uint32_t leaf_facts(ServiceCall& c, const ModulePath& path, const Fd& parent, Fi
     return err ? winerr::from_errno(err) : 0;
 }
 
+// A path located in the module's files: its names, the open directory of its last name and
+// the facts about that name.
+struct Located {
+    ModulePath path;
+    Fd parent;
+    FileFacts facts;
+};
+
+// Locates a path whose last name must exist. 0, or the Windows error: `at_root` for the root
+// itself (with 0 the root is found, and has no facts), 2 for a missing name.
+uint32_t locate_existing(ServiceCall& c, std::string_view text, Located* at, uint32_t at_root) {
+    if (const uint32_t err = locate(c, text, &at->path, &at->parent)) return err;
+    if (at->path.is_root()) return at_root;
+    return leaf_facts(c, at->path, at->parent, &at->facts);
+}
+
 uint32_t open_file_facts(ServiceCall& c, const OsHandle& h, FileFacts* f) {
     const int err = file_facts(c.os, h.fd.get(), "", f);
     return err ? winerr::from_errno(err) : 0;
+}
+
+// The facts about the open file with this handle value; false, with the call failed, for any
+// other handle or when the facts cannot be had.
+bool file_with_facts(ServiceCall& c, uint32_t handle, FileFacts* f) {
+    const OsHandle* h = c.handle(handle, kFiles);
+    const uint32_t err = h ? open_file_facts(c, *h, f) : 0;
+    if (err) c.fail(err);
+    return h && !err;
 }
 
 // ---- Searches ----
@@ -92,14 +110,12 @@ uint32_t open_file_facts(ServiceCall& c, const OsHandle& h, FileFacts* f) {
 // 8-bit; each byte becomes one code unit, so a name read here is the name to open it by.
 void fill_find_record(const ControllerOs& os, const FileFacts& f, const char* name, size_t len,
                       uint8_t* rec) {
-    std::memset(rec, 0, xcpu::kFindRecordSize);
-    put32(rec, file_attributes(os, f));
-    put64(rec + 4, f.creation);
-    put64(rec + 12, f.access);
-    put64(rec + 20, f.write);
-    put32(rec + 28, static_cast<uint32_t>(f.size >> 32));
-    put32(rec + 32, static_cast<uint32_t>(f.size));
-    put32(rec + 36, static_cast<uint32_t>(f.id.ino));
+    std::memset(rec, 0, records::kFindDataSize);
+    set_u32(rec, file_attributes(os, f));
+    set_times(rec + 4, f);
+    set_u32(rec + 28, static_cast<uint32_t>(f.size >> 32));
+    set_u32(rec + 32, static_cast<uint32_t>(f.size));
+    set_u32(rec + 36, static_cast<uint32_t>(f.id.ino));
     for (size_t i = 0; i < len; ++i) rec[40 + 2 * i] = static_cast<uint8_t>(name[i]);
 }
 
@@ -149,11 +165,9 @@ bool svc_create_file(ServiceCall& c) {
         !c.u32(&flags) || !c.end()) {
         return false;
     }
-    c.describe_text(text);
     c.describe(" access 0x%08X share %u creation %u", access, share, creation);
     if (creation < kCreateNew || creation > kTruncateExisting) {
-        c.fail(winerr::kInvalidParameter);
-        return true;
+        return c.fail(winerr::kInvalidParameter);
     }
     if (int port = 0; port_name(text, &port)) {
         open_port(c, port);
@@ -161,52 +175,32 @@ bool svc_create_file(ServiceCall& c) {
     }
     const bool read = access & (kGenericRead | kGenericAll | kFileReadData);
     const bool write = access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData);
-    if (creation == kTruncateExisting && !write) {
-        c.fail(winerr::kInvalidParameter);
-        return true;
-    }
+    if (creation == kTruncateExisting && !write) return c.fail(winerr::kInvalidParameter);
     ModulePath path;
     Fd parent;
-    if (const uint32_t err = locate(c, text, &path, &parent)) {
-        c.fail(err);
-        return true;
-    }
-    if (path.is_root()) {
-        c.fail(winerr::kAccessDenied);
-        return true;
-    }
+    if (const uint32_t err = locate(c, text, &path, &parent)) return c.fail(err);
+    if (path.is_root()) return c.fail(winerr::kAccessDenied);
     uint32_t value = 0;
     OsHandle* h = c.os.add(&value);
-    if (!h) {
-        c.fail(winerr::kTooManyOpenFiles);
-        return true;
-    }
+    if (!h) return c.fail(winerr::kTooManyOpenFiles);
     FileFacts before;
     const int missing = file_facts(c.os, parent.get(), path.last(), &before);
     const bool existed = missing == 0;
-    if (missing && missing != ENOENT) {
-        c.fail(winerr::from_errno(missing));
-        return true;
-    }
-    uint32_t refusal = 0;
+    if (missing && missing != ENOENT) return c.fail(winerr::from_errno(missing));
     if (existed) {
         const bool read_only = file_attributes(c.os, before) & attr::kReadOnly;
         if (!before.is_file()) {
-            refusal = winerr::kAccessDenied;  // a directory, a link, a special file
+            return c.fail(winerr::kAccessDenied);  // a directory, a link, a special file
         } else if (creation == kCreateNew) {
-            refusal = winerr::kFileExists;
+            return c.fail(winerr::kFileExists);
         } else if (read_only &&
                    (write || creation == kCreateAlways || creation == kTruncateExisting)) {
-            refusal = winerr::kAccessDenied;
+            return c.fail(winerr::kAccessDenied);
         } else if (!c.os.sharing_allows(before.id, read, write, share)) {
-            refusal = winerr::kSharingViolation;
+            return c.fail(winerr::kSharingViolation);
         }
     } else if (creation == kOpenExisting || creation == kTruncateExisting) {
-        refusal = winerr::kFileNotFound;
-    }
-    if (refusal) {
-        c.fail(refusal);
-        return true;
+        return c.fail(winerr::kFileNotFound);
     }
     int oflags = (read && write) ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
     oflags |= O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -215,23 +209,15 @@ bool svc_create_file(ServiceCall& c) {
     if (creation == kOpenAlways) oflags |= O_CREAT;
     if (creation == kTruncateExisting) oflags |= O_TRUNC;
     Fd fd(::openat(parent.get(), path.last(), oflags, 0666));
-    if (!fd.valid()) {
-        c.fail(errno == EEXIST ? winerr::kFileExists : winerr::from_errno(errno));
-        return true;
-    }
+    if (!fd.valid())
+        return c.fail(errno == EEXIST ? winerr::kFileExists : winerr::from_errno(errno));
     FileFacts now;
-    if (const int err = file_facts(c.os, fd.get(), "", &now)) {
-        c.fail(winerr::from_errno(err));
-        return true;
-    }
+    if (const int err = file_facts(c.os, fd.get(), "", &now))
+        return c.fail(winerr::from_errno(err));
     // Something that took the name's place between the look and the open.
-    if (!now.is_file()) {
-        c.fail(winerr::kAccessDenied);
-        return true;
-    }
+    if (!now.is_file()) return c.fail(winerr::kAccessDenied);
     if (!c.os.sharing_allows(now.id, read, write, share)) {
-        c.fail(winerr::kSharingViolation);
-        return true;
+        return c.fail(winerr::kSharingViolation);
     }
     if (!existed) {
         c.os.forget(now.id);  // a note of a file that had this inode before
@@ -258,18 +244,15 @@ bool svc_create_file(ServiceCall& c) {
 
 bool svc_read_file(ServiceCall& c) {
     uint32_t handle = 0, count = 0;
-    if (!c.u32(&handle) || !c.u32(&count) || !c.end()) return false;
-    c.describe("handle 0x%08X, %u bytes wanted", handle, count);
+    if (!c.handle_arg(&handle) || !c.u32(&count) || !c.end()) return false;
+    c.describe(", %u bytes wanted", count);
     OsHandle* h = c.handle(handle, kFilesAndPorts);
     if (!h) return true;
     if (h->kind == HandleKind::port) {
         read_port(c, *h, count);
         return true;
     }
-    if (!h->can_read) {
-        c.fail(winerr::kAccessDenied);
-        return true;
-    }
+    if (!h->can_read) return c.fail(winerr::kAccessDenied);
     uint8_t data[xcpu::kMaxReadData];
     const size_t want = std::min<size_t>(count, sizeof data);
     size_t got = 0;
@@ -293,18 +276,15 @@ bool svc_read_file(ServiceCall& c) {
 bool svc_write_file(ServiceCall& c) {
     uint32_t handle = 0, count = 0;
     const uint8_t* data = nullptr;
-    if (!c.u32(&handle) || !c.u32(&count) || !c.rest(&data, count)) return false;
-    c.describe("handle 0x%08X, %u bytes", handle, count);
+    if (!c.handle_arg(&handle) || !c.u32(&count) || !c.rest(&data, count)) return false;
+    c.describe(", %u bytes", count);
     OsHandle* h = c.handle(handle, kFilesAndPorts);
     if (!h) return true;
     if (h->kind == HandleKind::port) {
         write_port(c, *h, data, count);
         return true;
     }
-    if (!h->can_write) {
-        c.fail(winerr::kAccessDenied);
-        return true;
-    }
+    if (!h->can_write) return c.fail(winerr::kAccessDenied);
     size_t done = 0;
     while (done < count) {
         const ssize_t w = ::write(h->fd.get(), data + done, count - done);
@@ -322,94 +302,68 @@ bool svc_write_file(ServiceCall& c) {
 
 bool svc_close_handle(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("handle 0x%08X", handle);
+    if (!c.handle_arg(&handle) || !c.end()) return false;
     OsHandle* h = c.handle(handle, kFilesAndPorts);
     if (!h) return true;
     c.os.close(*h);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_get_file_time(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("handle 0x%08X", handle);
-    const OsHandle* h = c.os.find(handle, kFiles);
     FileFacts f;
-    if (const uint32_t err = h ? open_file_facts(c, *h, &f) : winerr::kInvalidHandle) {
-        c.fail(err);
-        return true;
-    }
-    uint8_t times[24];
-    put64(times, f.creation);
-    put64(times + 8, f.access);
-    put64(times + 16, f.write);
+    if (!c.handle_arg(&handle) || !c.end()) return false;
+    if (!file_with_facts(c, handle, &f)) return true;
+    uint8_t times[records::kFileTimesSize];
+    set_times(times, f);
     c.out(times, sizeof times);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_set_file_time(ServiceCall& c) {
     uint32_t handle = 0;
-    uint8_t times[24];
-    if (!c.u32(&handle) || !c.record(times, sizeof times) || !c.end()) return false;
-    const uint64_t creation = get64(times), access = get64(times + 8), write = get64(times + 16);
-    c.describe("handle 0x%08X", handle);
+    uint8_t times[records::kFileTimesSize];
+    if (!c.handle_arg(&handle) || !c.record(times, sizeof times) || !c.end()) return false;
+    const uint64_t creation = get_u64(times), access = get_u64(times + 8);
+    const uint64_t write = get_u64(times + 16);
     const OsHandle* h = c.handle(handle, kFiles);
     if (!h) return true;
-    if (!h->can_write) {
-        c.fail(winerr::kAccessDenied);
-        return true;
-    }
+    if (!h->can_write) return c.fail(winerr::kAccessDenied);
     FileNote* note = nullptr;
     if (!keeps_time(creation) && !(note = c.os.note_for(h->id))) {
-        c.fail(winerr::kNotEnoughMemory);
-        return true;
+        return c.fail(winerr::kNotEnoughMemory);
     }
     timespec ts[2] = {timespec_from(access), timespec_from(write)};
     if (keeps_time(access)) ts[0].tv_nsec = UTIME_OMIT;
     if (keeps_time(write)) ts[1].tv_nsec = UTIME_OMIT;
-    if (::futimens(h->fd.get(), ts) != 0) {
-        c.fail(winerr::from_errno(errno));
-        return true;
-    }
+    if (::futimens(h->fd.get(), ts) != 0) return c.fail(winerr::from_errno(errno));
     if (note) {
         note->has_creation = true;
         note->creation = creation;
     }
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_set_end_of_file(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("handle 0x%08X", handle);
+    if (!c.handle_arg(&handle) || !c.end()) return false;
     const OsHandle* h = c.handle(handle, kFiles);
     if (!h) return true;
-    if (!h->can_write) {
-        c.fail(winerr::kAccessDenied);
-        return true;
-    }
+    if (!h->can_write) return c.fail(winerr::kAccessDenied);
     const off_t at = ::lseek(h->fd.get(), 0, SEEK_CUR);
-    if (at < 0 || ::ftruncate(h->fd.get(), at) != 0) {
-        c.fail(winerr::from_errno(errno));
-        return true;
-    }
+    if (at < 0 || ::ftruncate(h->fd.get(), at) != 0) return c.fail(winerr::from_errno(errno));
     c.describe(" at %lld", static_cast<long long>(at));
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_set_file_pointer(ServiceCall& c) {
     uint32_t handle = 0, low = 0, high = 0, method = 0;
-    if (!c.u32(&handle) || !c.u32(&low) || !c.u32(&high) || !c.u32(&method) || !c.end()) {
+    if (!c.handle_arg(&handle) || !c.u32(&low) || !c.u32(&high) || !c.u32(&method) || !c.end()) {
         return false;
     }
     // The distance is the 64-bit value of its two halves, as when the high half is given.
     const auto distance = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
-    c.describe("handle 0x%08X, %lld from %u", handle, static_cast<long long>(distance), method);
+    c.describe(", %lld from %u", static_cast<long long>(distance), method);
     const OsHandle* h = c.handle(handle, kFiles);
     if (!h) return true;
     int64_t base = 0;
@@ -417,28 +371,17 @@ bool svc_set_file_pointer(ServiceCall& c) {
         base = ::lseek(h->fd.get(), 0, SEEK_CUR);
     } else if (method == kFromEnd) {
         FileFacts f;
-        if (const uint32_t err = open_file_facts(c, *h, &f)) {
-            c.fail(err);
-            return true;
-        }
+        if (const uint32_t err = open_file_facts(c, *h, &f)) return c.fail(err);
         base = static_cast<int64_t>(f.size);
     } else if (method != kFromBegin) {
-        c.fail(winerr::kInvalidParameter);
-        return true;
+        return c.fail(winerr::kInvalidParameter);
     }
     int64_t to = 0;
     if (base < 0 || __builtin_add_overflow(base, distance, &to)) {
-        c.fail(winerr::kInvalidParameter);
-        return true;
+        return c.fail(winerr::kInvalidParameter);
     }
-    if (to < 0) {
-        c.fail(winerr::kNegativeSeek);
-        return true;
-    }
-    if (::lseek(h->fd.get(), to, SEEK_SET) < 0) {
-        c.fail(winerr::from_errno(errno));
-        return true;
-    }
+    if (to < 0) return c.fail(winerr::kNegativeSeek);
+    if (::lseek(h->fd.get(), to, SEEK_SET) < 0) return c.fail(winerr::from_errno(errno));
     c.out_u32(static_cast<uint32_t>(static_cast<uint64_t>(to) >> 32));
     c.succeed(static_cast<uint32_t>(to));
     // A position whose low half reads as the failure value is told apart by the last error.
@@ -449,34 +392,21 @@ bool svc_set_file_pointer(ServiceCall& c) {
 
 bool svc_flush_file_buffers(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("handle 0x%08X", handle);
+    if (!c.handle_arg(&handle) || !c.end()) return false;
     const OsHandle* h = c.handle(handle, kFilesAndPorts);
     if (!h) return true;
     if (h->kind == HandleKind::file) {
-        if (!h->can_write) {
-            c.fail(winerr::kAccessDenied);
-            return true;
-        }
-        if (::fsync(h->fd.get()) != 0) {
-            c.fail(winerr::from_errno(errno));
-            return true;
-        }
+        if (!h->can_write) return c.fail(winerr::kAccessDenied);
+        if (::fsync(h->fd.get()) != 0) return c.fail(winerr::from_errno(errno));
     }
-    c.succeed(xcpu::kTrue);  // a port's written bytes are already looped back
-    return true;
+    return c.succeed(xcpu::kTrue);  // a port's written bytes are already looped back
 }
 
 bool svc_get_file_size(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("handle 0x%08X", handle);
-    const OsHandle* h = c.os.find(handle, kFiles);
     FileFacts f;
-    if (const uint32_t err = h ? open_file_facts(c, *h, &f) : winerr::kInvalidHandle) {
-        c.fail(err);
-        return true;
-    }
+    if (!c.handle_arg(&handle) || !c.end()) return false;
+    if (!file_with_facts(c, handle, &f)) return true;
     c.out_u32(static_cast<uint32_t>(f.size >> 32));
     c.succeed(static_cast<uint32_t>(f.size));
     c.os.last_error = winerr::kSuccess;
@@ -485,42 +415,32 @@ bool svc_get_file_size(ServiceCall& c) {
 
 bool svc_get_file_information(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("handle 0x%08X", handle);
-    const OsHandle* h = c.os.find(handle, kFiles);
     FileFacts f;
-    if (const uint32_t err = h ? open_file_facts(c, *h, &f) : winerr::kInvalidHandle) {
-        c.fail(err);
-        return true;
-    }
-    uint8_t info[xcpu::kFileInfoSize];
-    put32(info, file_attributes(c.os, f));
-    put64(info + 4, f.creation);
-    put64(info + 12, f.access);
-    put64(info + 20, f.write);
-    put32(info + 28, static_cast<uint32_t>(f.id.dev));  // volume serial number
-    put32(info + 32, static_cast<uint32_t>(f.size >> 32));
-    put32(info + 36, static_cast<uint32_t>(f.size));
-    put32(info + 40, f.links);
-    put32(info + 44, static_cast<uint32_t>(static_cast<uint64_t>(f.id.ino) >> 32));
-    put32(info + 48, static_cast<uint32_t>(f.id.ino));
+    if (!c.handle_arg(&handle) || !c.end()) return false;
+    if (!file_with_facts(c, handle, &f)) return true;
+    uint8_t info[records::kFileInfoSize];
+    set_u32(info, file_attributes(c.os, f));
+    set_times(info + 4, f);
+    set_u32(info + 28, static_cast<uint32_t>(f.id.dev));  // volume serial number
+    set_u32(info + 32, static_cast<uint32_t>(f.size >> 32));
+    set_u32(info + 36, static_cast<uint32_t>(f.size));
+    set_u32(info + 40, f.links);
+    set_u32(info + 44, static_cast<uint32_t>(static_cast<uint64_t>(f.id.ino) >> 32));
+    set_u32(info + 48, static_cast<uint32_t>(f.id.ino));
     c.out(info, sizeof info);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 // ---- Searches ----
 
 bool svc_find_first_file(ServiceCall& c) {
     std::string_view text;
-    uint8_t caller[xcpu::kFindRecordSize];
+    uint8_t caller[records::kFindDataSize];
     if (!c.path(&text) || !c.record(caller, sizeof caller) || !c.end()) return false;
-    c.describe_text(text);
     // A failed search hands the caller's record back as it came.
     auto refuse = [&](uint32_t error) {
-        c.fail(error);
         c.out(caller, sizeof caller);
-        return true;
+        return c.fail(error);
     };
     uint32_t err = 0;
     const int root = c.os.root_fd(&err);
@@ -533,7 +453,7 @@ bool svc_find_first_file(ServiceCall& c) {
     uint32_t value = 0;
     OsHandle* h = c.os.add(&value);
     if (!h) return refuse(winerr::kTooManyOpenFiles);
-    uint8_t rec[xcpu::kFindRecordSize];
+    uint8_t rec[records::kFindDataSize];
     const int found = next_match(c.os, dir.get(), path.last(), rec);
     if (found < 0) return refuse(winerr::from_errno(-found));
     if (found == 0) return refuse(winerr::kFileNotFound);
@@ -548,34 +468,31 @@ bool svc_find_first_file(ServiceCall& c) {
 
 bool svc_find_next_file(ServiceCall& c) {
     uint32_t handle = 0;
-    uint8_t caller[xcpu::kFindRecordSize];
-    if (!c.u32(&handle) || !c.record(caller, sizeof caller) || !c.end()) return false;
-    c.describe("find handle 0x%08X", handle);
+    uint8_t caller[records::kFindDataSize];
+    if (!c.handle_arg(&handle, "find handle") || !c.record(caller, sizeof caller) || !c.end()) {
+        return false;
+    }
     auto refuse = [&](uint32_t error) {
-        c.fail(error);
         c.out(caller, sizeof caller);
-        return true;
+        return c.fail(error);
     };
     OsHandle* h = c.os.find(handle, kFinds);
     if (!h) return refuse(winerr::kInvalidHandle);
-    uint8_t rec[xcpu::kFindRecordSize];
+    uint8_t rec[records::kFindDataSize];
     const int found = next_match(c.os, h->fd.get(), h->pattern, rec);
     if (found < 0) return refuse(winerr::from_errno(-found));
     if (found == 0) return refuse(winerr::kNoMoreFiles);
     c.out(rec, sizeof rec);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_find_close(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    c.describe("find handle 0x%08X", handle);
+    if (!c.handle_arg(&handle, "find handle") || !c.end()) return false;
     OsHandle* h = c.handle(handle, kFinds);
     if (!h) return true;
     c.os.close(*h);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 // ---- Names ----
@@ -583,31 +500,25 @@ bool svc_find_close(ServiceCall& c) {
 bool svc_delete_file(ServiceCall& c) {
     std::string_view text;
     if (!c.path(&text) || !c.end()) return false;
-    c.describe_text(text);
-    ModulePath path;
-    Fd parent;
-    FileFacts f;
-    uint32_t err = locate(c, text, &path, &parent);
-    if (!err && path.is_root()) err = winerr::kAccessDenied;
-    if (!err) err = leaf_facts(c, path, parent, &f);
+    Located at;
+    const FileFacts& f = at.facts;
+    uint32_t err = locate_existing(c, text, &at, winerr::kAccessDenied);
     if (!err && !f.is_file()) err = winerr::kAccessDenied;
     if (!err && (file_attributes(c.os, f) & attr::kReadOnly)) err = winerr::kAccessDenied;
     if (!err && c.os.open_without_delete_share(f.id)) err = winerr::kSharingViolation;
-    if (!err && ::unlinkat(parent.get(), path.last(), 0) != 0) err = winerr::from_errno(errno);
-    if (err) {
-        c.fail(err);
-        return true;
+    if (!err && ::unlinkat(at.parent.get(), at.path.last(), 0) != 0) {
+        err = winerr::from_errno(errno);
     }
+    if (err) return c.fail(err);
     if (f.links <= 1) c.os.forget(f.id);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_create_directory(ServiceCall& c) {
     std::string_view text;
-    uint8_t security[12];  // taken and ignored: the host's own permissions apply
+    // Taken and ignored: the host's own permissions apply.
+    uint8_t security[records::kSecurityAttributesSize];
     if (!c.path(&text) || !c.record(security, sizeof security) || !c.end()) return false;
-    c.describe_text(text);
     ModulePath path;
     Fd parent;
     uint32_t err = locate(c, text, &path, &parent);
@@ -619,84 +530,52 @@ bool svc_create_directory(ServiceCall& c) {
             err = winerr::kAccessDenied;  // the name is a link, which the module does not follow
         }
     }
-    if (err) {
-        c.fail(err);
-        return true;
-    }
-    c.succeed(xcpu::kTrue);
-    return true;
+    if (err) return c.fail(err);
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_remove_directory(ServiceCall& c) {
     std::string_view text;
     if (!c.path(&text) || !c.end()) return false;
-    c.describe_text(text);
-    ModulePath path;
-    Fd parent;
-    FileFacts f;
-    uint32_t err = locate(c, text, &path, &parent);
-    if (!err && path.is_root()) err = winerr::kAccessDenied;
-    if (!err) err = leaf_facts(c, path, parent, &f);
+    Located at;
+    const FileFacts& f = at.facts;
+    uint32_t err = locate_existing(c, text, &at, winerr::kAccessDenied);
     if (!err && f.is_link()) err = winerr::kAccessDenied;
     if (!err && !f.is_dir()) err = winerr::kDirectory;
     if (!err && (file_attributes(c.os, f) & attr::kReadOnly)) err = winerr::kAccessDenied;
-    if (!err && ::unlinkat(parent.get(), path.last(), AT_REMOVEDIR) != 0) {
+    if (!err && ::unlinkat(at.parent.get(), at.path.last(), AT_REMOVEDIR) != 0) {
         err = winerr::from_errno(errno);
     }
-    if (err) {
-        c.fail(err);
-        return true;
-    }
+    if (err) return c.fail(err);
     c.os.forget(f.id);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_get_file_attributes(ServiceCall& c) {
     std::string_view text;
     if (!c.path(&text) || !c.end()) return false;
-    c.describe_text(text);
-    ModulePath path;
-    Fd parent;
-    FileFacts f;
-    uint32_t err = locate(c, text, &path, &parent);
-    if (!err && path.is_root()) {
-        c.succeed(attr::kDirectory);
-        return true;
-    }
-    if (!err) err = leaf_facts(c, path, parent, &f);
-    if (!err && !f.is_file() && !f.is_dir()) err = winerr::kAccessDenied;
-    if (err) {
-        c.fail(err);
-        return true;
-    }
-    c.succeed(file_attributes(c.os, f));
-    return true;
+    Located at;
+    uint32_t err = locate_existing(c, text, &at, 0);
+    if (!err && at.path.is_root()) return c.succeed(attr::kDirectory);
+    if (!err && !at.facts.is_file() && !at.facts.is_dir()) err = winerr::kAccessDenied;
+    if (err) return c.fail(err);
+    return c.succeed(file_attributes(c.os, at.facts));
 }
 
 bool svc_set_file_attributes(ServiceCall& c) {
     std::string_view text;
     uint32_t attributes = 0;
     if (!c.path(&text) || !c.u32(&attributes) || !c.end()) return false;
-    c.describe_text(text);
     c.describe(" to 0x%08X", attributes);
-    ModulePath path;
-    Fd parent;
-    FileFacts f;
-    uint32_t err = locate(c, text, &path, &parent);
-    if (!err && path.is_root()) err = winerr::kAccessDenied;
-    if (!err) err = leaf_facts(c, path, parent, &f);
-    if (!err && !f.is_file() && !f.is_dir()) err = winerr::kAccessDenied;
+    Located at;
+    uint32_t err = locate_existing(c, text, &at, winerr::kAccessDenied);
+    if (!err && !at.facts.is_file() && !at.facts.is_dir()) err = winerr::kAccessDenied;
     FileNote* note = nullptr;
-    if (!err && !(note = c.os.note_for(f.id))) err = winerr::kNotEnoughMemory;
-    if (err) {
-        c.fail(err);
-        return true;
-    }
+    if (!err && !(note = c.os.note_for(at.facts.id))) err = winerr::kNotEnoughMemory;
+    if (err) return c.fail(err);
     note->has_attributes = true;
     note->attributes = attributes & attr::kSettable;
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 }  // namespace racksim

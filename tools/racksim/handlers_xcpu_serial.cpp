@@ -21,15 +21,6 @@ constexpr uint32_t kPurgeRxAbort = 0x2;
 constexpr uint32_t kPurgeTxClear = 0x4;
 constexpr uint32_t kPurgeRxClear = 0x8;
 
-void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 char upper(char ch) {
     return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
 }
@@ -39,11 +30,8 @@ bool valid_dcb(const uint8_t* d) {
     return get_u32(d + 4) != 0 && d[18] >= 5 && d[18] <= 8 && d[19] <= 4 && d[20] <= 2;
 }
 
-// The port handle of a serial service, or null with the call failed.
-OsHandle* port_handle(ServiceCall& c, uint32_t handle) {
-    c.describe("port handle 0x%08X", handle);
-    return c.handle(handle, kPorts);
-}
+// How the log names the handle a serial service is given.
+constexpr const char* kPortHandle = "port handle";
 
 }  // namespace
 
@@ -105,106 +93,99 @@ void write_port(ServiceCall& c, OsHandle& h, const uint8_t* data, size_t len) {
 
 bool svc_set_comm_state(ServiceCall& c) {
     uint32_t handle = 0;
-    uint8_t dcb[kDcbSize];
-    if (!c.u32(&handle) || !c.record(dcb, sizeof dcb) || !c.end()) return false;
-    OsHandle* h = port_handle(c, handle);
-    if (!h) return true;
-    if (!valid_dcb(dcb)) {
-        c.fail(winerr::kInvalidParameter);
-        return true;
+    uint8_t dcb[records::kCommStateSize];
+    if (!c.handle_arg(&handle, kPortHandle) || !c.record(dcb, sizeof dcb) || !c.end()) {
+        return false;
     }
+    OsHandle* h = c.handle(handle, kPorts);
+    if (!h) return true;
+    if (!valid_dcb(dcb)) return c.fail(winerr::kInvalidParameter);
     std::memcpy(c.os.port(h->port).dcb.data(), dcb, sizeof dcb);
-    c.succeed(xcpu::kTrue);
     c.describe(", %u baud", get_u32(dcb + 4));
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_get_comm_state(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    if (OsHandle* h = port_handle(c, handle)) {
-        const auto& dcb = c.os.port(h->port).dcb;
-        c.out(dcb.data(), dcb.size());
-        c.succeed(xcpu::kTrue);
-    }
-    return true;
+    if (!c.handle_arg(&handle, kPortHandle) || !c.end()) return false;
+    OsHandle* h = c.handle(handle, kPorts);
+    if (!h) return true;
+    const auto& dcb = c.os.port(h->port).dcb;
+    c.out(dcb.data(), dcb.size());
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_set_comm_timeouts(ServiceCall& c) {
     uint32_t handle = 0;
-    uint8_t timeouts[kCommTimeoutsSize];
-    if (!c.u32(&handle) || !c.record(timeouts, sizeof timeouts) || !c.end()) return false;
-    if (OsHandle* h = port_handle(c, handle)) {
-        std::memcpy(c.os.port(h->port).timeouts.data(), timeouts, sizeof timeouts);
-        c.succeed(xcpu::kTrue);
+    uint8_t timeouts[records::kCommTimeoutsSize];
+    if (!c.handle_arg(&handle, kPortHandle) || !c.record(timeouts, sizeof timeouts) || !c.end()) {
+        return false;
     }
-    return true;
+    OsHandle* h = c.handle(handle, kPorts);
+    if (!h) return true;
+    std::memcpy(c.os.port(h->port).timeouts.data(), timeouts, sizeof timeouts);
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_get_comm_timeouts(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    if (OsHandle* h = port_handle(c, handle)) {
-        const auto& t = c.os.port(h->port).timeouts;
-        c.out(t.data(), t.size());
-        c.succeed(xcpu::kTrue);
-    }
-    return true;
+    if (!c.handle_arg(&handle, kPortHandle) || !c.end()) return false;
+    OsHandle* h = c.handle(handle, kPorts);
+    if (!h) return true;
+    const auto& t = c.os.port(h->port).timeouts;
+    c.out(t.data(), t.size());
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_purge_comm(ServiceCall& c) {
     uint32_t handle = 0, flags = 0;
-    if (!c.u32(&handle) || !c.u32(&flags) || !c.end()) return false;
-    OsHandle* h = port_handle(c, handle);
+    if (!c.handle_arg(&handle, kPortHandle) || !c.u32(&flags) || !c.end()) return false;
+    OsHandle* h = c.handle(handle, kPorts);
     if (!h) return true;
     c.describe(", flags 0x%X", flags);
     if (flags & ~(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) {
-        c.fail(winerr::kInvalidParameter);
-        return true;
+        return c.fail(winerr::kInvalidParameter);
     }
     // Nothing waits to be sent: written bytes are looped back at once.
     if (flags & (kPurgeRxAbort | kPurgeRxClear)) c.os.port(h->port).clear_rx();
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_clear_comm_error(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    OsHandle* h = port_handle(c, handle);
+    if (!c.handle_arg(&handle, kPortHandle) || !c.end()) return false;
+    OsHandle* h = c.handle(handle, kPorts);
     if (!h) return true;
     OsPort& p = c.os.port(h->port);
-    uint8_t out[4 + kComStatSize] = {};
-    put32(out, p.errors);
-    put32(out + 8, static_cast<uint32_t>(p.rx_count()));  // COMSTAT: flags, in queue, out queue
+    uint8_t out[4 + records::kCommStatusSize] = {};
+    set_u32(out, p.errors);
+    set_u32(out + 8, static_cast<uint32_t>(p.rx_count()));  // COMSTAT: flags, in queue, out queue
     p.errors = 0;
     c.out(out, sizeof out);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 bool svc_get_comm_properties(ServiceCall& c) {
     uint32_t handle = 0;
-    if (!c.u32(&handle) || !c.end()) return false;
-    if (!port_handle(c, handle)) return true;
-    uint8_t p[kCommPropSize] = {};
-    put16(p, static_cast<uint16_t>(kCommPropSize));      // wPacketLength
-    put16(p + 2, 2);                                     // wPacketVersion
-    put32(p + 4, 0x1);                                   // dwServiceMask: SP_SERIALCOMM
-    put32(p + 12, static_cast<uint32_t>(kOsPortQueue));  // dwMaxTxQueue
-    put32(p + 16, static_cast<uint32_t>(kOsPortQueue));  // dwMaxRxQueue
-    put32(p + 20, 0x10000000);                           // dwMaxBaud: BAUD_USER
-    put32(p + 24, 0x1);                                  // dwProvSubType: PST_RS232
-    put32(p + 28, 0xFF);        // dwProvCapabilities: DTR/DSR, RTS/CTS, parity check, XON/XOFF...
-    put32(p + 32, 0x7F);        // dwSettableParams
-    put32(p + 36, 0x1006FFFF);  // dwSettableBaud: 75 to 128000 and user rates
-    put16(p + 40, 0x000F);      // wSettableData: 5 to 8 data bits
-    put16(p + 42, 0x1F07);      // wSettableStopParity
-    put32(p + 44, static_cast<uint32_t>(kOsPortQueue));  // dwCurrentTxQueue
-    put32(p + 48, static_cast<uint32_t>(kOsPortQueue));  // dwCurrentRxQueue
+    if (!c.handle_arg(&handle, kPortHandle) || !c.end()) return false;
+    if (!c.handle(handle, kPorts)) return true;
+    uint8_t p[records::kCommPropertiesSize] = {};
+    set_u16(p, static_cast<uint16_t>(records::kCommPropertiesSize));  // wPacketLength
+    set_u16(p + 2, 2);                                                // wPacketVersion
+    set_u32(p + 4, 0x1);                                   // dwServiceMask: SP_SERIALCOMM
+    set_u32(p + 12, static_cast<uint32_t>(kOsPortQueue));  // dwMaxTxQueue
+    set_u32(p + 16, static_cast<uint32_t>(kOsPortQueue));  // dwMaxRxQueue
+    set_u32(p + 20, 0x10000000);                           // dwMaxBaud: BAUD_USER
+    set_u32(p + 24, 0x1);                                  // dwProvSubType: PST_RS232
+    set_u32(p + 28, 0xFF);        // dwProvCapabilities: DTR/DSR, RTS/CTS, parity check, XON/XOFF...
+    set_u32(p + 32, 0x7F);        // dwSettableParams
+    set_u32(p + 36, 0x1006FFFF);  // dwSettableBaud: 75 to 128000 and user rates
+    set_u16(p + 40, 0x000F);      // wSettableData: 5 to 8 data bits
+    set_u16(p + 42, 0x1F07);      // wSettableStopParity
+    set_u32(p + 44, static_cast<uint32_t>(kOsPortQueue));  // dwCurrentTxQueue
+    set_u32(p + 48, static_cast<uint32_t>(kOsPortQueue));  // dwCurrentRxQueue
     c.out(p, sizeof p);
-    c.succeed(xcpu::kTrue);
-    return true;
+    return c.succeed(xcpu::kTrue);
 }
 
 }  // namespace racksim

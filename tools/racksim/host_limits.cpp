@@ -8,8 +8,6 @@ namespace racksim {
 
 namespace {
 
-constexpr size_t kStatusSize = 2;
-
 const char* format_name(bool extended) {
     return extended ? "extended" : "compact";
 }
@@ -25,24 +23,24 @@ std::string too_large(const std::string& what, bool extended, size_t size, const
 
 std::string base_too_large(const Slots& slots) {
     for (bool extended : {false, true}) {
-        const size_t reply = kHeaderSize + kStatusSize + encode_inputs(slots, extended).size();
-        if (reply > kIoReplyCapacity) {
-            return too_large("its I/O reply", extended, reply, "takes", kIoReplyCapacity);
+        const size_t reply = kHeaderSize + kStatusWordSize + encode_inputs(slots, extended).size();
+        if (reply > capacity::kIoReply) {
+            return too_large("its I/O reply", extended, reply, "takes", capacity::kIoReply);
         }
     }
     for (bool extended : {false, true}) {
         // Function code, then the stream.
         const size_t request = kHeaderSize + 1 + encode_outputs(slots, extended).size();
-        if (request > kIoRequestCapacity) {
+        if (request > capacity::kIoRequest) {
             return too_large("a write of all its outputs", extended, request, "sends",
-                             kIoRequestCapacity);
+                             capacity::kIoRequest);
         }
     }
     for (bool extended : {false, true}) {
         const size_t reply = kHeaderSize + encode_base_def(slots, extended).size();
-        if (reply > kBaseDefReplyCapacity) {
+        if (reply > capacity::kBaseDefReply) {
             return too_large("its base definition", extended, reply, "takes",
-                             kBaseDefReplyCapacity);
+                             capacity::kBaseDefReply);
         }
     }
     return "";
@@ -52,8 +50,8 @@ std::string installed_base_too_large(const Slots& slots) {
     if (std::string why = base_too_large(slots); !why.empty()) return why;
     // Init and rescan answer with the installed base in the compact format.
     const size_t reply = kHeaderSize + encode_base_def(slots, false).size();
-    if (reply > kInitReplyCapacity) {
-        return too_large("its base definition", false, reply, "takes", kInitReplyCapacity,
+    if (reply > capacity::kInitBaseDefReply) {
+        return too_large("its base definition", false, reply, "takes", capacity::kInitBaseDefReply,
                          " in the reply to init");
     }
     return "";

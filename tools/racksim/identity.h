@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "bytes.h"
+#include "capacities.h"
 #include "module.h"
 
 namespace racksim {
@@ -14,10 +15,10 @@ namespace racksim {
 inline constexpr uint16_t kQueryByName = kSetupName;
 inline constexpr uint16_t kQueryByNumber = kSetupNumber;
 
-// Largest block a host reads (a 200-byte reply).
-inline constexpr size_t kMaxIdentityBlock = 191;
+// Largest block a host reads: its reply less the header.
+inline constexpr size_t kMaxIdentityBlock = capacity::kIdentityReply - kHeaderSize;
 // Hosts read the device definition into 42 bytes and treat a longer one as an error.
-inline constexpr size_t kDeviceDefSize = 42;
+inline constexpr size_t kDeviceDefSize = zeb::vocab::device_def::kReadSize;
 
 // 0x55 0xAA, hardware address, broadcast-only byte (from the faults in force), then kind and
 // module number.

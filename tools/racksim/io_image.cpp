@@ -41,13 +41,9 @@ std::string list(const std::vector<T>& v, size_t from, size_t n) {
 // Stores little-endian values into an output image from element `first` on, never past its
 // end; returns how many were stored.
 template <typename T>
-size_t store_values(std::vector<T>& out, size_t first, const Bytes& data) {
-    const size_t n = first < out.size() ? std::min(data.size() / sizeof(T), out.size() - first) : 0;
-    for (size_t i = 0; i < n; ++i) {
-        T v = 0;
-        for (size_t b = 0; b < sizeof(T); ++b) v |= T(data[i * sizeof(T) + b]) << (8 * b);
-        out[first + i] = v;
-    }
+size_t store_values(std::vector<T>& out, size_t first, const uint8_t* data, size_t size) {
+    const size_t n = first < out.size() ? std::min(size / sizeof(T), out.size() - first) : 0;
+    for (size_t i = 0; i < n; ++i) out[first + i] = get_le<T>(data + i * sizeof(T));
     return n;
 }
 
@@ -97,15 +93,17 @@ void append_stream(const Slots& slots, bool extended, ImageSide (*side)(const Sl
         if (!s.words.empty()) w.value_items(s.word_type, s.words.data(), s.words.size());
         if (!s.dwords.empty()) w.value_items(s.dword_type, s.dwords.data(), s.dwords.size());
     }
-    w.put(kEndIo);
+    w.put(items::kEndByte);
 }
 
 ImageSide input_side(const Slot& s) {
-    return ImageSide{kBitIn, kWordIn, kDwordIn, s.io.bit_in, s.io.word_in, s.io.dword_in};
+    return ImageSide{items::kBitIn, items::kWordIn, items::kDwordIn,
+                     s.io.bit_in,   s.io.word_in,   s.io.dword_in};
 }
 
 ImageSide output_side(const Slot& s) {
-    return ImageSide{kBitOut, kWordOut, kDwordOut, s.io.bit_out, s.io.word_out, s.io.dword_out};
+    return ImageSide{items::kBitOut, items::kWordOut, items::kDwordOut,
+                     s.io.bit_out,   s.io.word_out,   s.io.dword_out};
 }
 
 }  // namespace
@@ -126,24 +124,23 @@ Bytes encode_outputs(const Slots& slots, bool extended) {
     return out;
 }
 
-std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
+std::string store_outputs(Module& m, const uint8_t* stream, size_t len) {
     std::string log;
     auto note = [&](int slot, const char* what, const std::string& value) {
         if (!log.empty()) log += "; ";
         log += "slot " + std::to_string(slot) + " " + what + " " + value;
     };
-    for (const StreamItem& item : items) {
+    auto store = [&](const ValueItem& item) {
         auto it = m.base.slots.find(item.slot);
-        if (it == m.base.slots.end()) continue;
+        if (it == m.base.slots.end()) return;
         Slot& slot = it->second;
-        const size_t esize = element_size(item.type);
-        const size_t first = item.offset / esize;
-        const uint8_t* p = item.data.data();
+        const size_t first = item.offset / items::value_size(item.type);
+        const uint8_t* p = item.data;
         switch (item.type) {
-            case kBitOut: {
+            case items::kBitOut: {
                 const size_t count = slot.counts().bit_out;
                 size_t stored = 0;
-                for (size_t i = 0; i < item.data.size(); ++i) {
+                for (size_t i = 0; i < item.size; ++i) {
                     for (size_t bit = 0; bit < 8; ++bit) {
                         const size_t n = (first + i) * 8 + bit;
                         if (n >= count) break;
@@ -154,20 +151,22 @@ std::string store_outputs(Module& m, const std::vector<StreamItem>& items) {
                 if (stored) note(item.slot, "bit outputs", hex(&slot.io.bit_out[first], stored));
                 break;
             }
-            case kWordOut:
-                if (size_t n = store_values(slot.io.word_out, first, item.data)) {
+            case items::kWordOut:
+                if (size_t n = store_values(slot.io.word_out, first, p, item.size)) {
                     note(item.slot, "word outputs", list(slot.io.word_out, first, n));
                 }
                 break;
-            case kDwordOut:
-                if (size_t n = store_values(slot.io.dword_out, first, item.data)) {
+            case items::kDwordOut:
+                if (size_t n = store_values(slot.io.dword_out, first, p, item.size)) {
                     note(item.slot, "32-bit outputs", list(slot.io.dword_out, first, n));
                 }
                 break;
             default:
                 break;  // a host does not write inputs
         }
-    }
+    };
+    const char* why = "";
+    read_io_stream(stream, len, store, &why);
     return log.empty() ? "nothing stored" : log;
 }
 

@@ -1,8 +1,9 @@
 // Moving a module's I/O image in and out of item streams.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "bytes.h"
 #include "item_stream.h"
@@ -25,10 +26,10 @@ void append_inputs(const Slots& slots, bool extended, Bytes& out);
 // The output stream that writes every output of the base, in the same shape.
 Bytes encode_outputs(const Slots& slots, bool extended);
 
-// Stores the output items of a parsed stream. Items for slots the module does not have, and
-// input items, are dropped; data past a slot's image is cut. Returns a short description of
-// what was written, for the log.
-std::string store_outputs(Module& m, const std::vector<StreamItem>& items);
+// Stores the output items of a stream that read_io_stream() accepts. Items for slots the
+// module does not have, and input items, are dropped; data past a slot's image is cut. Returns
+// a short description of what was written, for the log.
+std::string store_outputs(Module& m, const uint8_t* stream, size_t len);
 
 }  // namespace racksim
 

@@ -1,21 +1,20 @@
 // The typed item stream shared by the I/O exchange and the base definition: one-byte compact
 // headers (type in the high nibble, element count in the low one) or, after the switch item
-// 0xB1 0x00, two-byte extended headers (type byte, byte count).
+// 0xB1 0x00, two-byte extended headers (type byte, byte count). RackSim writes its streams
+// here and reads what hosts write with the library's item reader (io/item_stream.h).
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "bytes.h"
+#include "io/item_stream.h"
 
 namespace racksim {
 
-inline constexpr uint8_t kSwitchByte = 0xB1;  // the switch item as written: 0xB1 0x00
-inline constexpr uint8_t kEndIo = 0xFF;
-inline constexpr uint8_t kEndBaseDef = 0xF0;  // extended format only
+// The item types, and the reader of streams.
+namespace items = zeb::items;
 
 class StreamWriter {
   public:
@@ -37,15 +36,12 @@ class StreamWriter {
     // The same for 16- or 32-bit values, written little-endian.
     template <class T>
     void value_items(uint8_t type, const T* values, size_t count) {
-        const size_t per_item = extended_ ? 255 / sizeof(T) : 15;
+        const size_t per_item =
+            extended_ ? items::kExtendedLengthMax / sizeof(T) : items::kCompactLengthMax;
         while (count > 0) {
             const size_t n = std::min(count, per_item);
             header(type, extended_ ? n * sizeof(T) : n);
-            for (size_t i = 0; i < n; ++i) {
-                for (size_t b = 0; b < sizeof(T); ++b) {
-                    out_->push_back(static_cast<uint8_t>(values[i] >> (8 * b)));
-                }
-            }
+            for (size_t i = 0; i < n; ++i) put_le(*out_, values[i]);
             values += n;
             count -= n;
         }
@@ -62,48 +58,55 @@ class StreamWriter {
     Bytes* out_;
 };
 
-// One data item of an output stream, placed after the earlier items of the same type that
-// followed the same slot selection.
-struct StreamItem {
-    int slot = -1;  // -1: no slot selected yet
-    uint8_t type = 0;
-    size_t offset = 0;  // bytes already delivered by earlier items of this type and slot
-    Bytes data;
-};
-
-// Reads an I/O stream. Keeps the data items of the bit, word and 32-bit types (inputs and
-// outputs); passes over the rest. Returns false for a malformed stream (an item running past
-// the end, or an extended word or 32-bit item whose byte count is not whole elements).
-bool parse_io_stream(const uint8_t* data, size_t len, std::vector<StreamItem>* items,
-                     std::string* why);
-
 // Whether a stream starts with the switch item.
 inline bool starts_extended(const uint8_t* data, size_t len) {
-    return len >= 1 && data[0] == kSwitchByte;
+    return len >= 1 && data[0] == items::kExtendedMarker;
 }
 
-// Size in bytes of one element of an I/O data item type (0 for other types).
-size_t element_size(uint8_t type);
-
-// One item header: a type byte and a length byte in the extended item format, or the type in
-// the high and the length in the low nibble of one byte in the compact one.
-struct ItemHeader {
+// One item of values (bits, words or 32-bit values, inputs or outputs) in a stream a host
+// wrote, placed after the earlier items of its type that followed the same slot selection.
+struct ValueItem {
+    int slot = -1;  // -1: no slot selected yet
     uint8_t type = 0;
-    size_t length = 0;
+    size_t offset = 0;  // bytes delivered by earlier items of this type and slot
+    const uint8_t* data = nullptr;
+    size_t size = 0;
 };
 
-// Reads the next item header. False when the data ends before a whole header.
-inline bool read_item_header(Reader& in, bool extended, ItemHeader* h) {
-    uint8_t first = 0;
-    if (!in.u8(&first)) return false;
-    if (!extended) {
-        *h = {static_cast<uint8_t>(first >> 4), static_cast<size_t>(first & 0x0F)};
-        return true;
+// Reads an I/O stream a host wrote, calling on_values(const ValueItem&) for each item of
+// values and passing over the rest. False, with the reason in *why, for a stream the module
+// refuses: an item that runs past the end, or an extended word or 32-bit item whose byte count
+// is not whole values. The items before such a fault have been handed out by then, so a caller
+// that must not act on a refused stream reads it once to check it.
+template <class OnValues>
+bool read_io_stream(const uint8_t* data, size_t len, OnValues on_values, const char** why) {
+    items::ItemReader in(data, len);
+    ValueItem v;
+    size_t offsets[items::kGroups] = {};
+    for (items::Item item; in.next(item);) {
+        if (item.type == items::kSelectSlot) {
+            v.slot = item.length;
+            std::fill(std::begin(offsets), std::end(offsets), 0);
+            continue;
+        }
+        const items::Group group = items::group_of(item.type);
+        if (group != items::kGroups && in.extended() &&
+            item.length % items::value_size(item.type) != 0) {
+            *why = "item length is not whole elements";
+            return false;
+        }
+        if (!item.whole) {
+            *why = "item runs past the end";
+            return false;
+        }
+        if (group == items::kGroups) continue;
+        v.type = item.type;
+        v.offset = offsets[group];
+        v.data = item.data;
+        v.size = item.size;
+        on_values(v);
+        offsets[group] += item.size;
     }
-    uint8_t length = 0;
-    *h = {first, 0};
-    if (!in.u8(&length)) return false;
-    h->length = length;
     return true;
 }
 

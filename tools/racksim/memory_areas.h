@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "bytes.h"
+#include "capacities.h"
+#include "vocab/memory.h"
 
 namespace racksim {
 
 // A listing reply holds 26 entries of 22 bytes after its status word and count.
-inline constexpr size_t kMaxMemoryAreas = 26;
-inline constexpr size_t kMemoryEntrySize = 22;
+inline constexpr size_t kMemoryEntrySize = zeb::vocab::memory::kAreaEntrySize;
+inline constexpr size_t kMaxMemoryAreas =
+    (capacity::kMemoryReply - kHeaderSize - 4) / kMemoryEntrySize;
 inline constexpr size_t kMemoryNameSize = 10;
 inline constexpr size_t kMaxMemoryAreaSize = size_t{1} << 20;
 

@@ -1,5 +1,7 @@
 #include "module.h"
 
+#include "item_stream.h"
+
 namespace racksim {
 
 bool SlotRecord::known_kind(uint8_t kind) {
@@ -48,33 +50,20 @@ SlotRecord SlotRecord::no_io(uint8_t ident) {
     return r;
 }
 
+IoCounts IoCounts::of(const uint8_t (&groups)[items::kGroups]) {
+    static_assert(items::kGroupBitIn == 0 && items::kGroupBitOut == 1 && items::kGroupWordIn == 2 &&
+                  items::kGroupWordOut == 3 && items::kGroupDwordIn == 4 &&
+                  items::kGroupDwordOut == 5);
+    return {groups[0], groups[1], groups[2], groups[3], groups[4], groups[5]};
+}
+
 IoCounts SlotRecord::counts_from_pairs(const std::vector<std::pair<uint8_t, uint8_t>>& pairs) {
-    IoCounts c;
+    uint8_t groups[items::kGroups] = {};
     for (const auto& [type, count] : pairs) {
-        switch (type) {
-            case kBitIn:
-                c.bit_in = count;
-                break;
-            case kBitOut:
-                c.bit_out = count;
-                break;
-            case kWordIn:
-                c.word_in = count;
-                break;
-            case kWordOut:
-                c.word_out = count;
-                break;
-            case kDwordIn:
-                c.dword_in = count;
-                break;
-            case kDwordOut:
-                c.dword_out = count;
-                break;
-            default:
-                break;  // other types set nothing
-        }
+        const items::Group g = items::group_of(type);
+        if (g != items::kGroups) groups[g] = count;  // other types set nothing
     }
-    return c;
+    return IoCounts::of(groups);
 }
 
 Bytes SlotRecord::encode() const {

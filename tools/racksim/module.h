@@ -13,43 +13,33 @@
 #include "controller_os.h"
 #include "diagnostics.h"
 #include "frame.h"
+#include "io/item_stream.h"
 #include "manner.h"
 #include "memory_areas.h"
 #include "serial_port.h"
 #include "setup_store.h"
 #include "shared_ram_regions.h"
+#include "vocab/device_def.h"
 
 namespace racksim {
 
 // Device-definition kinds (byte 2 of the device definition).
-inline constexpr uint8_t kKindQxRio = 0;
-inline constexpr uint8_t kKindNode = 6;
+inline constexpr uint8_t kKindQxRio = zeb::vocab::device_def::kKindQxRio;
+inline constexpr uint8_t kKindNode = zeb::vocab::device_def::kKindNode;
 
 inline constexpr int kDefaultBaseSlots = 8;
 inline constexpr int kMaxBaseSlots = 32;
-// Largest kind-7 pair list: the record must still fit a compact item (at most 17 bytes).
-inline constexpr size_t kMaxRecordPairs = 7;
-
-// I/O item types as they appear in records of kind 7 and in the I/O stream.
-enum ItemType : uint8_t {
-    kSelectSlot = 0,
-    kModuleRecord = 1,
-    kBitIn = 3,
-    kBitOut = 4,
-    kWordIn = 5,
-    kWordOut = 6,
-    kMarker = 7,
-    kDwordIn = 8,
-    kDwordOut = 9,
-    kSwitchExtended = 11,
-    kEnd = 15,
-};
+// Largest kind-7 pair list: the record (kind, identification, count, pairs) must still fit a
+// compact item, whose data is at most its length field's largest value plus 2 bytes.
+inline constexpr size_t kMaxRecordPairs = (zeb::items::kCompactLengthMax + 2 - 3) / 2;
 
 struct IoCounts {
     uint8_t bit_in = 0, bit_out = 0, word_in = 0, word_out = 0, dword_in = 0, dword_out = 0;
     bool operator==(const IoCounts&) const = default;
     bool any_inputs() const { return bit_in || word_in || dword_in; }
     bool any_outputs() const { return bit_out || word_out || dword_out; }
+    // From counts in the order of the item reader's groups.
+    static IoCounts of(const uint8_t (&groups)[zeb::items::kGroups]);
 };
 
 // A module record of the base definition (kinds 1, 3, 5, 7, 255).

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "bytes.h"
+
 namespace racksim {
 namespace {
 
@@ -14,13 +16,6 @@ constexpr uint32_t kSnapLength = 65535;
 constexpr size_t kIpHeader = 20;
 constexpr size_t kUdpHeader = 8;
 
-void put_le32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void put_le16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 void put_be16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
     p[1] = static_cast<uint8_t>(v);
@@ -50,11 +45,11 @@ bool PcapWriter::open(const std::string& path, std::string* error) {
         return false;
     }
     uint8_t header[24] = {};
-    put_le32(header, kMagic);
-    put_le16(header + 4, 2);
-    put_le16(header + 6, 4);
-    put_le32(header + 16, kSnapLength);
-    put_le32(header + 20, kLinkTypeIpv4);
+    set_u32(header, kMagic);
+    set_u16(header + 4, 2);
+    set_u16(header + 6, 4);
+    set_u32(header + 16, kSnapLength);
+    set_u32(header + 20, kLinkTypeIpv4);
     std::fwrite(header, 1, sizeof header, file_);
     std::fflush(file_);
     return true;
@@ -69,10 +64,10 @@ void PcapWriter::write(uint32_t from_ip, uint16_t from_port, uint32_t to_ip, uin
     const auto total = static_cast<uint32_t>(kIpHeader + kUdpHeader + length);
 
     uint8_t record[16 + kIpHeader + kUdpHeader] = {};
-    put_le32(record, static_cast<uint32_t>(micros / 1000000));
-    put_le32(record + 4, static_cast<uint32_t>(micros % 1000000));
-    put_le32(record + 8, total);
-    put_le32(record + 12, total);
+    set_u32(record, static_cast<uint32_t>(micros / 1000000));
+    set_u32(record + 4, static_cast<uint32_t>(micros % 1000000));
+    set_u32(record + 8, total);
+    set_u32(record + 12, total);
     uint8_t* ip = record + 16;
     ip[0] = 0x45;  // version 4, 20-byte header
     put_be16(ip + 2, static_cast<uint16_t>(total));

@@ -487,7 +487,7 @@ MannerSetting read_manner(const json& j, const std::string& path) {
     m.ack = choice(j, "ack", path, kAck, m.ack);
     m.padding = choice(j, "padding", path, kPadding, m.padding);
     m.pad_to = static_cast<uint16_t>(
-        integer_or(j, "pad_to", path, 0, kSmallestReplyCapacity - kHeaderSize, m.pad_to));
+        integer_or(j, "pad_to", path, 0, capacity::kSmallestReply - kHeaderSize, m.pad_to));
     m.refusal = choice(j, "refusal", path, kRefusal, m.refusal);
     m.crc = choice(j, "crc", path, kCrc, m.crc);
     m.controller_refusal = choice(j, "controller_refusal", path, kController, m.controller_refusal);

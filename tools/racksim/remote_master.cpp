@@ -20,10 +20,6 @@ constexpr uint16_t kForwardCommand = 3;
 constexpr uint8_t kRunCommand = 6, kReadData = 7, kWriteData = 8;
 constexpr uint8_t kDone = 2, kFailed = 3;
 
-uint16_t u16_at(const Bytes& b, size_t at) {
-    return uint16_t(b[at] | b[at + 1] << 8);
-}
-
 struct MasterState {
     RemoteMasterSettings settings;
     int pending = -1;  // started command byte not yet carried out
@@ -39,8 +35,8 @@ struct MasterState {
 
 // Runs the request in area 4 on the node and files its answer there.
 void forward(Context& ctx, MasterState& st, const Bytes& block) {
-    const uint16_t node = u16_at(block, 6);
-    const uint16_t length = std::min<size_t>(u16_at(block, 10), kAreaSize);
+    const uint16_t node = get_u16(&block[6]);
+    const uint16_t length = std::min<size_t>(get_u16(&block[10]), kAreaSize);
     Bytes& area = st.area(kForwardArea);
     Bytes answer;
     uint16_t status = kNodeNotAnswering;
@@ -71,13 +67,13 @@ void forward(Context& ctx, MasterState& st, const Bytes& block) {
 uint16_t carry_out(Context& ctx, MasterState& st, Bytes& window, uint8_t command) {
     const Bytes block(window.begin() + kControl, window.begin() + kWindow);
     if (command == kRunCommand) {
-        if (u16_at(block, 4) != kForwardCommand) return kMasterUnknownCommand;
+        if (get_u16(&block[4]) != kForwardCommand) return kMasterUnknownCommand;
         forward(ctx, st, block);
         return 0;
     }
-    const auto area = uint8_t(u16_at(block, 4));
-    const uint16_t offset = u16_at(block, 6);
-    const uint16_t length = u16_at(block, 8);
+    const auto area = uint8_t(get_u16(&block[4]));
+    const uint16_t offset = get_u16(&block[6]);
+    const uint16_t length = get_u16(&block[8]);
     if (length == 0 || length > kChunkMax || offset + size_t(length) > kAreaSize) {
         return kMasterBadBlock;
     }

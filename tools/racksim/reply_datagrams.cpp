@@ -14,7 +14,7 @@ namespace racksim {
 namespace {
 
 // Padding never takes a reply past the smallest reply buffer a host has, whatever the request.
-constexpr size_t kMaxPaddedPayload = kSmallestReplyCapacity - kHeaderSize;
+constexpr size_t kMaxPaddedPayload = capacity::kSmallestReply - kHeaderSize;
 constexpr size_t kMaxRandomPadding = 16;
 
 // The first of several replies when a host takes it whatever it holds.

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "bytes.h"
+#include "vocab/setup_types.h"
 
 namespace racksim {
 
-inline constexpr uint16_t kSetupName = 0x16;
-inline constexpr uint16_t kSetupNumber = 0x20;
+inline constexpr uint16_t kSetupName = zeb::vocab::setup::kNameRecord;
+inline constexpr uint16_t kSetupNumber = zeb::vocab::setup::kNumberRecord;
 
 class SetupStore {
   public:

@@ -9,27 +9,24 @@
 #include <cstdint>
 #include <string_view>
 
+#include "capacities.h"
 #include "context.h"
 #include "controller_os.h"
 #include "frame.h"
 #include "module.h"
+#include "vocab/records.h"
+#include "vocab/services.h"
 #include "windows_errors.h"
 
 namespace racksim {
 
 namespace xcpu {
-inline constexpr uint8_t kRunProgram = 0x34;
-inline constexpr uint8_t kService = 0x35;
-inline constexpr uint8_t kSetOsLoad = 0xF9;
-inline constexpr uint8_t kReboot = 0xFA;
 
-// A file read's reply is the largest: a host takes it in 1600 bytes.
-inline constexpr size_t kMaxReplyPayload = 1600 - kHeaderSize;
-inline constexpr size_t kReplyHead = 6;  // status word and return value
+// A file read's reply is the largest a host takes.
+inline constexpr size_t kMaxReplyPayload = capacity::kServiceReadReply - kHeaderSize;
+inline constexpr size_t kReplyHead = zeb::vocab::service::kReplyHeadSize;
 inline constexpr size_t kMaxOutput = kMaxReplyPayload - kReplyHead;
 inline constexpr size_t kMaxReadData = kMaxOutput - 4;  // after the count of bytes read
-inline constexpr size_t kFindRecordSize = 560;
-inline constexpr size_t kFileInfoSize = 52;
 
 inline constexpr uint32_t kTrue = 1;
 inline constexpr uint32_t kFalse = 0;
@@ -47,18 +44,24 @@ class ServiceCall {
     bool u32(uint32_t* v) { return in_.u32(v); }
     bool record(uint8_t* out, size_t n);
     // A path: 16-bit length counting the zero byte, the characters, the zero byte. False also
-    // for a length of 0, a missing zero byte and a zero byte inside.
+    // for a length of 0, a missing zero byte and a zero byte inside. The log describes it.
     bool path(std::string_view* text);
+    // A handle value; the log describes it as `what` ("handle 0x00000101").
+    bool handle_arg(uint32_t* value, const char* what = "handle");
     // Data of a write: exactly the rest of the request.
     bool rest(const uint8_t** data, size_t n);
     // Nothing is left: a request with more than its arguments is refused like a short one.
     bool end() const { return in_.done(); }
 
-    // The outcome of the Windows function.
-    void succeed(uint32_t value) { value_ = value; }
+    // The outcome of the Windows function. Both return true, the service's own result once it
+    // has carried the function out, so that a service may end with `return c.fail(error);`.
+    bool succeed(uint32_t value) {
+        value_ = value;
+        return true;
+    }
     // Fails with a Windows error: the module's last error takes it, the return value is the
     // service's failure value.
-    void fail(uint32_t error);
+    bool fail(uint32_t error);
     bool failed() const { return failed_; }
     uint32_t value() const { return value_; }
     // The open handle with this value and one of `kinds`; otherwise the call fails with an

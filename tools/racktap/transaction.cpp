@@ -9,6 +9,7 @@
 #include "item_walks.h"
 #include "output_stream.h"
 #include "transfer.h"
+#include "vocab/markers.h"
 
 namespace racktap {
 
@@ -24,7 +25,7 @@ std::span<const uint8_t> delivered(const Buffer& buffer, uint16_t size) {
 
 // Asks for the extended item format in the reply.
 void put_marker(Buffer& buffer) {
-    buffer[0] = 0xB1;
+    buffer[0] = zeb::vocab::kExtendedFormat;
     buffer[1] = 0x00;
 }
 
