@@ -5,6 +5,7 @@
 
 #include "io/io_reply.h"
 #include "io/item_stream.h"
+#include "vocab/capacities.h"
 #include "zeb_points.h"
 
 namespace zeb {
@@ -13,8 +14,8 @@ namespace {
 using namespace items;
 
 // Room for what one exchange carries: the base definition's reply, the I/O reply's stream.
-constexpr size_t kBaseDefRoom = 991;
-constexpr size_t kStreamRoom = 1200;
+constexpr size_t kBaseDefRoom = vocab::kMaxBaseDef;
+constexpr size_t kStreamRoom = vocab::capacity::kIoReply;
 
 const ZEBSlotPoints* find_slot(const ZEBImage& image, uint8_t slot) noexcept {
     const size_t n = std::min<size_t>(image.SlotCount, ZEB_IMAGE_SLOTS);
