@@ -358,18 +358,30 @@ void wait_for_frame(const ZEBDevice& device, uint32_t timeout_ms) noexcept {
     if (h != plat::kNoHandle) platform().wait_readable(&h, 1, timeout_ms);
 }
 
-ReadySet::ReadySet() noexcept {
+ReadySet::ReadySet() noexcept : generation_(plat::platform_generation()) {
     if (platform().ready_set_open(&set_) != 0) set_ = plat::kNoHandle;
 }
 
 ReadySet::~ReadySet() {
-    if (set_ != plat::kNoHandle) platform().ready_set_close(set_);
+    if (set_ != plat::kNoHandle && current()) platform().ready_set_close(set_);
+}
+
+bool ReadySet::current() const noexcept {
+    return generation_ == plat::platform_generation();
 }
 
 bool ReadySet::watch(const ZEBDevice& device, uint32_t tag) noexcept {
     const plat::Handle h = wait_handle(device);
     if (set_ == plat::kNoHandle || h == plat::kNoHandle) return false;
-    return platform().ready_set_add(set_, h, tag) == 0;
+    if (platform().ready_set_add(set_, h, tag) != 0) return false;
+    ++added_;
+    return true;
+}
+
+bool ReadySet::watch_again(const ZEBDevice& device, uint32_t tag) noexcept {
+    const plat::Handle h = wait_handle(device);
+    if (set_ == plat::kNoHandle || h == plat::kNoHandle) return false;
+    return platform().ready_set_arm(set_, h, tag) == 0 || watch(device, tag);
 }
 
 void ReadySet::arm(const ZEBDevice& device, uint32_t tag) noexcept {

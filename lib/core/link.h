@@ -83,15 +83,25 @@ class ReadySet {
     // handle, the handle is in the set already, or the set could not be made): the caller
     // then looks at that device itself on every pass.
     bool watch(const ZEBDevice& device, uint32_t tag) noexcept;
+    // The same for a set kept from one call to the next: a device already in it is armed
+    // under its new tag (one system call instead of an add now and a removal at the end).
+    bool watch_again(const ZEBDevice& device, uint32_t tag) noexcept;
     // A device is reported once, then rests until armed again: after a receive that did not
     // take what the caller waits for.
     void arm(const ZEBDevice& device, uint32_t tag) noexcept;
     // Waits at most `timeout_ms` (0: only looks) for a watched device to become readable;
     // writes at most `capacity` tags to `tags` and returns how many.
     size_t wait(uint32_t* tags, size_t capacity, uint32_t timeout_ms) noexcept;
+    // How many handles were ever added: a kept set that has seen too many is made anew, since
+    // a closed socket may stay in it on some platforms.
+    size_t added() const noexcept { return added_; }
+    // Whether the set belongs to the platform in use (tests put in platforms of their own).
+    bool current() const noexcept;
 
   private:
     plat::Handle set_ = plat::kNoHandle;
+    uint32_t generation_ = 0;  // of the platform it was opened on
+    size_t added_ = 0;
 };
 
 // Sleeps until something arrives for any of `count` devices or `timeout_ms` has passed.

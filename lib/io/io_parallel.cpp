@@ -3,11 +3,14 @@
 //
 // A pass starts at most one request, takes the replies of the devices whose sockets are
 // readable (a readiness set says which, so a silent device costs no system call), and times
-// out the requests whose time is up. Once every request is out, the call sleeps until a reply
-// arrives or the earliest time-out is due.
+// out the requests whose time is up. While requests are still going out, the set is looked at
+// after every few starts rather than after each, since one look takes the replies of many
+// devices; a time-out that is due is always preceded by a look. Once every request is out,
+// the call sleeps until a reply arrives or the earliest time-out is due.
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "core/link.h"
 #include "core/platform/clock.h"
@@ -20,6 +23,10 @@ constexpr uint32_t kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 constexpr size_t kReadyBatch = 64;        // readable devices taken per look at the set
 // Entry tables up to this size are kept by the thread for its next call.
 constexpr size_t kKeptEntries = 4096;
+// A kept readiness set is made anew once this many handles have been added to it.
+constexpr size_t kKeptSetAdds = 4 * kKeptEntries;
+// Requests started between two looks at the readiness set while requests are going out.
+constexpr int32_t kStartsPerLook = 8;
 constexpr uint64_t kNever = UINT64_MAX;
 
 // One device's progress. Whether a request is out is kept apart from its start time, since
@@ -32,49 +39,64 @@ struct Entry {
     bool resting;       // reported readable and not armed since
 };
 
-// The entries of one call. A thread keeps its table from one call to the next, so that only a
-// call larger than any before it on that thread allocates; a call made from inside another
-// (by the asynchronous handler) or a very large one gets a table of its own.
-class EntryTable {
+// What one call works with: the table of its entries and a readiness set. A thread keeps both
+// from one call to the next, so that only a call larger than any before it on that thread
+// allocates, and a device read again is armed in the set rather than added and taken out on
+// every call. A call made from inside another (by the asynchronous handler) or a very large
+// one gets its own.
+class CallState {
   public:
-    explicit EntryTable(size_t count) noexcept {
+    explicit CallState(size_t count) noexcept {
         if (!t_busy && count <= kKeptEntries) {
             if (t_size < count) {
                 t_table.reset(new (std::nothrow) Entry[count]);
                 t_size = t_table ? count : 0;
             }
-            if (t_table) {
+            if (!t_set || t_set->added() > kKeptSetAdds || !t_set->current()) {
+                t_set.reset(new (std::nothrow) ReadySet);
+            }
+            if (t_table && t_set) {
                 t_busy = true;
                 borrowed_ = true;
                 entries_ = t_table.get();
+                set_ = t_set.get();
             }
-        } else {
+        }
+        if (!borrowed_) {
             owned_.reset(new (std::nothrow) Entry[count]);
             entries_ = owned_.get();
+            set_ = &own_set_.emplace();
         }
         if (entries_) std::fill_n(entries_, count, Entry{});
     }
-    ~EntryTable() {
+    ~CallState() {
         if (borrowed_) t_busy = false;
     }
-    EntryTable(const EntryTable&) = delete;
-    EntryTable& operator=(const EntryTable&) = delete;
+    CallState(const CallState&) = delete;
+    CallState& operator=(const CallState&) = delete;
 
     Entry* entries() const noexcept { return entries_; }
+    ReadySet& ready_set() const noexcept { return *set_; }
+    // Whether the set may hold devices of an earlier call, to be armed again.
+    bool kept() const noexcept { return borrowed_; }
 
   private:
     static thread_local std::unique_ptr<Entry[]> t_table;
     static thread_local size_t t_size;
+    static thread_local std::unique_ptr<ReadySet> t_set;
     static thread_local bool t_busy;
 
     std::unique_ptr<Entry[]> owned_;
+    std::optional<ReadySet> own_set_;
     Entry* entries_ = nullptr;
+    ReadySet* set_ = nullptr;
     bool borrowed_ = false;
 };
 
-thread_local std::unique_ptr<Entry[]> EntryTable::t_table;
-thread_local size_t EntryTable::t_size = 0;
-thread_local bool EntryTable::t_busy = false;
+thread_local std::unique_ptr<Entry[]> CallState::t_table;
+thread_local size_t CallState::t_size = 0;
+thread_local std::unique_ptr<ReadySet> CallState::t_set;
+thread_local bool CallState::t_busy = false;
 
 // Sends one device's request in no-wait mode; returns its immediate result.
 using StartFn = uint32_t (*)(const void* context, int32_t k, uint16_t* size) noexcept;
@@ -111,7 +133,12 @@ void poll_entry(const Batch& b, int32_t k) {
 // The scheduler of one call.
 class Scheduler {
   public:
-    Scheduler(const Batch& b, Entry* entries) : b_(b), e_(entries), base_(ClockMs()) {
+    Scheduler(const Batch& b, const CallState& state)
+        : b_(b),
+          e_(state.entries()),
+          ready_(state.ready_set()),
+          kept_(state.kept()),
+          base_(ClockMs()) {
         for (int32_t k = 0; k < b.count; ++k) {
             if (!b.devices[k]) continue;
             b.devices[k]->FromAddressSize = 0;  // counts this device's re-sends
@@ -120,9 +147,14 @@ class Scheduler {
     }
 
     void run() {
+        int32_t starts = 0;  // since the last look at the set
         for (;;) {
             start_next();
-            take_replies(scan_ < b_.count ? 0 : sleep_ms());
+            const bool starting = scan_ < b_.count;
+            if (!starting || ++starts >= kStartsPerLook || now() >= next_due_) {
+                starts = 0;
+                take_replies(starting ? 0 : sleep_ms());
+            }
             if (now() >= next_due_) time_out();
             if (prefix_ >= b_.count && to_send_ == 0 && in_flight_ == 0) return;
         }
@@ -159,7 +191,8 @@ class Scheduler {
         next_due_ = std::min<uint64_t>(next_due_, uint64_t(e.start_ms) + d.Timeout);
         if (!e.watch_tried) {
             e.watch_tried = true;
-            e.watched = ready_.watch(d, static_cast<uint32_t>(k));
+            const auto tag = static_cast<uint32_t>(k);
+            e.watched = kept_ ? ready_.watch_again(d, tag) : ready_.watch(d, tag);
             if (!e.watched) ++unwatched_;
         } else if (e.resting) {
             arm(k);
@@ -236,8 +269,9 @@ class Scheduler {
 
     const Batch& b_;
     Entry* e_;
+    ReadySet& ready_;
+    const bool kept_;
     const uint32_t base_;
-    ReadySet ready_;
     int32_t scan_ = 0;    // where the next start looks first
     int32_t prefix_ = 0;  // entries below this have been passed by the scan
     size_t to_send_ = 0;  // listed entries without a request out
@@ -247,14 +281,14 @@ class Scheduler {
 };
 
 void run(const Batch& b) {
-    EntryTable table(static_cast<size_t>(b.count));
-    if (!table.entries()) {
+    const CallState state(static_cast<size_t>(b.count));
+    if (!state.entries()) {
         for (int32_t k = 0; k < b.count; ++k) {
             if (b.devices[k]) b.results[k] = kNotEnoughMemory;
         }
         return;
     }
-    Scheduler(b, table.entries()).run();
+    Scheduler(b, state).run();
 }
 
 // What the start step of either operation needs besides the batch.

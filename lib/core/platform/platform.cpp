@@ -7,6 +7,7 @@ namespace zeb::plat {
 namespace {
 
 std::atomic<Platform*> g_replacement{nullptr};
+std::atomic<uint32_t> g_generation{0};  // counts replacements
 
 // Waking a thread that sleeps in poll() costs more than a loopback round trip, so a wait first
 // spins this long; measured with bench/exchange_bench against a module on another core.
@@ -24,7 +25,12 @@ Platform& platform() noexcept {
 
 Platform* set_platform(Platform* replacement) noexcept {
     Platform* previous = g_replacement.exchange(replacement);
+    g_generation.fetch_add(1, std::memory_order_acq_rel);
     return previous ? previous : &system_platform();
+}
+
+uint32_t platform_generation() noexcept {
+    return g_generation.load(std::memory_order_acquire);
 }
 
 uint32_t spin_budget_us() noexcept {

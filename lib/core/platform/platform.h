@@ -77,6 +77,7 @@ class Platform {
     // datagram nobody waits for cannot wake every wait. Adding a handle twice fails.
     virtual uint32_t ready_set_open(Handle* set) = 0;
     virtual uint32_t ready_set_add(Handle set, Handle h, uint32_t tag) = 0;  // added armed
+    // Arms a handle already in the set under `tag`; fails for a handle that is not in it.
     virtual uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) = 0;
     // Waits at most `timeout_ms` (0: only looks) until an armed handle is readable, and writes
     // the tags of at most `capacity` readable ones to `tags`, which then rest; returns how
@@ -101,6 +102,10 @@ Platform& platform() noexcept;
 
 // Replaces the platform (tests only); null restores the operating system's. Returns the old one.
 Platform* set_platform(Platform* replacement) noexcept;
+
+// Changes with every replacement, so that what was opened on one platform is not taken for
+// another's (a test's platform may take the address of the one before it).
+uint32_t platform_generation() noexcept;
 
 // The operating system's own platform.
 Platform& system_platform() noexcept;

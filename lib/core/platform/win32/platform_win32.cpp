@@ -244,7 +244,17 @@ struct ReadySet {
     }
 };
 
-thread_local std::vector<std::unique_ptr<ReadySet>> t_spare_sets;
+// The sets a thread keeps for its next open. A set closed while the thread ends (one the
+// library kept from call to call) is freed rather than kept, once the spares are gone.
+struct SpareSets {
+    std::vector<std::unique_ptr<ReadySet>> sets;
+    ~SpareSets();
+};
+thread_local bool t_spare_sets_gone = false;
+thread_local SpareSets t_spares;
+SpareSets::~SpareSets() {
+    t_spare_sets_gone = true;
+}
 
 class Win32Platform final : public Platform {
   public:
@@ -367,9 +377,9 @@ class Win32Platform final : public Platform {
 
     uint32_t ready_set_open(Handle* set) override {
         std::unique_ptr<ReadySet> made;
-        if (!t_spare_sets.empty()) {
-            made = std::move(t_spare_sets.back());
-            t_spare_sets.pop_back();
+        if (!t_spare_sets_gone && !t_spares.sets.empty()) {
+            made = std::move(t_spares.sets.back());
+            t_spares.sets.pop_back();
         } else {
             made.reset(new (std::nothrow) ReadySet);
             if (!made) return ERROR_NOT_ENOUGH_MEMORY;
@@ -410,8 +420,9 @@ class Win32Platform final : public Platform {
 
     void ready_set_close(Handle set) override {
         std::unique_ptr<ReadySet> s(reinterpret_cast<ReadySet*>(set));
+        if (t_spare_sets_gone) return;
         try {
-            t_spare_sets.push_back(std::move(s));
+            t_spares.sets.push_back(std::move(s));
         } catch (...) {
             // Not kept for later: freed here.
         }
