@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Checks that the code the README and the reference's main page quote from the examples is
-the examples' code as it stands.
+"""Checks that the code the README and the pages of docs/ (the reference's main page, the guide)
+quote from the examples is the examples' code as it stands.
 
 A quoted block is a fenced block whose first line is a comment naming the file:
 `/* examples/c/read_inputs.c, ... */`. Its other lines, cut into runs by lines holding only
@@ -12,7 +12,7 @@ import pathlib
 import re
 import sys
 
-DOCUMENTS = ["README.md", "docs/mainpage.md"]
+DOCUMENTS = ["README.md", "docs/*.md"]
 NAMING = re.compile(r"^/\* (examples/\S+?),? .*\*/$")
 
 
@@ -55,8 +55,10 @@ def contains(haystack, needle):
 def main():
     root = pathlib.Path(sys.argv[1])
     failures = checked = 0
-    for document in DOCUMENTS:
-        for line, name, body in quoted_blocks((root / document).read_text()):
+    documents = [path for pattern in DOCUMENTS for path in sorted(root.glob(pattern))]
+    for path in documents:
+        document = path.relative_to(root)
+        for line, name, body in quoted_blocks(path.read_text()):
             source = root / name
             if not source.exists():
                 print(f"FAILED: {document}:{line} quotes {name}, which does not exist")

@@ -192,7 +192,7 @@ def test_the_log_tail_shows_the_requests_served(page, press):
 
 
 def test_for_the_screenshot(page, press):
-    """Leaves the page as the README shows it: a fault on the packer, outputs just written."""
+    """Leaves the page as docs/racksim.md shows it: a fault on the packer, outputs just written."""
     if not os.environ.get("RACKSIM_SCREENSHOT"):
         pytest.skip("no RACKSIM_SCREENSHOT")
     packer = card(page, "packer")
