@@ -6,14 +6,15 @@
 #include <cstring>
 
 #include "core/request.h"
+#include "vocab/capacities.h"
 #include "vocab/ccm.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kRequestCapacity = 300;
-constexpr size_t kReplyCapacity = 320;
-constexpr size_t kMaxCount = 256;
+constexpr size_t kRequestCapacity = vocab::capacity::kControllerRequest;
+constexpr size_t kReplyCapacity = vocab::capacity::kControllerReply;
+constexpr size_t kMaxCount = vocab::kMaxControllerData;
 
 // Both replies begin with a marker and the request's function code; the answer then carries a
 // status word and the answer data.

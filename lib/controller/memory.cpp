@@ -6,14 +6,15 @@
 
 #include "controller/shared_ram.h"
 #include "core/request.h"
+#include "vocab/capacities.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kRequestCapacity = 600;
-constexpr size_t kReadReplyCapacity = 600;
-constexpr size_t kWriteReplyCapacity = 200;
-constexpr size_t kMemoryWriteMax = 512;
+constexpr size_t kRequestCapacity = vocab::capacity::kMemoryRequest;
+constexpr size_t kReadReplyCapacity = vocab::capacity::kMemoryReply;
+constexpr size_t kWriteReplyCapacity = vocab::capacity::kMemoryWriteReply;
+constexpr size_t kMemoryWriteMax = vocab::kMaxMemoryWrite;
 // What one reply can carry after its header.
 constexpr size_t kReplyBodyMax = kReadReplyCapacity - frame::kHeaderSize;
 static_assert(kSharedRamReadMax == kReplyBodyMax - kStatusSize);

@@ -6,13 +6,15 @@
 #include <cstring>
 
 #include "core/request.h"
+#include "vocab/capacities.h"
 #include "vocab/serial_ops.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kCapacity = 200;  // of every request and reply but the combined exchange's
-constexpr size_t kAccessCapacity = 1500;
+constexpr size_t kCapacity =
+    vocab::capacity::kSerialRequest;  // every request and reply but write-and-read
+constexpr size_t kAccessCapacity = vocab::capacity::kSerialAccessRequest;
 constexpr uint16_t kTimeoutRaiseMs = 10;
 constexpr uint16_t kSetupFinalExtraMs = 30000;
 

@@ -5,13 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vocab/capacities.h"
 #include "zeb.h"
 
 namespace zeb {
 
 // Largest blocks one request carries.
-inline constexpr size_t kSharedRamReadMax = 589;
-inline constexpr size_t kSharedRamWriteMax = 256;
+inline constexpr size_t kSharedRamReadMax = vocab::kMaxMemoryRead;
+inline constexpr size_t kSharedRamWriteMax = vocab::kMaxSharedRamWrite;
 
 // Reads `count` bytes at `address` of the shared RAM that base and slot select; bit 15 of the
 // address travels as a flag beside it. The bytes are delivered whole or not at all: a count

@@ -1,13 +1,14 @@
 // The base definition: which slots hold I/O modules and how many points each has.
 #include "core/request.h"
+#include "vocab/capacities.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kRequestCapacity = 600;
-constexpr size_t kReadReplyCapacity = 1000;
-constexpr size_t kInitReplyCapacity = 600;
-constexpr size_t kWriteReplyCapacity = 600;
+constexpr size_t kRequestCapacity = vocab::capacity::kBaseDefRequest;
+constexpr size_t kReadReplyCapacity = vocab::capacity::kBaseDefReply;
+constexpr size_t kInitReplyCapacity = vocab::capacity::kInitBaseDefReply;
+constexpr size_t kWriteReplyCapacity = vocab::capacity::kWriteBaseDefReply;
 constexpr uint16_t kWriteExtraMs = 30000;
 
 using BaseRequest = Request<kRequestCapacity>;

@@ -1,13 +1,14 @@
 // Watching a module: a keep-alive, its Ethernet statistics and its status block. None of them
 // reports re-sends.
 #include "core/request.h"
+#include "vocab/capacities.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kRequestCapacity = 32;
-constexpr size_t kShortReplyCapacity = 200;
-constexpr size_t kStatusReplyCapacity = 600;
+constexpr size_t kRequestCapacity = vocab::capacity::kShortRequest;
+constexpr size_t kShortReplyCapacity = vocab::capacity::kSmallestReply;
+constexpr size_t kStatusReplyCapacity = vocab::capacity::kStatusReply;
 
 uint8_t flag(bool on) noexcept {
     return on ? 1 : 0;

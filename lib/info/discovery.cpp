@@ -6,16 +6,17 @@
 #include "core/platform/clock.h"
 #include "core/request.h"
 #include "core/state.h"
+#include "vocab/capacities.h"
 
 namespace zeb {
 namespace {
 
-constexpr uint16_t kMaxDataItem = 512;
+constexpr uint16_t kMaxDataItem = vocab::kMaxQueryItem;
 constexpr uint16_t kProtocolNone = 4;  // a transport on which nothing is to be found
 
 constexpr uint16_t kQueryTimeoutMs = 20;
 constexpr size_t kRequestCapacity = frame::kHeaderSize + 6 + kMaxDataItem;
-constexpr size_t kReplyCapacity = 600;
+constexpr size_t kReplyCapacity = vocab::capacity::kQueryReply;
 constexpr size_t kSenderAddressSize = 20;
 constexpr size_t kSocketAddressSize = 16;  // what the socket layer reports at most
 

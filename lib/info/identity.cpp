@@ -1,12 +1,13 @@
 // The module's version block, support block and device definition: one-byte requests whose
 // reply body is delivered as it comes.
 #include "core/request.h"
+#include "vocab/capacities.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kRequestCapacity = 32;
-constexpr size_t kReplyCapacity = 200;
+constexpr size_t kRequestCapacity = vocab::capacity::kShortRequest;
+constexpr size_t kReplyCapacity = vocab::capacity::kIdentityReply;
 
 // `size` is a 16-bit capacity passed in a 32-bit slot: only its low 16 bits count. The number
 // of bytes delivered is not reported back.

@@ -1,13 +1,14 @@
 // The module's setup-data store: records of bytes filed under 16-bit types. Every exchange
 // waits 10 ms longer than the device's usual time-out.
 #include "core/request.h"
+#include "vocab/capacities.h"
 
 namespace zeb {
 namespace {
 
-constexpr size_t kRequestCapacity = 600;
-constexpr size_t kReadReplyCapacity = 600;
-constexpr size_t kChangeReplyCapacity = 200;
+constexpr size_t kRequestCapacity = vocab::capacity::kSetupRequest;
+constexpr size_t kReadReplyCapacity = vocab::capacity::kSetupReply;
+constexpr size_t kChangeReplyCapacity = vocab::capacity::kSetupChangeReply;
 constexpr uint16_t kTimeoutRaiseMs = 10;
 constexpr uint16_t kFinalReplyExtraMs = 30000;
 

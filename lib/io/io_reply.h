@@ -3,11 +3,12 @@
 #pragma once
 
 #include "core/request.h"
+#include "vocab/capacities.h"
 
 namespace zeb::io {
 
-inline constexpr size_t kRequestCapacity = 1200;
-inline constexpr size_t kReplyCapacity = 1200;
+inline constexpr size_t kRequestCapacity = vocab::capacity::kIoRequest;
+inline constexpr size_t kReplyCapacity = vocab::capacity::kIoReply;
 using IoRequest = Request<kRequestCapacity>;
 using IoReply = Reply<kReplyCapacity>;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/request.h"
+#include "vocab/capacities.h"
 #include "vocab/setup_types.h"
 
 namespace zeb {
@@ -22,8 +23,8 @@ constexpr uint8_t kKindNode = 6;
 constexpr uint16_t kNumberRecord = vocab::setup::kNumberRecord;
 constexpr uint16_t kNameRecord = vocab::setup::kNameRecord;
 
-constexpr size_t kPgmRequestCapacity = 600;
-constexpr size_t kPgmReplyCapacity = 200;
+constexpr size_t kPgmRequestCapacity = vocab::capacity::kProgramSpaceRequest;
+constexpr size_t kPgmReplyCapacity = vocab::capacity::kProgramSpaceReply;
 constexpr uint32_t kPgmDataMax = 316;
 constexpr uint16_t kTimeoutRaiseMs = 10;
 constexpr uint16_t kFinalReplyExtraMs = 30000;

@@ -5,10 +5,10 @@
 namespace zeb::xcpu {
 namespace {
 
-constexpr size_t kControlRequest = 100;
-constexpr size_t kControlReply = 200;
-constexpr size_t kRunRequest = 500;
-constexpr size_t kRunReply = 200;
+constexpr size_t kControlRequest = kSmallBuffer;
+constexpr size_t kControlReply = vocab::capacity::kSmallestReply;
+constexpr size_t kRunRequest = kCommonBuffer;
+constexpr size_t kRunReply = vocab::capacity::kSmallestReply;
 constexpr size_t kNameField = 64;
 
 // A request of its own code and a value or nothing; the reply's content is not looked at.

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "core/request.h"
+#include "vocab/capacities.h"
 #include "vocab/services.h"
 
 namespace zeb::xcpu {
@@ -49,10 +50,10 @@ enum class Service : uint16_t {
 };
 
 // Request buffers and reply capacities, headers included.
-inline constexpr size_t kSmallBuffer = 100;
-inline constexpr size_t kCommonBuffer = 500;
-inline constexpr size_t kFindBuffer = 1000;
-inline constexpr size_t kLargeBuffer = 1600;
+inline constexpr size_t kSmallBuffer = vocab::capacity::kServiceSmall;
+inline constexpr size_t kCommonBuffer = vocab::capacity::kServiceCommon;
+inline constexpr size_t kFindBuffer = vocab::capacity::kServiceFind;
+inline constexpr size_t kLargeBuffer = vocab::capacity::kServiceLarge;
 
 // Where the reply body keeps its parts.
 inline constexpr size_t kReturnValueAt = 2;

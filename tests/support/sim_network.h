@@ -147,6 +147,7 @@ class SimNetwork final : public zeb::plat::Platform {
     // Readiness sets open now, and waits on them that went to sleep.
     size_t ready_sets_open() const { return ready_sets_.size(); }
     uint64_t ready_set_sleeps() const { return ready_set_sleeps_; }
+    uint64_t ready_set_adds() const { return ready_set_adds_; }
 
     // State of one of the library's sockets (the socket must be open).
     Endpoint local_endpoint(Handle h) const;
@@ -290,6 +291,7 @@ class SimNetwork final : public zeb::plat::Platform {
     uint64_t receive_calls_ = 0;
     uint32_t last_receive_buffer_ = 0;
     uint64_t ready_set_sleeps_ = 0;
+    uint64_t ready_set_adds_ = 0;
     uint64_t receive_cost_ = 0;
     uint64_t spin_calls_ = 0;
     uint64_t spin_limit_ = 10'000'000;

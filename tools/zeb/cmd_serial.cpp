@@ -21,7 +21,7 @@ constexpr uint32_t kPlainWriteLimit = vocab::kSerialWriteRoom;  // less the head
 constexpr uint32_t kPortWriteLimit = vocab::kSerialPortWriteRoom;
 constexpr uint16_t kReadChunk = vocab::kMaxSerialRead;
 constexpr unsigned kPollMs = 20;
-constexpr std::size_t kReplyRoom = vocab::capacity::kSerial;
+constexpr std::size_t kReplyRoom = vocab::capacity::kSerialReply;
 constexpr std::size_t kReplyBody = vocab::kReplyHeaderSize;  // where every reply's body starts
 
 constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
