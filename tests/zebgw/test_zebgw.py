@@ -2,6 +2,7 @@
 and a subscriber that checks what reaches the broker."""
 
 import json
+import os
 import signal
 import subprocess
 import time
@@ -196,24 +197,14 @@ def test_silent_module_dies_and_is_reborn(parts, tmp_path, pb):
     assert_sequence_unbroken(sparkplug(pb, sub))
 
 
-@pytest.mark.needs_broker
-def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
-    broker, rack, sub, gw = start(parts, tmp_path, period=100)
-    birth_of(pb, sub, "press")
-    broker.stop()
-    # While the broker is away, slot 1's inputs take the values 1, 2, 3, ... as a byte.
-    values = list(range(1, 11))
-    for v in values:
-        zeb("io", "write", "127.0.0.2", "3.bit=" + ",".join(str((v >> i) & 1) for i in range(8)))
-        time.sleep(0.5)
-    wait_until(lambda: gw.metric("zebgw_queue_depth") >= len(values), 10, "the queue to fill")
-    assert gw.metric("zebgw_broker_connected") == 0
-    broker.start()
+def write_byte(v):
+    """press-line's slot 3 outputs, and so its slot 1 inputs, as the byte v."""
+    zeb("io", "write", "127.0.0.2", "3.bit=" + ",".join(str((v >> i) & 1) for i in range(8)))
 
-    def byte_of(ms):
-        return sum(int(ms.get(f"slot1/bit_in/{i}", False)) << i for i in range(8))
 
-    # Every change arrives after the new births, marked historical, in the order it happened.
+def kept_changes(pb, sub, count):
+    """The DDATA of press that carry slot 1's inputs, all marked historical, and slot 1's byte
+    after each, once count of them came."""
     def heard():
         seen = []
         for _, topic, p in sparkplug(pb, sub):
@@ -221,7 +212,7 @@ def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
                                                        if m.name.startswith("slot1/")):
                 if any(m.name.startswith("slot1/") for m in p.metrics):
                     seen.append(p)
-        return seen if len(seen) >= len(values) else None
+        return seen if len(seen) >= count else None
     history = wait_until(heard, 20, "every kept change")
     got, byte = [], 0
     for p in history:
@@ -230,6 +221,25 @@ def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
                 bit = int(m.name.rsplit("/", 1)[1])
                 byte = (byte & ~(1 << bit)) | (int(m.boolean_value) << bit)
         got.append(byte)
+    return history, got
+
+
+@pytest.mark.needs_broker
+def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
+    broker, rack, sub, gw = start(parts, tmp_path, period=100)
+    birth_of(pb, sub, "press")
+    broker.stop()
+    # While the broker is away, slot 1's inputs take the values 1, 2, 3, ... as a byte.
+    values = list(range(1, 11))
+    for v in values:
+        write_byte(v)
+        time.sleep(0.5)
+    wait_until(lambda: gw.metric("zebgw_queue_depth") >= len(values), 10, "the queue to fill")
+    assert gw.metric("zebgw_broker_connected") == 0
+    broker.start()
+
+    # Every change arrives after the new births, marked historical, in the order it happened.
+    history, got = kept_changes(pb, sub, len(values))
     assert got == values
     times = [p.metrics[0].timestamp for p in history]
     assert times == sorted(times)
@@ -242,6 +252,65 @@ def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
     assert first_history > births[1]
     assert gw.metric("zebgw_queue_dropped_total") == 0
     assert_sequence_unbroken(msgs)
+
+
+@pytest.mark.needs_broker
+def test_queue_file_keeps_changes_across_a_restart(parts, tmp_path, pb):
+    broker, rack, started = parts
+    queue = tmp_path / "queue"
+    bound = 1 << 20
+    extra = f'\n[queue]\nfile = "{queue}"\nmax_bytes = {bound}\n'
+    sub = Subscriber(broker, [SP + "#"], client_id=f"watcher-{time.monotonic_ns()}")
+    started.append(sub)
+
+    def run(name):
+        d = tmp_path / name
+        d.mkdir()
+        gw = Gateway(d, broker, period=100, extra=extra)
+        started.append(gw)
+
+        def press_up():
+            try:
+                return gw.metric('zebgw_module_up{module="press"}') == 1
+            except OSError:  # the health endpoint is not up yet
+                return False
+        wait_until(press_up, 10, "press to be scanned")
+        return gw
+
+    gw = run("first")
+    birth_of(pb, sub, "press")
+    broker.stop()
+    values = list(range(1, 11))
+    for v in values[:5]:
+        write_byte(v)
+        time.sleep(0.5)
+    wait_until(lambda: gw.metric("zebgw_queue_depth") >= 5, 10, "the queue to fill")
+    assert gw.stop() == 0
+    # A power cut as the last record was written (the read counter's change after the last
+    # byte): the record is cut short.
+    size = queue.stat().st_size
+    assert 16 < size <= bound
+    os.truncate(queue, size - 3)
+
+    # Started again with the broker still away: the torn record is dropped and said, and what
+    # comes now waits behind what was kept.
+    gw = run("second")
+    wait_until(lambda: "was dropped" in gw.output(), 10, "the torn record said")
+    assert gw.metric("zebgw_queue_dropped_total") == 1
+    for v in values[5:]:
+        write_byte(v)
+        time.sleep(0.5)
+    assert queue.stat().st_size <= bound
+    broker.start()
+
+    # Every change of both runs, once, in order, historical; then the file is emptied.
+    history, got = kept_changes(pb, sub, len(values))
+    assert got == values
+    times = [p.metrics[0].timestamp for p in history]
+    assert times == sorted(times)
+    wait_until(lambda: queue.stat().st_size == 16, 10, "the delivered queue to be emptied")
+    assert gw.metric("zebgw_queue_dropped_total") == 1
+    assert_sequence_unbroken(sparkplug(pb, sub))
 
 
 @pytest.mark.needs_broker
@@ -343,6 +412,10 @@ scan = "fast"
      '12:6: id "press" names two modules'),
     (('[scan.fast]', '[scan.fast]\nperiod = 5'), '6:1: unknown key "period" in [scan.fast]'),
     (('[gateway]', '[gatway]'), "missing [gateway]"),
+    (('[scan.fast]', '[queue]\nfile = "/no/such/folder/queue"\n[scan.fast]'),
+     "6:8: file: cannot make the queue file in /no/such/folder"),
+    (('[scan.fast]', '[queue]\nmax_bytes = 10\n[scan.fast]'),
+     "6:13: max_bytes must be from 4096"),
     (('name = "cell"', 'name = "cell'), "2:13: "),
 ])
 def test_check_reports_what_and_where(tmp_path, change, expected):

@@ -66,6 +66,7 @@ bool Gateway::start(std::string* error) {
 
     publisher_ = std::make_unique<Publisher>(config_, *format_, modules_, publish_metrics_,
                                              [this](const Command& c) { on_command(c); });
+    if (!config_.queue_file.empty() && !publisher_->open_queue_file(error)) return false;
     publisher_->start();
     for (size_t g = 0; g < config_.groups.size(); ++g) {
         std::vector<Module*> members;
@@ -226,8 +227,8 @@ std::string Gateway::metrics_text() const {
     one("zebgw_broker_connects_total", "Broker sessions begun.", "counter", p.connects.load());
     one("zebgw_queue_depth", "Events waiting for the broker.", "gauge", p.queued.load());
     one("zebgw_queue_dropped_total",
-        "Events dropped: the queue was full, or their device was "
-        "not born when they could leave.",
+        "Events dropped: the queue was full, their device was not born when they could "
+        "leave, or the queue file's record of them was cut short or names what is gone.",
         "counter", p.dropped.load());
     one("zebgw_publishes_total", "MQTT messages published.", "counter", p.published.load());
     counter(out, "zebgw_writes_total", "Writes asked for, by outcome.", "counter");
