@@ -234,7 +234,7 @@ void Publisher::spill() {
 
 // Cuts off the front of the queue file what the broker has acknowledged.
 void Publisher::confirm_delivered() {
-    if (!file_) return;
+    if (!file_ || file_->empty()) return;
     uint64_t upto = file_->read_position();
     for (const Sent& s : inflight_) {
         if (s.event && s.event->stored_at) upto = std::min(upto, s.event->stored_at);

@@ -47,6 +47,8 @@ class QueueFile {
     void delivered_up_to(uint64_t at);
 
     uint64_t unread() const { return unread_; }
+    // Nothing in it waits for delivery.
+    bool empty() const { return first_ == end_; }
     uint64_t read_position() const { return next_; }
     // Writes what was appended through to the disk, when there is any.
     void sync();
