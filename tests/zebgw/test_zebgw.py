@@ -16,9 +16,21 @@ SP = "spBv1.0/plant/"
 BIT_BOOLEAN = 11
 
 
+# Aliases as the births gave them, as a Sparkplug host keeps them: every test's edge node is
+# "cell" with the same modules, so one table serves.
+ALIASES = {}
+
+
 def decode(pb, payload):
+    """The payload, with the names of metrics that came by alias alone filled in."""
     p = pb.Payload()
     p.ParseFromString(payload)
+    for m in p.metrics:
+        if m.HasField("alias"):
+            if m.name:
+                ALIASES[m.alias] = m.name
+            else:
+                m.name = ALIASES.get(m.alias, f"alias {m.alias}")
     return p
 
 
@@ -36,11 +48,15 @@ def sparkplug(pb, sub):
             if topic.startswith(SP)]
 
 
-def dcmd(pb, sub, device, name, value, datatype=BIT_BOOLEAN):
+def dcmd(pb, sub, device, name, value, datatype=BIT_BOOLEAN, alias=None):
+    """A write by name, or by alias alone when one is given."""
     p = pb.Payload()
     p.timestamp = int(time.time() * 1000)
     m = p.metrics.add()
-    m.name = name
+    if alias is None:
+        m.name = name
+    else:
+        m.alias = alias
     m.datatype = datatype
     if datatype == BIT_BOOLEAN:
         m.boolean_value = bool(value)
@@ -94,13 +110,20 @@ def test_births_changes_writes_and_health(parts, tmp_path, pb):
     assert metrics(nbirth) == {"bdSeq": 0, "Node Control/Rebirth": False,
                                "zebgw/write_result": ""}
 
-    press = metrics(birth_of(pb, sub, "press"))
+    press_birth, packer_birth = birth_of(pb, sub, "press"), birth_of(pb, sub, "packer")
+    # Every point is born with its name and an alias, unique across the edge node.
+    points = [m for b in (press_birth, packer_birth) for m in b.metrics
+              if m.name.startswith("slot")]
+    assert points and all(m.HasField("alias") for m in points)
+    assert len({m.alias for m in points}) == len(points)
+    alias = {m.name: m.alias for m in press_birth.metrics if m.HasField("alias")}
+    press = metrics(press_birth)
     # The sample rack's slot 0 bits are 1 0 1 1 0 0 0 0 1; slot 4 counts reads in word 0.
     assert [press[f"slot0/bit_in/{i}"] for i in range(9)] == [True, False, True, True, False,
                                                              False, False, False, True]
     assert press["slot4/word_in/1"] == 1200
     assert press["slot3/bit_out/0"] is False
-    packer = metrics(birth_of(pb, sub, "packer"))
+    packer = metrics(packer_birth)
     assert set(packer) == {f"slot0/{k}/{i}" for k, n in (("bit_in", 8), ("bit_out", 8),
                                                           ("word_in", 2), ("word_out", 2),
                                                           ("dword_in", 1), ("dword_out", 1))
@@ -116,10 +139,14 @@ def test_births_changes_writes_and_health(parts, tmp_path, pb):
                            what="the change of slot1/bit_in/0")
     ddata = decode(pb, p)
     read_at = next(m.timestamp for m in ddata.metrics if m.name == "slot1/bit_in/0") / 1000
+    # Data names its points by alias alone.
+    raw = pb.Payload()
+    raw.ParseFromString(p)
+    assert all(m.HasField("alias") and not m.name for m in raw.metrics), raw
     assert changed_at - 0.05 <= read_at <= written + 2 * gw.period / 1000 + 0.05
 
-    # A DCMD write reaches the module's outputs, which its slot 1 inputs mirror.
-    dcmd(pb, sub, "press", "slot3/bit_out/5", True)
+    # A DCMD write by alias reaches the module's outputs, which its slot 1 inputs mirror.
+    dcmd(pb, sub, "press", None, True, alias=alias["slot3/bit_out/5"])
     wait_until(lambda: harness.wired_inputs()["bits"][5] == 1, 10, "the write to reach RackSim")
     sub.wait_for(lambda m: m[1] == SP + "DDATA/cell/press" and
                  metrics(decode(pb, m[2])).get("slot1/bit_in/5") is True, what="the echo")
@@ -416,6 +443,8 @@ scan = "fast"
      "6:8: file: cannot make the queue file in /no/such/folder"),
     (('[scan.fast]', '[queue]\nmax_bytes = 10\n[scan.fast]'),
      "6:13: max_bytes must be from 4096"),
+    (('[scan.fast]', '[sparkplug]\naliases = "yes"\n[scan.fast]'),
+     "6:11: aliases must be true or false"),
     (('name = "cell"', 'name = "cell'), "2:13: "),
 ])
 def test_check_reports_what_and_where(tmp_path, change, expected):

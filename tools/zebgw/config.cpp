@@ -253,9 +253,16 @@ void read_queue(Reader& r, const toml::table& root, Config& c) {
 void read_sparkplug(Reader& r, const toml::table& root, Config& c) {
     const auto* s = r.table(root, "sparkplug", false, "");
     if (s) {
-        r.only_keys(*s, "[sparkplug]", {"group", "edge_node"});
+        r.only_keys(*s, "[sparkplug]", {"group", "edge_node", "aliases"});
         r.string(*s, "group", c.sparkplug_group, false, "");
         r.string(*s, "edge_node", c.edge_node, false, "");
+        if (const auto* a = s->get("aliases")) {
+            if (const auto* b = a->as_boolean()) {
+                c.sparkplug_aliases = b->get();
+            } else {
+                r.error(a->source(), "aliases must be true or false");
+            }
+        }
         for (const char* key : {"group", "edge_node"}) {
             const auto* node = s->get(key);
             const auto* text = node ? node->as_string() : nullptr;

@@ -58,7 +58,8 @@ struct Config {
     std::string health_host = "127.0.0.1";
     uint16_t health_port = 9108;  // 0: no health endpoint
     std::string sparkplug_group = "zeb";
-    std::string edge_node;  // default: the gateway's name
+    std::string edge_node;          // default: the gateway's name
+    bool sparkplug_aliases = true;  // data and commands by alias, births with name and alias
     BrokerConfig broker;
     std::vector<ScanGroupConfig> groups;
     std::vector<ModuleConfig> modules;

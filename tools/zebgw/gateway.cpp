@@ -4,6 +4,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "sparkplug_alias.h"
+
 namespace zebgw {
 
 namespace {
@@ -131,15 +133,25 @@ void Gateway::on_command(const Command& command) {
             continue;
         }
         std::string why;
+        WriteRequest asked = w;
         {
             std::lock_guard lock(m->mutex);
-            const int i = m->find_point(w.point);
-            if (!w.value) {
-                why = w.problem;
+            int i = -1;
+            if (w.alias) {
+                const auto place = alias_place(*w.alias);
+                if (place && place->module == m->index() && place->point < m->points.size()) {
+                    i = static_cast<int>(place->point);
+                    asked.point = m->points[i].name;  // the writer hears of the point by name
+                }
+            } else {
+                i = m->find_point(w.point);
+            }
+            if (!w.problem.empty() || !w.value) {
+                why = w.problem.empty() ? "the command carries no value" : w.problem;
             } else if (i < 0) {
                 why = "the module has no point " + w.point;
             } else if (!m->points[i].writable) {
-                why = "not writable: " + w.point + " is not in the module's writable list";
+                why = "not writable: " + asked.point + " is not in the module's writable list";
             } else if (!point_value(m->points[i].ref.kind, *w.value)) {
                 const uint8_t kind = m->points[i].ref.kind;
                 why = is_bit(kind) ? std::string("the value does not fit the point (0 or 1)")
@@ -150,10 +162,10 @@ void Gateway::on_command(const Command& command) {
                 why = "the module does not answer";
             } else {
                 m->writes[static_cast<uint32_t>(i)] = {
-                    *point_value(m->points[i].ref.kind, *w.value), w.point};
+                    *point_value(m->points[i].ref.kind, *w.value), asked.point};
             }
         }
-        if (!why.empty()) refuse(*m, w, why);
+        if (!why.empty()) refuse(*m, asked, why);
     }
 }
 
