@@ -346,6 +346,9 @@ void Publisher::drain() {
         const bool sparkplug = config_.format == Convention::sparkplug;
         switch (e->kind) {
             case Event::Kind::birth:
+                // Born already in this session: by the births after connecting, or for the
+                // changes the queue file kept.
+                if (sparkplug && born_[e->module]) continue;
                 born_[e->module] = true;
                 break;
             case Event::Kind::death:
@@ -357,8 +360,12 @@ void Publisher::drain() {
                 e->to_node = sparkplug && !born_[e->module];
                 break;
             default:
-                // Data of a device that this session has not born has no place in Sparkplug.
+                // Data of a device that this session has not born has no place in Sparkplug;
+                // a live device whose kept changes come before its own birth is born for them.
                 if (sparkplug && !born_[e->module]) {
+                    bool lost = false;
+                    if (e->stored_at && birth_for(m, e, &lost)) break;
+                    if (lost) return;
                     metrics_.dropped.fetch_add(1, std::memory_order_relaxed);
                     continue;
                 }
@@ -382,6 +389,31 @@ void Publisher::drain() {
         }
         if (many) spill();
     }
+}
+
+// Births a live device now: a restart's first connection may come before the module was found,
+// and the changes the queue file kept of it go before its own birth. False when it is not alive,
+// or, with `lost` set, when the connection broke (the kept event goes again then).
+bool Publisher::birth_for(const Module& m, const std::shared_ptr<Event>& kept, bool* lost) {
+    std::vector<Message> out;
+    {
+        std::lock_guard lock(m.mutex);
+        if (m.state.load() != ModuleState::alive || m.points.empty()) return false;
+        Event birth;
+        birth.kind = Event::Kind::birth;
+        birth.module = m.index();
+        birth.time_ms = wall_ms();
+        birth.values = m.snapshot();
+        format_.encode(birth, m, out);
+    }
+    born_[m.index()] = true;
+    for (const auto& msg : out) {
+        if (!publish(msg, kept)) {
+            *lost = true;
+            return false;
+        }
+    }
+    return true;
 }
 
 // The next event to send: what the queue file keeps is older than anything in memory, and goes

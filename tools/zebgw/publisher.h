@@ -66,6 +66,7 @@ class Publisher {
     void births();
     void drain();
     bool next_event(Event& e);
+    bool birth_for(const Module& m, const std::shared_ptr<Event>& kept, bool* lost);
     void wait_to_retry();
     void keep_unconfirmed();
     void spill();
