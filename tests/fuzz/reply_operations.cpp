@@ -3,9 +3,13 @@
 //
 // A new operation is one more entry at the end of the table: its name, its bound, and the call.
 #include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "reply_harness.h"
+#include "zeb_points.h"
 
 namespace zebfuzz {
 
@@ -342,6 +346,62 @@ uint32_t query_data(Call& c) {
     return ZEBQueryDeviceData(c.transport, list, n, ZEB_API_VERSION, type, data, uint16_t(length));
 }
 
+// The caller's image, in a buffer of exactly its size, laid out from a definition in the input
+// (a small one when seeds are recorded).
+const Bytes kDefinition = {0xB1, 0x00, 0x00, 0, 0x01, 4,    0x01, 0x22, 8, 0, 1,   0,
+                           0x00, 3,    0x01, 4, 0x01, 0x24, 0,    8,    0, 0, 0xF0};
+
+ZEBImage* image_of(Call& c) {
+    uint32_t length = 0;
+    const uint8_t* definition = c.data(1200, kDefinition, &length);
+    auto* image = record<ZEBImage>(c);
+    ZEBImageFromBaseDef(image, definition, static_cast<uint16_t>(length));
+    return image;
+}
+
+// Whatever a reply held, an image keeps to its bounds: every slot's values within the values
+// in use, and those within the room.
+void check_image(const char* operation, const ZEBImage& image) {
+    const auto broken = [operation](const char* what) {
+        std::fprintf(stderr, "%s: %s\n", operation, what);
+        std::abort();
+    };
+    if (image.SlotCount > ZEB_IMAGE_SLOTS) broken("more slots than an image holds");
+    if (image.ValueBytes > ZEB_IMAGE_VALUE_BYTES) broken("more values than an image holds");
+    for (size_t i = 0; i < image.SlotCount; ++i) {
+        const ZEBSlotPoints& s = image.Slots[i];
+        if (i > 0 && s.Slot <= image.Slots[i - 1].Slot) broken("slots out of order");
+        for (size_t g = 0; g < 6; ++g) {
+            const size_t width = g < 2 ? 0 : g < 4 ? 2 : 4;
+            const size_t bytes = width ? s.Count[g] * width : (s.Count[g] + 7u) / 8u;
+            if (s.At[g] + bytes > image.ValueBytes) broken("a slot's values past those in use");
+        }
+    }
+}
+
+uint32_t read_image_layout(Call& c) {
+    auto* image = record<ZEBImage>(c);
+    std::memset(image, 0xCC, sizeof *image);
+    const uint32_t result = ZEBReadImageLayout(c.dev, image);
+    if (image->SlotCount != 0xCCCC) check_image("ZEBReadImageLayout", *image);
+    return result;
+}
+
+// A reply changes the image's values, never its layout.
+uint32_t exchange_image(Call& c, const char* name, uint32_t (*call)(ZEBDevice*, ZEBImage*)) {
+    ZEBImage* image = image_of(c);
+    const size_t layout = offsetof(ZEBImage, Values);
+    Bytes before(reinterpret_cast<const uint8_t*>(image),
+                 reinterpret_cast<const uint8_t*>(image) + layout);
+    const uint32_t result = call(c.dev, image);
+    if (std::memcmp(before.data(), image, layout) != 0) {
+        std::fprintf(stderr, "%s: the reply changed the image's layout\n", name);
+        std::abort();
+    }
+    check_image(name, *image);
+    return result;
+}
+
 }  // namespace
 
 // clang-format off
@@ -420,6 +480,9 @@ const std::vector<ReplyOperation>& reply_operations() {
         {"XCPUClearCommError", kSingle, [](Call& c) { const uint32_t p = c.number(64, 1); uint32_t* errors = out32(c); auto* st = record<ZEBCommStatus>(c); return u32(XCPUClearCommError(c.dev, p, errors, st, out32(c))); }},
         {"XCPUGetCommProperties", kSingle, [](Call& c) { const uint32_t p = c.number(64, 1); auto* d = record<ZEBCommProperties>(c); return u32(XCPUGetCommProperties(c.dev, p, d, out32(c))); }},
         {"XCPURunProgram", kSingle, [](Call& c) { return u32(XCPURunProgram(c.dev, "prog.exe -v")); }},
+        {"ZEBReadImageLayout", kSingle, read_image_layout},
+        {"ZEBReadInputs", kSingle, [](Call& c) { return exchange_image(c, "ZEBReadInputs", ZEBReadInputs); }},
+        {"ZEBWriteOutputs", kSingle, [](Call& c) { return exchange_image(c, "ZEBWriteOutputs", ZEBWriteOutputs); }},
     };
     return table;
 }

@@ -11,6 +11,7 @@
 #include "sim_device.h"
 #include "sim_network.h"
 #include "zeb.h"
+#include "zeb_points.h"
 
 namespace zebtest {
 namespace {
@@ -773,9 +774,111 @@ std::vector<Row> controller_rows() {
     };
 }
 
+// ---- I/O as points: the caller's image, with a guard byte past it ----
+
+Bytes image_bytes(const ZEBImage& image) {
+    const auto* raw = reinterpret_cast<const uint8_t*>(&image);
+    return Bytes(raw, raw + sizeof image);
+}
+
+// Calls an operation on a copy of `start` and delivers the whole image it leaves.
+template <class Op>
+Delivered imaged(Op op, const ZEBImage& start) {
+    Bytes buf = image_bytes(start);
+    buf.push_back(0xCC);
+    Delivered d{op(reinterpret_cast<ZEBImage*>(buf.data())), {}};
+    EXPECT_EQ(buf.back(), 0xCC) << "wrote past the image";
+    d.data.assign(buf.begin(), buf.end() - 1);
+    return d;
+}
+
+ZEBImage laid_out(const Bytes& definition) {
+    ZEBImage image;
+    EXPECT_EQ(
+        ZEBImageFromBaseDef(&image, definition.data(), static_cast<uint16_t>(definition.size())),
+        0u);
+    return image;
+}
+
+ZEBImage taking(ZEBImage image, const Bytes& stream) {
+    ZEBDecodeStream(&image, stream.data(), static_cast<uint16_t>(stream.size()));
+    return image;
+}
+
+// The image operations: what they ask for, and what of the reply reaches the image. The
+// expected images are worked out from the definition and the stream.
+std::vector<Row> point_rows() {
+    // Slot 0: 8 bit inputs, a word input; slot 3: 8 bit outputs.
+    const Bytes definition = {0xB1, 0x00, 0x00, 0, 0x01, 4,    0x01, 0x22, 8, 0, 1,   0,
+                              0x00, 3,    0x01, 4, 0x01, 0x24, 0,    8,    0, 0, 0xF0};
+    const Bytes stream = {0xB1, 0x00, 0x00, 0, 0x03, 1, 0xA5, 0x05, 2, 0x34, 0x12, 0xFF};
+    ZEBImage dirty;
+    std::memset(&dirty, 0xCC, sizeof dirty);
+    ZEBImage start = laid_out(definition);
+    ZEBSetPoint(&start, 3, ZEB_BIT_OUT, 0, 1);
+    ZEBSetPoint(&start, 3, ZEB_BIT_OUT, 6, 1);
+    EXPECT_EQ(start.SlotCount, 2) << "the definition lays out both slots";
+    const ZEBImage filled = taking(start, stream);
+    uint32_t word = 0;
+    EXPECT_EQ(ZEBGetPoint(&filled, 0, ZEB_WORD_IN, 0, &word), 0u);
+    EXPECT_EQ(word, 0x1234u) << "the stream fills the image";
+    const Bytes with_status = joined({0x00, 0x00}, stream);
+    return {
+        {"image layout from the base definition in the extended format",
+         [dirty](ZEBDevice* d) {
+             return imaged([d](ZEBImage* i) { return ZEBReadImageLayout(d, i); }, dirty);
+         },
+         {0x08, 0xB1},
+         definition,
+         0,
+         image_bytes(laid_out(definition))},
+        {"inputs in the extended format, taken into the image",
+         [start](ZEBDevice* d) {
+             return imaged([d](ZEBImage* i) { return ZEBReadInputs(d, i); }, start);
+         },
+         {0x07, 0xB1},
+         with_status,
+         0,
+         image_bytes(taking(start, stream))},
+        {"inputs refused with data: the values that came are taken",
+         [start](ZEBDevice* d) {
+             return imaged([d](ZEBImage* i) { return ZEBReadInputs(d, i); }, start);
+         },
+         {0x07, 0xB1},
+         joined({0x05, 0x00}, stream),
+         0x8005,
+         image_bytes(taking(start, stream))},
+        {"inputs without a status word leave the image alone",
+         [start](ZEBDevice* d) {
+             return imaged([d](ZEBImage* i) { return ZEBReadInputs(d, i); }, start);
+         },
+         {0x07, 0xB1},
+         {0x00},
+         ZEBERR_NO_DATA,
+         image_bytes(start)},
+        {"outputs written whole, the inputs answered taken",
+         [start](ZEBDevice* d) {
+             return imaged([d](ZEBImage* i) { return ZEBWriteOutputs(d, i); }, start);
+         },
+         {0x06, 0xB1, 0x00, 0x00, 3, 0x04, 1, 0x41, 0xFF},
+         with_status,
+         0,
+         image_bytes(taking(start, stream))},
+        {"outputs refused as the status word alone: the image as it was",
+         [start](ZEBDevice* d) {
+             return imaged([d](ZEBImage* i) { return ZEBWriteOutputs(d, i); }, start);
+         },
+         {0x06, 0xB1, 0x00, 0x00, 3, 0x04, 1, 0x41, 0xFF},
+         {0x10, 0x00},
+         0x8010,
+         image_bytes(start)},
+    };
+}
+
 TEST(Operations, RequestReplyAndResultOfEachOperation) {
     std::vector<Row> all = rows();
     for (Row& row : controller_rows()) all.push_back(std::move(row));
+    for (Row& row : point_rows()) all.push_back(std::move(row));
     for (const Row& row : all) {
         SCOPED_TRACE(row.name);
         ScopedSimNetwork net;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -31,6 +32,7 @@
 #include "sim_rack.h"
 #include "temp_folder.h"
 #include "zeb.h"
+#include "zeb_points.h"
 
 namespace zebtest {
 namespace {
@@ -248,6 +250,57 @@ uint32_t write_io_ex(Cell& c, CallerBuffer& b) {
     uint32_t results[] = {0xDEADBEEF};
     EXPECT_EQ(ZEBWriteIOEx(devices, sources, lengths, buffers, &b.size, results, 1), 0u);
     return results[0];
+}
+
+// ---- I/O as points ----
+// The caller's image is larger than its buffer: what a call leaves in it is laid out in the
+// buffer, and an image the call left alone lays out as kUnwritten bytes.
+
+// The table's module's image as its base definition lays it out, every value kUnwritten (the
+// outputs a write sends, recognisable wherever they land).
+ZEBImage module_image(const racksim::Module& m) {
+    ZEBImage image;
+    const Bytes def = racksim::encode_base_def(m, true);
+    ZEBImageFromBaseDef(&image, def.data(), static_cast<uint16_t>(def.size()));
+    std::fill(image.Values, image.Values + image.ValueBytes, kUnwritten);
+    return image;
+}
+
+// The image's head: its counts, then the records of as many slots as the module has.
+Bytes image_head(const ZEBImage& image, const racksim::Module& m) {
+    const auto* raw = reinterpret_cast<const uint8_t*>(&image);
+    return Bytes(raw,
+                 raw + offsetof(ZEBImage, Slots) + m.base.slots.size() * sizeof(ZEBSlotPoints));
+}
+
+Bytes image_values(const ZEBImage& image) {
+    return Bytes(image.Values, image.Values + std::min<size_t>(image.ValueBytes, kCapacity));
+}
+
+void into(CallerBuffer& b, const Bytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), b.bytes.begin());
+}
+
+uint32_t read_image_layout(Cell& c, CallerBuffer& b) {
+    ZEBImage image;
+    std::memset(&image, kUnwritten, sizeof image);
+    const uint32_t result = ZEBReadImageLayout(&c.dev.device, &image);
+    into(b, image_head(image, c.module()));
+    return result;
+}
+
+uint32_t read_inputs(Cell& c, CallerBuffer& b) {
+    ZEBImage image = module_image(c.module());
+    const uint32_t result = ZEBReadInputs(&c.dev.device, &image);
+    into(b, image_values(image));
+    return result;
+}
+
+uint32_t write_outputs(Cell& c, CallerBuffer& b) {
+    ZEBImage image = module_image(c.module());
+    const uint32_t result = ZEBWriteOutputs(&c.dev.device, &image);
+    into(b, image_values(image));
+    return result;
 }
 
 // ---- Controller requests, memory and serial pass-through ----
@@ -755,6 +808,29 @@ Delivery listed() {
             true, kEntrySize};
 }
 
+// The image laid out from the module's base definition.
+Delivery image_layout() {
+    return {[](Cell& c, const racksim::Faults&) {
+                ZEBImage image;
+                std::memset(&image, kUnwritten, sizeof image);
+                const Bytes def = racksim::encode_base_def(c.module(), true);
+                ZEBImageFromBaseDef(&image, def.data(), static_cast<uint16_t>(def.size()));
+                return image_head(image, c.module());
+            },
+            false};
+}
+
+// The caller's image with the inputs the module holds after the call taken into it.
+Delivery inputs_taken() {
+    return {[](Cell& c, const racksim::Faults&) {
+                ZEBImage image = module_image(c.module());
+                const Bytes in = racksim::encode_inputs(c.module(), true);
+                ZEBDecodeStream(&image, in.data(), static_cast<uint16_t>(in.size()));
+                return image_values(image);
+            },
+            false};
+}
+
 const Delivery kEmpty{[](Cell&, const racksim::Faults&) { return Bytes{}; }, true};
 const Delivery kNoBuffer{};
 
@@ -825,6 +901,9 @@ const std::vector<Operation>& operations() {
         {"XCPUSetOSLoad",       S::single,       Warns::no,  {},      xcpu_set_os_load, kNoBuffer,     NoWait::ignored, 1, kUnreadStatus},
         {"XCPUReboot",          S::single,       Warns::no,  {},      xcpu_reboot,      kNoBuffer,     NoWait::ignored, 1, kUnreadStatus},
         {"ZEBWriteTaviethernetPgmSpace", S::acknowledged, Warns::yes, kBlock, write_program_space, module_bytes(program_space), NoWait::ignored, 1, kSigned},
+        {"ZEBReadImageLayout",  S::single,       Warns::no,  {},      read_image_layout, image_layout(), NoWait::unstated, 1, kServed},
+        {"ZEBReadInputs",       S::single,       Warns::yes, {},      read_inputs,      inputs_taken(), NoWait::honoured, 1, kIoNoData},
+        {"ZEBWriteOutputs",     S::single,       Warns::yes, {},      write_outputs,    inputs_taken(), NoWait::honoured, 1, kIoNoData},
     };
     return rows;
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "sparkplug_alias.h"
 #include "sparkplug_b.pb-c.h"
 
 namespace zebgw {
@@ -58,10 +59,15 @@ TEST(Commands, JsonPayloads) {
     }
 }
 
-std::string dcmd(const char* name, uint32_t datatype, int value_case, uint64_t value) {
+std::string dcmd(const char* name, uint32_t datatype, int value_case, uint64_t value,
+                 std::optional<uint64_t> alias = std::nullopt) {
     Zebgw__Sparkplug__Payload__Metric m;
     zebgw__sparkplug__payload__metric__init(&m);
     m.name = const_cast<char*>(name);
+    if (alias) {
+        m.has_alias = 1;
+        m.alias = *alias;
+    }
     m.has_datatype = 1;
     m.datatype = datatype;
     m.value_case = static_cast<Zebgw__Sparkplug__Payload__Metric__ValueCase>(value_case);
@@ -169,6 +175,91 @@ TEST(Sparkplug, SequenceCountsTo255AndRoundAgainFromEachBirth) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->seq, 1u);
     zebgw__sparkplug__payload__free_unpacked(p, nullptr);
+}
+
+// What one payload carries of each metric: its name ("" for none) and its alias (0 for none).
+std::vector<std::pair<std::string, uint64_t>> named(const std::string& payload) {
+    std::vector<std::pair<std::string, uint64_t>> out;
+    Zebgw__Sparkplug__Payload* p = zebgw__sparkplug__payload__unpack(
+        nullptr, payload.size(), reinterpret_cast<const uint8_t*>(payload.data()));
+    EXPECT_NE(p, nullptr);
+    if (!p) return out;
+    for (size_t i = 0; i < p->n_metrics; ++i) {
+        const auto& m = *p->metrics[i];
+        out.emplace_back(m.name ? m.name : "", m.has_alias ? m.alias : 0);
+    }
+    zebgw__sparkplug__payload__free_unpacked(p, nullptr);
+    return out;
+}
+
+TEST(Sparkplug, BirthsGiveNameAndAliasDataAndCommandsTheAliasAlone) {
+    ModuleConfig mc;
+    mc.id = "press";
+    Module m(mc, 2);  // the third module: its aliases are unlike the first two's
+    for (const char* name : {"slot1/bit_in/0", "slot3/word_out/1"}) {
+        Point p;
+        p.ref = *parse_point_name(name);
+        p.name = name;
+        p.published = true;
+        m.points.push_back(p);
+    }
+    const uint64_t a0 = point_alias(2, 0);
+    const uint64_t a1 = point_alias(2, 1);
+    EXPECT_NE(a0, 0u);
+    EXPECT_NE(point_alias(0, 0), 0u);
+    EXPECT_NE(point_alias(1, 0), point_alias(0, 0x8000));
+    ASSERT_TRUE(alias_place(a1));
+    EXPECT_EQ(alias_place(a1)->module, 2u);
+    EXPECT_EQ(alias_place(a1)->point, 1u);
+    EXPECT_FALSE(alias_place(5));  // below the first module's: no alias of ours
+    Event birth;
+    birth.kind = Event::Kind::birth;
+    birth.values = {{0, 1}, {1, 7}};
+    Event data;
+    data.kind = Event::Kind::data;
+    data.values = {{1, 8}};
+    using Named = std::vector<std::pair<std::string, uint64_t>>;
+    struct Row {
+        bool aliases;
+        Named birth, data;
+    } rows[] = {
+        {true,
+         {{"slot1/bit_in/0", a0}, {"slot3/word_out/1", a1}, {"zebgw/write_result", 0}},
+         {{"", a1}}},
+        {false,
+         {{"slot1/bit_in/0", 0}, {"slot3/word_out/1", 0}, {"zebgw/write_result", 0}},
+         {{"slot3/word_out/1", 0}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.aliases ? "aliases on" : "aliases off");
+        Config c = config();
+        c.sparkplug_aliases = r.aliases;
+        auto sp = make_sparkplug_format(c);
+        std::vector<Message> out;
+        sp->encode(birth, m, out);
+        sp->encode(data, m, out);
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_EQ(named(out[0].payload), r.birth);
+        EXPECT_EQ(named(out[1].payload), r.data);
+
+        // A command by alias alone: taken as the alias with aliases on, refused without.
+        const auto c1 = sp->command(
+            "spBv1.0/plant/DCMD/cell/press",
+            dcmd(nullptr, 6, ZEBGW__SPARKPLUG__PAYLOAD__METRIC__VALUE_INT_VALUE, 9, a1));
+        ASSERT_TRUE(c1);
+        ASSERT_EQ(c1->writes.size(), 1u);
+        EXPECT_EQ(c1->writes[0].alias, r.aliases ? std::optional<uint64_t>(a1) : std::nullopt);
+        EXPECT_EQ(c1->writes[0].problem.empty(), r.aliases) << c1->writes[0].problem;
+        // By name and alias: the alias counts when aliases are on, the name otherwise.
+        const auto c2 =
+            sp->command("spBv1.0/plant/DCMD/cell/press",
+                        dcmd("slot1/bit_in/0", 11,
+                             ZEBGW__SPARKPLUG__PAYLOAD__METRIC__VALUE_BOOLEAN_VALUE, 1, a1));
+        ASSERT_TRUE(c2);
+        EXPECT_EQ(c2->writes[0].point, "slot1/bit_in/0");
+        EXPECT_EQ(c2->writes[0].alias.has_value(), r.aliases);
+        EXPECT_TRUE(c2->writes[0].problem.empty());
+    }
 }
 
 }  // namespace

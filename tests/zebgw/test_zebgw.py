@@ -2,6 +2,7 @@
 and a subscriber that checks what reaches the broker."""
 
 import json
+import os
 import signal
 import subprocess
 import time
@@ -15,9 +16,21 @@ SP = "spBv1.0/plant/"
 BIT_BOOLEAN = 11
 
 
+# Aliases as the births gave them, as a Sparkplug host keeps them: every test's edge node is
+# "cell" with the same modules, so one table serves.
+ALIASES = {}
+
+
 def decode(pb, payload):
+    """The payload, with the names of metrics that came by alias alone filled in."""
     p = pb.Payload()
     p.ParseFromString(payload)
+    for m in p.metrics:
+        if m.HasField("alias"):
+            if m.name:
+                ALIASES[m.alias] = m.name
+            else:
+                m.name = ALIASES.get(m.alias, f"alias {m.alias}")
     return p
 
 
@@ -35,11 +48,15 @@ def sparkplug(pb, sub):
             if topic.startswith(SP)]
 
 
-def dcmd(pb, sub, device, name, value, datatype=BIT_BOOLEAN):
+def dcmd(pb, sub, device, name, value, datatype=BIT_BOOLEAN, alias=None):
+    """A write by name, or by alias alone when one is given."""
     p = pb.Payload()
     p.timestamp = int(time.time() * 1000)
     m = p.metrics.add()
-    m.name = name
+    if alias is None:
+        m.name = name
+    else:
+        m.alias = alias
     m.datatype = datatype
     if datatype == BIT_BOOLEAN:
         m.boolean_value = bool(value)
@@ -93,13 +110,20 @@ def test_births_changes_writes_and_health(parts, tmp_path, pb):
     assert metrics(nbirth) == {"bdSeq": 0, "Node Control/Rebirth": False,
                                "zebgw/write_result": ""}
 
-    press = metrics(birth_of(pb, sub, "press"))
+    press_birth, packer_birth = birth_of(pb, sub, "press"), birth_of(pb, sub, "packer")
+    # Every point is born with its name and an alias, unique across the edge node.
+    points = [m for b in (press_birth, packer_birth) for m in b.metrics
+              if m.name.startswith("slot")]
+    assert points and all(m.HasField("alias") for m in points)
+    assert len({m.alias for m in points}) == len(points)
+    alias = {m.name: m.alias for m in press_birth.metrics if m.HasField("alias")}
+    press = metrics(press_birth)
     # The sample rack's slot 0 bits are 1 0 1 1 0 0 0 0 1; slot 4 counts reads in word 0.
     assert [press[f"slot0/bit_in/{i}"] for i in range(9)] == [True, False, True, True, False,
                                                              False, False, False, True]
     assert press["slot4/word_in/1"] == 1200
     assert press["slot3/bit_out/0"] is False
-    packer = metrics(birth_of(pb, sub, "packer"))
+    packer = metrics(packer_birth)
     assert set(packer) == {f"slot0/{k}/{i}" for k, n in (("bit_in", 8), ("bit_out", 8),
                                                           ("word_in", 2), ("word_out", 2),
                                                           ("dword_in", 1), ("dword_out", 1))
@@ -115,10 +139,14 @@ def test_births_changes_writes_and_health(parts, tmp_path, pb):
                            what="the change of slot1/bit_in/0")
     ddata = decode(pb, p)
     read_at = next(m.timestamp for m in ddata.metrics if m.name == "slot1/bit_in/0") / 1000
+    # Data names its points by alias alone.
+    raw = pb.Payload()
+    raw.ParseFromString(p)
+    assert all(m.HasField("alias") and not m.name for m in raw.metrics), raw
     assert changed_at - 0.05 <= read_at <= written + 2 * gw.period / 1000 + 0.05
 
-    # A DCMD write reaches the module's outputs, which its slot 1 inputs mirror.
-    dcmd(pb, sub, "press", "slot3/bit_out/5", True)
+    # A DCMD write by alias reaches the module's outputs, which its slot 1 inputs mirror.
+    dcmd(pb, sub, "press", None, True, alias=alias["slot3/bit_out/5"])
     wait_until(lambda: harness.wired_inputs()["bits"][5] == 1, 10, "the write to reach RackSim")
     sub.wait_for(lambda m: m[1] == SP + "DDATA/cell/press" and
                  metrics(decode(pb, m[2])).get("slot1/bit_in/5") is True, what="the echo")
@@ -196,32 +224,25 @@ def test_silent_module_dies_and_is_reborn(parts, tmp_path, pb):
     assert_sequence_unbroken(sparkplug(pb, sub))
 
 
-@pytest.mark.needs_broker
-def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
-    broker, rack, sub, gw = start(parts, tmp_path, period=100)
-    birth_of(pb, sub, "press")
-    broker.stop()
-    # While the broker is away, slot 1's inputs take the values 1, 2, 3, ... as a byte.
-    values = list(range(1, 11))
-    for v in values:
-        zeb("io", "write", "127.0.0.2", "3.bit=" + ",".join(str((v >> i) & 1) for i in range(8)))
-        time.sleep(0.5)
-    wait_until(lambda: gw.metric("zebgw_queue_depth") >= len(values), 10, "the queue to fill")
-    assert gw.metric("zebgw_broker_connected") == 0
-    broker.start()
+def write_byte(v):
+    """press-line's slot 3 outputs, and so its slot 1 inputs, as the byte v."""
+    zeb("io", "write", "127.0.0.2", "3.bit=" + ",".join(str((v >> i) & 1) for i in range(8)))
 
-    def byte_of(ms):
-        return sum(int(ms.get(f"slot1/bit_in/{i}", False)) << i for i in range(8))
 
-    # Every change arrives after the new births, marked historical, in the order it happened.
+def kept_changes(pb, sub, count):
+    """The DDATA of press that carry slot 1's inputs, all marked historical, and slot 1's byte
+    after each, once count of them came. A message the broker delivers again across its restart
+    (the same bytes, seq included) counts once."""
     def heard():
-        seen = []
+        seen, heard_before = [], set()
         for _, topic, p in sparkplug(pb, sub):
             if topic == SP + "DDATA/cell/press" and all(m.is_historical for m in p.metrics
                                                        if m.name.startswith("slot1/")):
                 if any(m.name.startswith("slot1/") for m in p.metrics):
-                    seen.append(p)
-        return seen if len(seen) >= len(values) else None
+                    if p.SerializeToString() not in heard_before:
+                        heard_before.add(p.SerializeToString())
+                        seen.append(p)
+        return seen if len(seen) >= count else None
     history = wait_until(heard, 20, "every kept change")
     got, byte = [], 0
     for p in history:
@@ -230,6 +251,25 @@ def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
                 bit = int(m.name.rsplit("/", 1)[1])
                 byte = (byte & ~(1 << bit)) | (int(m.boolean_value) << bit)
         got.append(byte)
+    return history, got
+
+
+@pytest.mark.needs_broker
+def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
+    broker, rack, sub, gw = start(parts, tmp_path, period=100)
+    birth_of(pb, sub, "press")
+    broker.stop()
+    # While the broker is away, slot 1's inputs take the values 1, 2, 3, ... as a byte.
+    values = list(range(1, 11))
+    for v in values:
+        write_byte(v)
+        time.sleep(0.5)
+    wait_until(lambda: gw.metric("zebgw_queue_depth") >= len(values), 10, "the queue to fill")
+    assert gw.metric("zebgw_broker_connected") == 0
+    broker.start()
+
+    # Every change arrives after the new births, marked historical, in the order it happened.
+    history, got = kept_changes(pb, sub, len(values))
     assert got == values
     times = [p.metrics[0].timestamp for p in history]
     assert times == sorted(times)
@@ -242,6 +282,77 @@ def test_broker_away_keeps_every_change_in_order(parts, tmp_path, pb):
     assert first_history > births[1]
     assert gw.metric("zebgw_queue_dropped_total") == 0
     assert_sequence_unbroken(msgs)
+
+
+@pytest.mark.needs_broker
+def test_queue_file_keeps_changes_across_a_restart(parts, tmp_path, pb):
+    broker, rack, started = parts
+    queue = tmp_path / "queue"
+    bound = 1 << 20
+    extra = f'\n[queue]\nfile = "{queue}"\nmax_bytes = {bound}\n'
+    sub = Subscriber(broker, [SP + "#"], client_id=f"watcher-{time.monotonic_ns()}")
+    started.append(sub)
+
+    def run(name):
+        d = tmp_path / name
+        d.mkdir()
+        gw = Gateway(d, broker, period=100, extra=extra)
+        started.append(gw)
+
+        def press_up():
+            try:
+                return gw.metric('zebgw_module_up{module="press"}') == 1
+            except OSError:  # the health endpoint is not up yet
+                return False
+        wait_until(press_up, 10, "press to be scanned")
+        return gw
+
+    gw = run("first")
+    birth_of(pb, sub, "press")
+    broker.stop()
+    values = list(range(1, 11))
+    for v in values[:5]:
+        write_byte(v)
+        time.sleep(0.5)
+    wait_until(lambda: gw.metric("zebgw_queue_depth") >= 5, 10, "the queue to fill")
+    assert gw.stop() == 0
+    # A power cut as the last record was written (the read counter's change after the last
+    # byte): the record is cut short.
+    size = queue.stat().st_size
+    assert 16 < size <= bound
+    os.truncate(queue, size - 3)
+
+    # Started again with the broker still away: the torn record is dropped and said, and what
+    # comes now waits behind what was kept.
+    gw = run("second")
+    wait_until(lambda: "was dropped" in gw.output(), 10, "the torn record said")
+    assert gw.metric("zebgw_queue_dropped_total") == 1
+    for v in values[5:]:
+        write_byte(v)
+        time.sleep(0.5)
+    assert queue.stat().st_size <= bound
+    broker.start()
+
+    # Every change of both runs, once, in order, historical; then the file is emptied.
+    history, got = kept_changes(pb, sub, len(values))
+    assert got == values
+    times = [p.metrics[0].timestamp for p in history]
+    assert times == sorted(times)
+    wait_until(lambda: queue.stat().st_size == 16, 10, "the delivered queue to be emptied")
+    assert gw.metric("zebgw_queue_dropped_total") == 1
+
+    # Stopped with a change kept, and started again with the broker there: the connection
+    # comes before press is found by name, and press is born for its kept change.
+    broker.stop()
+    write_byte(11)
+    wait_until(lambda: gw.metric("zebgw_queue_depth") >= 1, 10, "the change to be kept")
+    assert gw.stop() == 0
+    broker.start()
+    gw = run("third")
+    history, got = kept_changes(pb, sub, len(values) + 1)
+    assert got == values + [11]
+    assert gw.metric("zebgw_queue_dropped_total") == 0
+    assert_sequence_unbroken(sparkplug(pb, sub))
 
 
 @pytest.mark.needs_broker
@@ -343,6 +454,12 @@ scan = "fast"
      '12:6: id "press" names two modules'),
     (('[scan.fast]', '[scan.fast]\nperiod = 5'), '6:1: unknown key "period" in [scan.fast]'),
     (('[gateway]', '[gatway]'), "missing [gateway]"),
+    (('[scan.fast]', '[queue]\nfile = "/no/such/folder/queue"\n[scan.fast]'),
+     "6:8: file: cannot make the queue file in /no/such/folder"),
+    (('[scan.fast]', '[queue]\nmax_bytes = 10\n[scan.fast]'),
+     "6:13: max_bytes must be from 4096"),
+    (('[scan.fast]', '[sparkplug]\naliases = "yes"\n[scan.fast]'),
+     "6:11: aliases must be true or false"),
     (('name = "cell"', 'name = "cell'), "2:13: "),
 ])
 def test_check_reports_what_and_where(tmp_path, change, expected):

@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "queue_file.h"
+
 namespace zebgw {
 
 namespace {
@@ -233,12 +235,34 @@ void read_broker(Reader& r, const toml::table& root, Config& c) {
     }
 }
 
+void read_queue(Reader& r, const toml::table& root, Config& c) {
+    const auto* q = r.table(root, "queue", false, "");
+    if (!q) return;
+    r.only_keys(*q, "[queue]", {"file", "max_bytes"});
+    r.string(*q, "file", c.queue_file, false, "");
+    r.integer(*q, "max_bytes", c.queue_file_bytes, QueueFile::kMinBytes, int64_t{1} << 40);
+    std::string why;
+    if (q->get("file") && !c.queue_file.empty() && !QueueFile::usable(c.queue_file, &why)) {
+        r.error(q->get("file")->source(), "file: " + why);
+    }
+    if (q->get("max_bytes") && c.queue_file.empty()) {
+        r.error(q->get("max_bytes")->source(), "max_bytes without a file");
+    }
+}
+
 void read_sparkplug(Reader& r, const toml::table& root, Config& c) {
     const auto* s = r.table(root, "sparkplug", false, "");
     if (s) {
-        r.only_keys(*s, "[sparkplug]", {"group", "edge_node"});
+        r.only_keys(*s, "[sparkplug]", {"group", "edge_node", "aliases"});
         r.string(*s, "group", c.sparkplug_group, false, "");
         r.string(*s, "edge_node", c.edge_node, false, "");
+        if (const auto* a = s->get("aliases")) {
+            if (const auto* b = a->as_boolean()) {
+                c.sparkplug_aliases = b->get();
+            } else {
+                r.error(a->source(), "aliases must be true or false");
+            }
+        }
         for (const char* key : {"group", "edge_node"}) {
             const auto* node = s->get(key);
             const auto* text = node ? node->as_string() : nullptr;
@@ -340,10 +364,11 @@ LoadedConfig parse_config(std::string_view text, const std::string& path) {
         return out;
     }
     Reader r;
-    r.only_keys(root, "the file", {"gateway", "broker", "sparkplug", "scan", "module"});
+    r.only_keys(root, "the file", {"gateway", "broker", "queue", "sparkplug", "scan", "module"});
     Config c;
     read_gateway(r, root, c);
     read_broker(r, root, c);
+    read_queue(r, root, c);
     read_sparkplug(r, root, c);
     read_groups(r, root, c);
     read_modules(r, root, c);

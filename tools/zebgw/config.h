@@ -49,14 +49,17 @@ struct Config {
     std::string local;  // IPv4 address to send from; "" for any
     uint16_t timeout_ms = 50;
     uint16_t retries = 1;
-    uint32_t dead_after = 3;         // missed cycles before a module is declared dead
-    uint32_t search_max_ms = 10000;  // longest wait between two searches for a dead module
-    uint32_t queue_limit = 100000;   // events kept while the broker is away
+    uint32_t dead_after = 3;                  // missed cycles before a module is declared dead
+    uint32_t search_max_ms = 10000;           // longest wait between two searches for a dead module
+    uint32_t queue_limit = 100000;            // events kept in memory while the broker is away
+    std::string queue_file;                   // "": the queue is in memory alone
+    uint64_t queue_file_bytes = 64ull << 20;  // the queue file's bound
     int scan_priority = 0;  // 1 to 99: the scan threads run SCHED_FIFO at it; 0: as any thread
     std::string health_host = "127.0.0.1";
     uint16_t health_port = 9108;  // 0: no health endpoint
     std::string sparkplug_group = "zeb";
-    std::string edge_node;  // default: the gateway's name
+    std::string edge_node;          // default: the gateway's name
+    bool sparkplug_aliases = true;  // data and commands by alias, births with name and alias
     BrokerConfig broker;
     std::vector<ScanGroupConfig> groups;
     std::vector<ModuleConfig> modules;

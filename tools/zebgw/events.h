@@ -24,6 +24,7 @@ struct Event {
     std::string point;                // write_result: the point as the writer named it
     std::string result;               // write_result: why the write was refused or failed
     int64_t requested = 0;            // write_result: the value asked for
+    uint64_t stored_at = 0;           // read from the queue file: where its record starts
 };
 
 }  // namespace zebgw

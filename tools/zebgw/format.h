@@ -23,8 +23,9 @@ struct Message {
 
 // One write that a command asks for, before it is checked.
 struct WriteRequest {
-    std::string module;  // module id
-    std::string point;   // point name as given
+    std::string module;             // module id
+    std::string point;              // point name as given
+    std::optional<uint64_t> alias;  // Sparkplug: the point by its alias rather than its name
     std::optional<int64_t> value;
     std::string problem;  // why the value could not be read, when it could not
 };

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "format.h"
+#include "sparkplug_alias.h"
 #include "sparkplug_b.pb-c.h"
 #include "zeb_points.h"
 
@@ -54,8 +55,14 @@ class Builder {
         }
         return m;
     }
-    void point(const Point& p, uint32_t value, uint64_t time_ms, bool historical) {
-        PbMetric& m = add(p.name.c_str(), time_ms);
+    // A point by its name, its alias (in data with aliases on) or both (in births).
+    void point(const Point& p, uint32_t value, uint64_t time_ms, bool historical,
+               std::optional<uint64_t> alias, bool named) {
+        PbMetric& m = add(named ? p.name.c_str() : nullptr, time_ms);
+        if (alias) {
+            m.has_alias = 1;
+            m.alias = *alias;
+        }
         m.has_datatype = 1;
         m.datatype = datatype_of(p.ref.kind);
         if (historical) {
@@ -116,7 +123,10 @@ std::optional<int64_t> metric_number(const PbMetric& m) {
 class Sparkplug : public Format {
   public:
     explicit Sparkplug(const Config& c)
-        : prefix_("spBv1.0/" + c.sparkplug_group + "/"), edge_(c.edge_node), qos_(c.broker.qos) {}
+        : prefix_("spBv1.0/" + c.sparkplug_group + "/"),
+          edge_(c.edge_node),
+          qos_(c.broker.qos),
+          aliases_(c.sparkplug_aliases) {}
 
     Message will() override {
         ++bd_seq_;  // a new connection, a new number: its birth and its will both carry it
@@ -166,7 +176,8 @@ class Sparkplug : public Format {
             case Event::Kind::birth: {
                 for (const auto& v : e.values) {
                     if (v.point < module.points.size()) {
-                        b.point(module.points[v.point], v.value, e.time_ms, false);
+                        b.point(module.points[v.point], v.value, e.time_ms, false,
+                                alias_of(module, v.point), true);
                     }
                 }
                 PbMetric& r = b.add(kWriteResult, e.time_ms);
@@ -185,7 +196,8 @@ class Sparkplug : public Format {
             case Event::Kind::data:
                 for (const auto& v : e.values) {
                     if (v.point < module.points.size()) {
-                        b.point(module.points[v.point], v.value, e.time_ms, e.historical);
+                        b.point(module.points[v.point], v.value, e.time_ms, e.historical,
+                                alias_of(module, v.point), !aliases_);
                     }
                 }
                 out.push_back(
@@ -229,6 +241,15 @@ class Sparkplug : public Format {
             w.point = name;
             w.value = metric_number(m);
             if (!w.value) w.problem = "the metric carries no boolean or integer value";
+            // By alias first, as the births gave them; by name when it has none.
+            if (m.has_alias && aliases_) {
+                w.alias = m.alias;
+                if (name.empty()) w.point = "alias " + std::to_string(m.alias);
+            } else if (name.empty()) {
+                w.point = m.has_alias ? "alias " + std::to_string(m.alias) : "";
+                w.problem =
+                    m.has_alias ? "aliases are off: name the point" : "the metric names no point";
+            }
             c.writes.push_back(std::move(w));
         }
         zebgw__sparkplug__payload__free_unpacked(p, nullptr);
@@ -237,6 +258,10 @@ class Sparkplug : public Format {
 
   private:
     std::string topic(const char* type) const { return prefix_ + type + "/" + edge_; }
+    std::optional<uint64_t> alias_of(const Module& module, uint32_t point) const {
+        if (!aliases_) return std::nullopt;
+        return point_alias(module.index(), point);
+    }
     uint64_t next_seq() {
         const uint64_t s = seq_;
         seq_ = (seq_ + 1) & 0xFF;
@@ -262,6 +287,7 @@ class Sparkplug : public Format {
     std::string prefix_;
     std::string edge_;
     int qos_;
+    bool aliases_;
     uint64_t bd_seq_ = 255;  // the first will makes it 0
     uint64_t seq_ = 0;
 };

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "sparkplug_alias.h"
+
 namespace zebgw {
 
 namespace {
@@ -66,6 +68,7 @@ bool Gateway::start(std::string* error) {
 
     publisher_ = std::make_unique<Publisher>(config_, *format_, modules_, publish_metrics_,
                                              [this](const Command& c) { on_command(c); });
+    if (!config_.queue_file.empty() && !publisher_->open_queue_file(error)) return false;
     publisher_->start();
     for (size_t g = 0; g < config_.groups.size(); ++g) {
         std::vector<Module*> members;
@@ -130,15 +133,25 @@ void Gateway::on_command(const Command& command) {
             continue;
         }
         std::string why;
+        WriteRequest asked = w;
         {
             std::lock_guard lock(m->mutex);
-            const int i = m->find_point(w.point);
-            if (!w.value) {
-                why = w.problem;
+            int i = -1;
+            if (w.alias) {
+                const auto place = alias_place(*w.alias);
+                if (place && place->module == m->index() && place->point < m->points.size()) {
+                    i = static_cast<int>(place->point);
+                    asked.point = m->points[i].name;  // the writer hears of the point by name
+                }
+            } else {
+                i = m->find_point(w.point);
+            }
+            if (!w.problem.empty() || !w.value) {
+                why = w.problem.empty() ? "the command carries no value" : w.problem;
             } else if (i < 0) {
                 why = "the module has no point " + w.point;
             } else if (!m->points[i].writable) {
-                why = "not writable: " + w.point + " is not in the module's writable list";
+                why = "not writable: " + asked.point + " is not in the module's writable list";
             } else if (!point_value(m->points[i].ref.kind, *w.value)) {
                 const uint8_t kind = m->points[i].ref.kind;
                 why = is_bit(kind) ? std::string("the value does not fit the point (0 or 1)")
@@ -149,10 +162,10 @@ void Gateway::on_command(const Command& command) {
                 why = "the module does not answer";
             } else {
                 m->writes[static_cast<uint32_t>(i)] = {
-                    *point_value(m->points[i].ref.kind, *w.value), w.point};
+                    *point_value(m->points[i].ref.kind, *w.value), asked.point};
             }
         }
-        if (!why.empty()) refuse(*m, w, why);
+        if (!why.empty()) refuse(*m, asked, why);
     }
 }
 
@@ -226,8 +239,8 @@ std::string Gateway::metrics_text() const {
     one("zebgw_broker_connects_total", "Broker sessions begun.", "counter", p.connects.load());
     one("zebgw_queue_depth", "Events waiting for the broker.", "gauge", p.queued.load());
     one("zebgw_queue_dropped_total",
-        "Events dropped: the queue was full, or their device was "
-        "not born when they could leave.",
+        "Events dropped: the queue was full, their device was not born when they could "
+        "leave, or the queue file's record of them was cut short or names what is gone.",
         "counter", p.dropped.load());
     one("zebgw_publishes_total", "MQTT messages published.", "counter", p.published.load());
     counter(out, "zebgw_writes_total", "Writes asked for, by outcome.", "counter");

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "stored_event.h"
+
 namespace zebgw {
 
 namespace {
@@ -20,6 +22,8 @@ constexpr int kFirstBackoffMs = 250;
 constexpr int kLastBackoffMs = 2000;
 // How long a closing gateway keeps sending what is queued before its death certificate.
 constexpr int kCloseMs = 2000;
+// What the queue file was given reaches the disk within this time.
+constexpr auto kSyncEvery = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -43,6 +47,31 @@ Publisher::Publisher(const Config& config, Format& format,
 Publisher::~Publisher() {
     stop();
     if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+bool Publisher::open_queue_file(std::string* error) {
+    file_ = std::make_unique<QueueFile>();
+    if (!file_->open(config_.queue_file, config_.queue_file_bytes, error)) {
+        file_.reset();
+        return false;
+    }
+    if (file_->torn()) {
+        metrics_.dropped.fetch_add(file_->torn(), std::memory_order_relaxed);
+        report("a record cut short at the end of " + config_.queue_file + " was dropped");
+    }
+    if (file_->unread()) {
+        report(std::to_string(file_->unread()) + " event(s) kept in " + config_.queue_file +
+               " go first");
+    }
+    update_depth();
+    return true;
+}
+
+void Publisher::update_depth() {
+    if (file_) file_unread_.store(file_->unread(), std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
+    metrics_.queued.store(queue_.size() + file_unread_.load(std::memory_order_relaxed),
+                          std::memory_order_relaxed);
 }
 
 void Publisher::start() {
@@ -75,7 +104,8 @@ void Publisher::enqueue(Event&& event) {
             metrics_.dropped.fetch_add(1, std::memory_order_relaxed);
         }
         queue_.push_back(std::move(event));
-        metrics_.queued.store(queue_.size(), std::memory_order_relaxed);
+        metrics_.queued.store(queue_.size() + file_unread_.load(std::memory_order_relaxed),
+                              std::memory_order_relaxed);
     }
     const uint64_t one = 1;
     [[maybe_unused]] auto n = write(wake_fd_, &one, sizeof one);
@@ -140,22 +170,89 @@ void Publisher::close_connection(const std::string& why) {
     const bool was_up = session_up_.exchange(false);
     if (was_up) metrics_.connected.store(0);
     std::fill(born_.begin(), born_.end(), false);
-    // What the broker did not acknowledge goes again, first and in order, as history.
-    std::lock_guard lock(mutex_);
-    std::shared_ptr<Event> last;
-    for (auto it = inflight_.rbegin(); it != inflight_.rend(); ++it) {
-        if (it->event == last) continue;
-        last = it->event;
-        Event e = *it->event;
-        e.historical = true;
-        queue_.push_front(std::move(e));
+    keep_unconfirmed();
+}
+
+// What the broker did not acknowledge goes again, first and in order, as history: read again
+// from the queue file where it came from there (it is older than anything in memory then), and
+// put back at the front of the memory queue otherwise.
+void Publisher::keep_unconfirmed() {
+    uint64_t reread = file_ ? file_->read_position() : 0;
+    {
+        std::lock_guard lock(mutex_);
+        std::shared_ptr<Event> last;
+        for (auto it = inflight_.rbegin(); it != inflight_.rend(); ++it) {
+            if (!it->event || it->event == last) continue;
+            last = it->event;
+            if (it->event->stored_at) {
+                reread = std::min(reread, it->event->stored_at);
+                continue;
+            }
+            Event e = *it->event;
+            e.historical = true;
+            queue_.push_front(std::move(e));
+        }
+        inflight_.clear();
+        while (queue_.size() > config_.queue_limit) {
+            queue_.pop_front();
+            metrics_.dropped.fetch_add(1, std::memory_order_relaxed);
+        }
     }
-    inflight_.clear();
-    while (queue_.size() > config_.queue_limit) {
-        queue_.pop_front();
-        metrics_.dropped.fetch_add(1, std::memory_order_relaxed);
+    if (file_) file_->resume_from(reread);
+    update_depth();
+}
+
+// Moves the memory queue to the end of the queue file. Births and deaths are not kept: the
+// next connection's births say how things stand then.
+void Publisher::spill() {
+    if (!file_) return;
+    std::deque<Event> events;
+    {
+        std::lock_guard lock(mutex_);
+        events.swap(queue_);
     }
-    metrics_.queued.store(queue_.size(), std::memory_order_relaxed);
+    uint64_t dropped = 0;
+    for (Event& e : events) {
+        if (e.kind == Event::Kind::birth || e.kind == Event::Kind::death) continue;
+        const Module& m = *modules_[e.module];
+        std::string record;
+        {
+            std::lock_guard lock(m.mutex);
+            record = store_event(e, m);
+        }
+        dropped += file_->append(record);
+    }
+    if (dropped) metrics_.dropped.fetch_add(dropped, std::memory_order_relaxed);
+    if (!file_->failure().empty()) report(file_->failure());
+    const auto now = std::chrono::steady_clock::now();
+    if (now - synced_ >= kSyncEvery) {
+        file_->sync();
+        synced_ = now;
+    }
+    update_depth();
+}
+
+// Cuts off the front of the queue file what the broker has acknowledged.
+void Publisher::confirm_delivered() {
+    if (!file_ || file_->empty()) return;
+    uint64_t upto = file_->read_position();
+    for (const Sent& s : inflight_) {
+        if (s.event && s.event->stored_at) upto = std::min(upto, s.event->stored_at);
+    }
+    file_->delivered_up_to(upto);
+}
+
+// Waits for the next try to connect, keeping the queue in its file meanwhile.
+void Publisher::wait_to_retry() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(backoff_ms_);
+    while (true) {
+        spill();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || stopping_) return;
+        wait_ms(static_cast<int>(left));
+    }
 }
 
 void Publisher::on_connect(mosquitto*, void* self, int rc) {
@@ -230,10 +327,8 @@ bool Publisher::publish(const Message& m, const std::shared_ptr<Event>& tracked)
         mosquitto_publish(mosq_, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
                           m.payload.data(), m.qos, m.retain);
     if (rc != MOSQ_ERR_SUCCESS) {
-        if (tracked) {
-            std::lock_guard lock(mutex_);
-            queue_.push_front(*tracked);  // again after the next births
-        }
+        // Unacknowledged like those in flight: it goes again after the next births.
+        if (tracked) inflight_.push_back({-1, tracked});
         close_connection(std::string("lost the broker: ") + mosquitto_strerror(rc));
         return false;
     }
@@ -246,17 +341,14 @@ void Publisher::drain() {
     std::vector<Message> out;
     while (mosq_ && session_up_ && inflight_.size() < kWindow) {
         auto e = std::make_shared<Event>();
-        {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) break;
-            *e = std::move(queue_.front());
-            queue_.pop_front();
-            metrics_.queued.store(queue_.size(), std::memory_order_relaxed);
-        }
+        if (!next_event(*e)) break;
         const Module& m = *modules_[e->module];
         const bool sparkplug = config_.format == Convention::sparkplug;
         switch (e->kind) {
             case Event::Kind::birth:
+                // Born already in this session: by the births after connecting, or for the
+                // changes the queue file kept.
+                if (sparkplug && born_[e->module]) continue;
                 born_[e->module] = true;
                 break;
             case Event::Kind::death:
@@ -268,8 +360,12 @@ void Publisher::drain() {
                 e->to_node = sparkplug && !born_[e->module];
                 break;
             default:
-                // Data of a device that this session has not born has no place in Sparkplug.
+                // Data of a device that this session has not born has no place in Sparkplug;
+                // a live device whose kept changes come before its own birth is born for them.
                 if (sparkplug && !born_[e->module]) {
+                    bool lost = false;
+                    if (e->stored_at && birth_for(m, e, &lost)) break;
+                    if (lost) return;
                     metrics_.dropped.fetch_add(1, std::memory_order_relaxed);
                     continue;
                 }
@@ -284,6 +380,69 @@ void Publisher::drain() {
             if (!publish(msg, track ? e : nullptr)) return;
         }
     }
+    // While the file's events leave, new ones wait behind them in the file, not in memory.
+    if (file_ && file_->unread() > 0) {
+        bool many = false;
+        {
+            std::lock_guard lock(mutex_);
+            many = queue_.size() > kWindow;
+        }
+        if (many) spill();
+    }
+}
+
+// Births a live device now: a restart's first connection may come before the module was found,
+// and the changes the queue file kept of it go before its own birth. False when it is not alive,
+// or, with `lost` set, when the connection broke (the kept event goes again then).
+bool Publisher::birth_for(const Module& m, const std::shared_ptr<Event>& kept, bool* lost) {
+    std::vector<Message> out;
+    {
+        std::lock_guard lock(m.mutex);
+        if (m.state.load() != ModuleState::alive || m.points.empty()) return false;
+        Event birth;
+        birth.kind = Event::Kind::birth;
+        birth.module = m.index();
+        birth.time_ms = wall_ms();
+        birth.values = m.snapshot();
+        format_.encode(birth, m, out);
+    }
+    born_[m.index()] = true;
+    for (const auto& msg : out) {
+        if (!publish(msg, kept)) {
+            *lost = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The next event to send: what the queue file keeps is older than anything in memory, and goes
+// first once every module has been looked for (its points are named in the file).
+bool Publisher::next_event(Event& e) {
+    if (file_ && file_->unread() > 0) {
+        if (!searched_) return false;
+        std::string record;
+        uint64_t at = 0;
+        while (file_->read(&record, &at)) {
+            if (auto restored = restore_event(record, modules_)) {
+                e = std::move(*restored);
+                e.stored_at = at;
+                update_depth();
+                return true;
+            }
+            // Of a module or points this gateway no longer has.
+            metrics_.dropped.fetch_add(1, std::memory_order_relaxed);
+        }
+        if (!file_->failure().empty()) report(file_->failure());
+        update_depth();
+    }
+    std::lock_guard lock(mutex_);
+    if (queue_.empty()) return false;
+    e = std::move(queue_.front());
+    queue_.pop_front();
+    metrics_.queued.store(queue_.size() + file_unread_.load(std::memory_order_relaxed),
+                          std::memory_order_relaxed);
+    return true;
 }
 
 void Publisher::run() {
@@ -294,13 +453,13 @@ void Publisher::run() {
         }
         if (stopping_) {
             std::lock_guard lock(mutex_);
-            const bool done = (queue_.empty() && inflight_.empty()) || !session_up_ ||
-                              std::chrono::steady_clock::now() >= deadline;
+            const bool done = (queue_.empty() && inflight_.empty() && file_unread_ == 0) ||
+                              !session_up_ || std::chrono::steady_clock::now() >= deadline;
             if (done) break;
         }
         if (!mosq_) {
             if (stopping_) break;
-            if (backoff_ms_) wait_ms(backoff_ms_);
+            wait_to_retry();
             if (stopping_) break;
             backoff_ms_ = std::min(kLastBackoffMs, backoff_ms_ ? backoff_ms_ * 2 : kFirstBackoffMs);
             connect();
@@ -334,6 +493,7 @@ void Publisher::run() {
         if (session_up_) {
             if (need_birth_) births();
             drain();
+            confirm_delivered();
         }
     }
     if (mosq_ && session_up_) {
@@ -358,6 +518,12 @@ void Publisher::run() {
     }
     session_up_ = false;
     metrics_.connected.store(0);
+    if (file_) {
+        // What was not delivered waits in the file for the next run.
+        keep_unconfirmed();
+        spill();
+        file_->sync();
+    }
 }
 
 }  // namespace zebgw

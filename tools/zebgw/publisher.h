@@ -2,10 +2,12 @@
 // poll so that a queued event leaves at once), the bounded queue of events, and the births
 // after every connection. While the broker is away, events wait in the queue (the oldest go
 // when it is full, each one counted) and leave in order, marked historical, once it is back;
-// what the broker had not acknowledged when the connection broke is sent again.
+// what the broker had not acknowledged when the connection broke is sent again. With a queue
+// file, what waits for the broker is kept there instead, and survives a restart.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,6 +21,7 @@
 #include "format.h"
 #include "metrics.h"
 #include "module.h"
+#include "queue_file.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -36,6 +39,8 @@ class Publisher {
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
 
+    // Before start: keeps the queue in this file. False, with the reason, when it cannot.
+    bool open_queue_file(std::string* error);
     void start();
     // Sends what is queued (for a short while at most), then the death certificate, and
     // closes the connection.
@@ -45,6 +50,9 @@ class Publisher {
     // connection's births say how things stand then.
     void enqueue(Event&& event);
     bool connected() const { return session_up_.load(); }
+    // The searcher has looked for every module once: the points of what the queue file kept
+    // can be found now.
+    void searched() { searched_ = true; }
 
   private:
     struct Sent {
@@ -57,6 +65,13 @@ class Publisher {
     void close_connection(const std::string& why);
     void births();
     void drain();
+    bool next_event(Event& e);
+    bool birth_for(const Module& m, const std::shared_ptr<Event>& kept, bool* lost);
+    void wait_to_retry();
+    void keep_unconfirmed();
+    void spill();
+    void confirm_delivered();
+    void update_depth();
     bool publish(const Message& m, const std::shared_ptr<Event>& tracked);
     void wait_ms(int ms);
     void report(const std::string& line);
@@ -78,6 +93,8 @@ class Publisher {
     int wake_fd_ = -1;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> session_up_{false};
+    std::atomic<bool> searched_{false};
+    std::atomic<uint64_t> file_unread_{0};
     std::thread thread_;
 
     // The publisher thread's own.
@@ -89,6 +106,8 @@ class Publisher {
     std::vector<bool> born_;  // per module: born in this session
     std::deque<Sent> inflight_;
     int backoff_ms_ = 0;
+    std::unique_ptr<QueueFile> file_;
+    std::chrono::steady_clock::time_point synced_{};
 };
 
 }  // namespace zebgw

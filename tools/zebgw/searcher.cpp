@@ -149,6 +149,7 @@ bool Searcher::look_for(Module& m) {
 }
 
 void Searcher::run() {
+    bool announced = false;
     while (true) {
         {
             std::lock_guard lock(mutex_);
@@ -173,6 +174,10 @@ void Searcher::run() {
             m->next_search =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(m->search_delay_ms);
             next = std::min(next, m->next_search);
+        }
+        if (!announced) {
+            publisher_.searched();
+            announced = true;
         }
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
             next - std::chrono::steady_clock::now());
