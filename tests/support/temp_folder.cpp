@@ -1,23 +1,35 @@
 #include "temp_folder.h"
 
-#include <sys/stat.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace zebtest {
 
 TempFolder::TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/zebtest-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-    path_ = buf.data();
+#ifdef _WIN32
+    const std::string base = std::filesystem::temp_directory_path().string();
+#else
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string base = tmpdir && *tmpdir ? tmpdir : "/tmp";
+#endif
+    // A name nobody holds yet, made by this call (create_directory says whether it made it).
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/zebtest-%08x", static_cast<unsigned>(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(base + name, ec)) {
+            path_ = base + name;
+            return;
+        }
+        if (ec) break;
+    }
+    throw std::runtime_error("cannot make a folder in " + base);
 }
 
 TempFolder::~TempFolder() {
@@ -40,8 +52,8 @@ std::string read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 }  // namespace zebtest
