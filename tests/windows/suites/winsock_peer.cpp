@@ -25,6 +25,17 @@ double wall_seconds() {
     return double(c.QuadPart) / double(f.QuadPart);
 }
 
+bool thread_cpu_time_measured() {
+    static const bool measured = [] {
+        const double cpu = thread_cpu_seconds();
+        const double start = wall_seconds();
+        while (wall_seconds() - start < 0.100) {
+        }
+        return thread_cpu_seconds() - cpu > 0.010;
+    }();
+    return measured;
+}
+
 namespace {
 
 // Winsock for the test's own sockets, started once and left running.

@@ -20,6 +20,8 @@ bool under_wine();
 // Thread CPU time (user and kernel) in seconds, and wall time from the performance counter.
 double thread_cpu_seconds();
 double wall_seconds();
+// Whether thread CPU time moves at all here: a thread that spins for 100 ms must show some.
+bool thread_cpu_time_measured();
 
 class UdpPeer {
   public:
