@@ -1,23 +1,26 @@
 #include "temp_folder.h"
 
+#ifdef _WIN32
 #include <cstdio>
+#include <random>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace zebtest {
 
-TempFolder::TempFolder() {
 #ifdef _WIN32
+// Windows has no mkdtemp: a name nobody holds yet, in the user's temporary folder, taken by
+// whichever call makes the folder.
+TempFolder::TempFolder() {
     const std::string base = std::filesystem::temp_directory_path().string();
-#else
-    const char* tmpdir = std::getenv("TMPDIR");
-    const std::string base = tmpdir && *tmpdir ? tmpdir : "/tmp";
-#endif
-    // A name nobody holds yet, made by this call (create_directory says whether it made it).
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[32];
@@ -31,6 +34,16 @@ TempFolder::TempFolder() {
     }
     throw std::runtime_error("cannot make a folder in " + base);
 }
+#else
+TempFolder::TempFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/zebtest-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = buf.data();
+}
+#endif
 
 TempFolder::~TempFolder() {
     std::error_code ec;

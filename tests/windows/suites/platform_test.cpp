@@ -2,6 +2,8 @@
 // spins and then sleeps, readiness among many sockets, a silent module's time-out and the
 // clock. Waits are judged by lower bounds, by ratios and by processor time, never by how
 // soon they end, so that a loaded machine cannot fail them.
+#include "core/platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/platform/platform.h"
 #include "exchange.h"
 #include "frames.h"
 #include "sim_device.h"
@@ -264,9 +265,9 @@ TEST(Clock, RunsAtTheSteadyClocksRate) {
     const auto steady_before = std::chrono::steady_clock::now();
     Sleep(500);
     const uint32_t ms = p.clock_ms() - ms_before;
-    const double steady = std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - steady_before)
-                              .count();
+    const double steady =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - steady_before)
+            .count();
     EXPECT_GE(ms, 495u);
     EXPECT_NEAR(ms / steady, 1.0, 0.05);
 }

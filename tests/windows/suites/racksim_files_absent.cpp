@@ -24,8 +24,10 @@ uint32_t winerr::from_errno(int err, uint32_t) {
     return err == 0 ? kSuccess : kGenFailure;
 }
 
-#define ZEB_NO_FILE_SERVICE(name) \
-    bool name(ServiceCall& c) { return c.fail(winerr::kInvalidFunction); }
+#define ZEB_NO_FILE_SERVICE(name)                \
+    bool name(ServiceCall& c) {                  \
+        return c.fail(winerr::kInvalidFunction); \
+    }
 ZEB_NO_FILE_SERVICE(svc_create_file)
 ZEB_NO_FILE_SERVICE(svc_read_file)
 ZEB_NO_FILE_SERVICE(svc_write_file)

@@ -127,9 +127,9 @@ TEST_F(SerialCom, FrameInPiecesIsAssembled) {
     std::thread line([&] {
         for (size_t at = 0; at < second.size(); at += 7) {
             Sleep(20);
-            line_->send_to(Bytes(second.begin() + at,
-                                 second.begin() + std::min(at + 7, second.size())),
-                           socat_port_);
+            line_->send_to(
+                Bytes(second.begin() + at, second.begin() + std::min(at + 7, second.size())),
+                socat_port_);
         }
     });
     ZEBCloseDevice(&device_);

@@ -76,9 +76,8 @@ UdpPeer::~UdpPeer() {
 
 bool UdpPeer::send_to(const Bytes& data, uint16_t port) {
     const sockaddr_in a = loopback(port);  // loopback only
-    return sendto(s_, reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size()),
-                  0, reinterpret_cast<const sockaddr*>(&a), sizeof a) ==
-           static_cast<int>(data.size());
+    return sendto(s_, reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size()), 0,
+                  reinterpret_cast<const sockaddr*>(&a), sizeof a) == static_cast<int>(data.size());
 }
 
 bool UdpPeer::receive(Bytes* data, uint16_t* from_port, int wait_ms) {
