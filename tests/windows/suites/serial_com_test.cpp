@@ -89,6 +89,33 @@ TEST_F(SerialCom, RequestLeavesByteExactAndTheReplyReturnsUnchanged) {
 
 // The device's deadline ends the wait, not the port's own one-second time-outs: ten times the
 // deadline takes several times as long (a ratio, which a loaded machine cannot upset).
+// Windows keeps a port's settings from one program to the next. A port that another program
+// left with software flow control and null stripping must still carry every byte both ways.
+TEST_F(SerialCom, SettingsLeftByAnotherProgramDoNotEatBytes) {
+    ZEBCloseDevice(&device_);
+    char name[16];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%u", unsigned{port_});
+    const HANDLE other =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(other, &dcb));
+    dcb.fOutX = TRUE;  // XON/XOFF both ways
+    dcb.fInX = TRUE;
+    dcb.fNull = TRUE;  // received zero bytes dropped
+    ASSERT_TRUE(SetCommState(other, &dcb));
+    CloseHandle(other);
+
+    ASSERT_EQ(open(device_), 0u);
+    const Bytes reply = make_reply(kSequence, kControlBytes);
+    to_host(reply);
+    const Outcome out = send_packet(device_, kControlBytes, {.capacity = 64});
+    EXPECT_EQ(out.result, 0u);
+    EXPECT_EQ(out.reply, reply);
+    EXPECT_EQ(from_host(reply.size()), make_reply(kSequence, kControlBytes));
+}
+
 TEST_F(SerialCom, SilentLineEndsTheWaitAtTheDevicesDeadline) {
     auto silent_wait = [&](uint16_t timeout_ms) {
         ZEBCloseDevice(&device_);
