@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/platform/platform.h"
 #include "core/state.h"
 #include "exchange.h"
 #include "frames.h"
@@ -187,6 +188,48 @@ TEST_F(SerialCom, OversizedLengthIsRefusedAndTheNextFrameReads) {
     const Outcome next = get_response(device_, 600, 0, 1, 1);
     EXPECT_EQ(next.result, 0u);
     EXPECT_EQ(next.reply, real);
+}
+
+// Waits that watch the port beside a socket (which WSAPoll and select() cannot watch) wake when
+// bytes arrive on the line, long before their time-outs.
+TEST_F(SerialCom, WaitsAmongSocketsWakeForBytesOnThePort) {
+    auto& p = zeb::plat::system_platform();
+    const auto port = reinterpret_cast<zeb::plat::Handle>(device_.Address.Serial.PortHandle);
+    UdpPeer silent;
+    ASSERT_TRUE(silent.ok());
+    const zeb::plat::Handle handles[] = {static_cast<zeb::plat::Handle>(silent.socket()), port};
+    auto arriving_later = [&] {
+        return std::thread([&] {
+            Sleep(100);
+            line_->send_to(text_bytes("wake"), socat_port_);
+        });
+    };
+    std::thread line = arriving_later();
+    double start = wall_seconds();
+    p.wait_readable(handles, 2, 20000);
+    EXPECT_LT(wall_seconds() - start, 10.0) << "bytes on the port did not end wait_readable";
+    line.join();
+    uint8_t buf[16];
+    uint32_t got = 0;
+    EXPECT_EQ(p.serial_read(port, buf, sizeof buf, &got, 1000), 0u);
+    EXPECT_EQ(Bytes(buf, buf + got), text_bytes("wake"));
+
+    zeb::plat::Handle set;
+    ASSERT_EQ(p.ready_set_open(&set), 0u);
+    ASSERT_EQ(p.ready_set_add(set, handles[0], 1), 0u);
+    ASSERT_EQ(p.ready_set_add(set, port, 2), 0u);
+    line = arriving_later();
+    start = wall_seconds();
+    uint32_t tags[2];
+    const size_t n = p.ready_set_wait(set, tags, 2, 20000);
+    const double took = wall_seconds() - start;
+    line.join();
+    p.ready_set_close(set);
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(tags[0], 2u);
+    EXPECT_LT(took, 10.0) << "bytes on the port did not end the ready set's wait";
+    EXPECT_EQ(p.serial_read(port, buf, sizeof buf, &got, 1000), 0u);
+    EXPECT_EQ(Bytes(buf, buf + got), text_bytes("wake"));
 }
 
 TEST_F(SerialCom, PortIsNotShared) {
