@@ -114,6 +114,22 @@ TEST_F(Winsock, SilentModuleTimesOutAfterEveryTryWithoutSpinning) {
     expect_slept(busy, took);
 }
 
+// Nothing listens at the module's port: the system's answer (ICMP port unreachable) ends the
+// exchange as a socket error, not as a silent module's time-out. Windows reports WSAECONNRESET
+// for it; Wine passes on Linux's "refused" as WSAECONNREFUSED.
+TEST(ClosedPort, IsASocketErrorNotATimeout) {
+    uint16_t port = 0;
+    {
+        UdpPeer gone;
+        ASSERT_TRUE(gone.ok());
+        port = gone.port();
+    }
+    IpDevice dev({kHostIp, port}, {.timeout = 300, .retries = 1});
+    ASSERT_EQ(dev.device_result, 0u);
+    const uint32_t result = send_packet(dev.device, text_bytes("ping")).result;
+    EXPECT_TRUE(result == WSAECONNRESET || result == WSAECONNREFUSED) << result;
+}
+
 // ---- The wait that spins, then sleeps ----
 
 class Waits : public ::testing::Test {
