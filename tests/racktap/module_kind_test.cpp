@@ -97,13 +97,26 @@ TEST(ModuleKind, QxRioIsDrivenAndANodeIsNot) {
     }
 }
 
+// ZEB_TRACE set to `value`, or removed with null.
+void set_trace_variable(const char* value) {
+#ifdef _WIN32
+    _putenv_s("ZEB_TRACE", value ? value : "");  // an empty value removes it
+#else
+    if (value) {
+        setenv("ZEB_TRACE", value, 1);
+    } else {
+        unsetenv("ZEB_TRACE");
+    }
+#endif
+}
+
 TEST(ModuleKind, TraceFromTheEnvironmentLeavesTheOutputAsItIs) {
     // The frames go to standard error; standard output is RackTap's, byte for byte.
     zebtest::ScopedSimNetwork net;
     zebtest::SimRack sim(*net, one_module(racksim::kKindQxRio));
-    setenv("ZEB_TRACE", "1", 1);
+    set_trace_variable("1");
     const std::string traced = run_module_number_1();
-    unsetenv("ZEB_TRACE");
+    set_trace_variable(nullptr);
     EXPECT_EQ(ZEBSetTrace(0), 1) << "the trace was on";
     EXPECT_EQ(traced, kIntro);
     EXPECT_EQ(run_module_number_1(), kIntro);

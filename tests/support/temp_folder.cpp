@@ -1,6 +1,11 @@
 #include "temp_folder.h"
 
+#ifdef _WIN32
+#include <cstdio>
+#include <random>
+#else
 #include <sys/stat.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +16,25 @@
 
 namespace zebtest {
 
+#ifdef _WIN32
+// Windows has no mkdtemp: a name nobody holds yet, in the user's temporary folder, taken by
+// whichever call makes the folder.
+TempFolder::TempFolder() {
+    const std::string base = std::filesystem::temp_directory_path().string();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/zebtest-%08x", static_cast<unsigned>(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(base + name, ec)) {
+            path_ = base + name;
+            return;
+        }
+        if (ec) break;
+    }
+    throw std::runtime_error("cannot make a folder in " + base);
+}
+#else
 TempFolder::TempFolder() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/zebtest-XXXXXX";
@@ -19,6 +43,7 @@ TempFolder::TempFolder() {
     if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
     path_ = buf.data();
 }
+#endif
 
 TempFolder::~TempFolder() {
     std::error_code ec;
@@ -40,8 +65,8 @@ std::string read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 }  // namespace zebtest

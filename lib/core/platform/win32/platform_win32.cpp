@@ -507,6 +507,17 @@ class Win32Platform final : public Platform {
         dcb.ByteSize = s.data_bits;
         dcb.Parity = s.parity;
         dcb.StopBits = s.stop_bits;
+        // Frames are binary, and a port keeps what the last program set: with XON/XOFF left on,
+        // those bytes in a frame vanish and a received XOFF stalls every write; null stripping
+        // drops zero bytes; an error character replaces bytes; abort-on-error fails every call
+        // after a line error until it is cleared. Hardware handshake stays as it was.
+        dcb.fBinary = TRUE;
+        dcb.fParity = FALSE;
+        dcb.fOutX = FALSE;
+        dcb.fInX = FALSE;
+        dcb.fNull = FALSE;
+        dcb.fErrorChar = FALSE;
+        dcb.fAbortOnError = FALSE;
         if (!SetCommState(port_of(h), &dcb)) return last_system_error();
         COMMTIMEOUTS t{};
         t.ReadIntervalTimeout = kSerialIntervalMs;
