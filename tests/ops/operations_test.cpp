@@ -583,7 +583,8 @@ std::vector<Row> controller_rows() {
              ZEBMemoryArea areas[3];
              uint16_t count = 3;
              const uint32_t r = ZEBENumMemory(d, &count, areas);
-             return Delivered{r, Bytes(areas[0].Data, areas[0].Data + 22 * count)};
+             const auto* bytes = reinterpret_cast<const uint8_t*>(areas);
+             return Delivered{r, Bytes(bytes, bytes + sizeof(ZEBMemoryArea) * count)};
          },
          {0x26},
          joined(joined({0x00, 0x00, 2, 0}, area_a), area_b),
@@ -596,7 +597,8 @@ std::vector<Row> controller_rows() {
              uint16_t count = 1;
              const uint32_t r = ZEBENumMemory(d, &count, areas);
              EXPECT_EQ(areas[1].Data[0], 0xCC);
-             return Delivered{r, Bytes(areas[0].Data, areas[0].Data + 22 * count)};
+             const auto* bytes = reinterpret_cast<const uint8_t*>(areas);
+             return Delivered{r, Bytes(bytes, bytes + sizeof(ZEBMemoryArea) * count)};
          },
          {0x26},
          joined(joined({0x02, 0x00, 2, 0}, area_a), area_b),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "vocab/setup_types.h"
 
@@ -148,16 +149,23 @@ bool Searcher::look_for(Module& m) {
     return true;
 }
 
+// The queue file's changes wait until every module has been found, or has gone unanswered this
+// many looks in a row: on a busy network one look may go unanswered.
+constexpr uint32_t kLooksBeforeTheFileGoes = 3;
+
 void Searcher::run() {
     bool announced = false;
+    std::vector<uint32_t> unanswered;  // looks in a row, by module, until announced
     while (true) {
+        unanswered.resize(modules_.size(), 0);
         {
             std::lock_guard lock(mutex_);
             if (stopping_) return;
         }
         const auto now = std::chrono::steady_clock::now();
         auto next = now + std::chrono::milliseconds(config_.search_max_ms);
-        for (const auto& m : modules_) {
+        for (size_t i = 0; i < modules_.size(); ++i) {
+            Module* m = modules_[i].get();
             {
                 std::lock_guard lock(mutex_);
                 if (stopping_) return;
@@ -168,6 +176,7 @@ void Searcher::run() {
                 continue;
             }
             if (look_for(*m)) continue;
+            ++unanswered[i];
             m->search_delay_ms = m->search_delay_ms == 0
                                      ? 100
                                      : std::min(config_.search_max_ms, m->search_delay_ms * 2);
@@ -176,8 +185,15 @@ void Searcher::run() {
             next = std::min(next, m->next_search);
         }
         if (!announced) {
-            publisher_.searched();
-            announced = true;
+            bool settled = true;
+            for (size_t i = 0; i < modules_.size(); ++i) {
+                settled = settled && (modules_[i]->state.load() != ModuleState::searching ||
+                                      unanswered[i] >= kLooksBeforeTheFileGoes);
+            }
+            if (settled) {
+                publisher_.searched();
+                announced = true;
+            }
         }
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
             next - std::chrono::steady_clock::now());
