@@ -345,6 +345,10 @@ def test_queue_file_keeps_changes_across_a_restart(parts, tmp_path, pb):
     # comes before press is found by name, and press is born for its kept change.
     broker.stop()
     write_byte(11)
+    # Other points change too: the change is kept once press has been read twice since.
+    reads = gw.metric('zebgw_module_reads_total{module="press"}')
+    wait_until(lambda: gw.metric('zebgw_module_reads_total{module="press"}') >= reads + 2, 10,
+               "press to be read after the change")
     wait_until(lambda: gw.metric("zebgw_queue_depth") >= 1, 10, "the change to be kept")
     assert gw.stop() == 0
     broker.start()
