@@ -1,67 +1,19 @@
 // The UDP server over real loopback sockets: replies leave from the module's own address.
 #include "server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <mutex>
 
 #include "test_util.h"
+#include "udp_client.h"
 
 namespace racksim {
 namespace {
 
-// A client socket on 127.0.0.1 that talks to the server's port.
-class Client {
-  public:
-    Client() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    }
-    ~Client() { close(fd_); }
-
-    void allow_broadcast() {
-        const int on = 1;
-        ASSERT_EQ(setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
-    }
-
-    void send(uint32_t ip, uint16_t port, const Bytes& frame) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(ip);
-        to.sin_port = htons(port);
-        ASSERT_EQ(
-            sendto(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-            static_cast<ssize_t>(frame.size()));
-    }
-
-    // Waits up to timeout_ms for one datagram; false if none came.
-    bool receive(Bytes* data, uint32_t* from_ip, int timeout_ms = 2000) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) != 1) return false;
-        uint8_t buf[2048];
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n =
-            recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n < 0) return false;
-        data->assign(buf, buf + n);
-        *from_ip = ntohl(from.sin_addr.s_addr);
-        return true;
-    }
-
-  private:
-    int fd_ = -1;
-};
+using Client = test::UdpClient;
 
 ServerOptions any_port() {
     ServerOptions o;
@@ -87,6 +39,11 @@ TEST(Server, AnswersFromTheAddressedModule) {
         EXPECT_EQ(r.sequence, 21);
         EXPECT_TRUE(r.crc_right);
     }
+    // An address that no module holds is not a broadcast: nobody answers.
+    client.send(0x7F000009, server.port(), make_request(22, {0x04}, true));
+    Bytes reply;
+    uint32_t from = 0;
+    EXPECT_FALSE(client.receive(&reply, &from, 200));
     server.stop();
     EXPECT_EQ(server.stats().sent, 2u);
 }

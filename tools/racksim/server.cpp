@@ -1,14 +1,6 @@
 #include "server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -19,9 +11,6 @@ namespace racksim {
 namespace {
 
 constexpr int kBurst = 4;  // batches read per wake-up before due replies are looked at
-// A rack's socket takes the requests of every module: room for a burst from a thousand hosts'
-// requests, or one host's to a thousand modules. The system may grant less.
-constexpr int kReceiveBuffer = 8 << 20;
 
 bool is_loopback(uint32_t ip) {
     return (ip >> 24) == 127;
@@ -48,50 +37,12 @@ Server::Server(Rack rack, ServerOptions options)
 
 Server::~Server() {
     stop();
-    if (fd_ >= 0) close(fd_);
-    for (int fd : wake_) {
-        if (fd >= 0) close(fd);
-    }
 }
 
 bool Server::open(std::string* error) {
-    if (fd_ >= 0) return true;
-    auto fail = [&](const std::string& what) {
-        if (error) *error = what;
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-        return false;
-    };
-    // Blocking: the loop sleeps in the receive itself when no reply is due later; every other
-    // read says it does not wait.
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return fail(std::string("cannot create a UDP socket: ") + std::strerror(errno));
-    const int on = 1;
-    if (setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
-        return fail(std::string("cannot enable IP_PKTINFO: ") + std::strerror(errno));
-    }
-    // Beyond the system's cap where the process may (root), else as far as the cap allows.
-    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0) {
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(options_.port);
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        const int err = errno;
-        const std::string port = "port " + std::to_string(options_.port);
-        if (err == EADDRINUSE) return fail(port + " is already in use");
-        return fail("cannot bind " + port + ": " + std::strerror(err));
-    }
-    socklen_t len = sizeof addr;
-    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return fail(std::string("cannot read the bound port: ") + std::strerror(errno));
-    }
-    port_ = ntohs(addr.sin_port);
-    if (wake_[0] < 0 && pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
-    }
+    if (socket_.is_open()) return true;
+    if (!socket_.open(options_.port, error)) return false;
+    port_ = socket_.port();
     return true;
 }
 
@@ -104,12 +55,7 @@ bool Server::start(std::string* error) {
 
 void Server::request_stop() {
     stopping_.store(true);
-    if (wake_[1] >= 0) {
-        const char b = 1;
-        [[maybe_unused]] ssize_t n = write(wake_[1], &b, 1);
-    }
-    // Wakes a loop asleep in the receive: the socket takes nothing more.
-    if (fd_ >= 0) shutdown(fd_, SHUT_RD);
+    socket_.wake();
 }
 
 void Server::stop() {
@@ -144,15 +90,15 @@ ServerStats Server::stats() const {
 }
 
 void Server::run() {
-    if (fd_ < 0) return;
+    if (!socket_.is_open()) return;
     while (!stopping_.load()) {
         if (queue_.empty()) {
             // No reply due later: sleep in the receive, as a module's own stack does, and
             // serve what came.
-            const size_t n = incoming_.read(fd_, true);
+            const size_t n = socket_.read(true);
             if (stopping_.load()) break;
             const auto arrived = SteadyTime::now();
-            for (size_t i = 0; i < n; ++i) serve(incoming_.at(i), arrived);
+            for (size_t i = 0; i < n; ++i) serve(socket_.at(i), arrived);
             flush_replies();
             continue;
         }
@@ -162,16 +108,10 @@ void Server::run() {
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
             timeout = ms <= 0 ? 0 : static_cast<int>(std::min<long long>(ms, INT_MAX));
         }
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, timeout);
-        if (ready < 0 && errno != EINTR) break;
-        if (ready > 0 && (fds[1].revents & POLLIN)) {
-            char drain[16];
-            while (read(wake_[0], drain, sizeof drain) > 0) {
-            }
-        }
+        const RackSocket::Ready ready = socket_.wait(timeout);
+        if (ready == RackSocket::Ready::failed) break;
         if (stopping_.load()) break;
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
+        if (ready == RackSocket::Ready::datagrams) {
             for (int i = 0; i < kBurst; ++i) {
                 if (!receive_batch()) break;
             }
@@ -182,12 +122,12 @@ void Server::run() {
 }
 
 bool Server::receive_batch() {
-    const size_t n = incoming_.read(fd_, false);
+    const size_t n = socket_.read(false);
     const auto arrived = SteadyTime::now();
-    for (size_t i = 0; i < n; ++i) serve(incoming_.at(i), arrived);
+    for (size_t i = 0; i < n; ++i) serve(socket_.at(i), arrived);
     // A request's reply leaves before the next batch is read.
     flush_replies();
-    return n == ReceiveBatch::kSize;
+    return n == RackSocket::kBatch;
 }
 
 void Server::serve(const Received& d, SteadyTime::time_point arrived) {
@@ -218,8 +158,8 @@ void Server::serve(const Received& d, SteadyTime::time_point arrived) {
                     options_.capture->write(r.from_ip, port_, d.from_ip, d.from_port,
                                             r.bytes.data(), r.bytes.size());
                 }
-                outgoing_.add(fd_, r.from_ip, d.from_ip, d.from_port, r.bytes.data(),
-                              r.bytes.size(), on_send_failure_);
+                socket_.add(r.from_ip, d.from_ip, d.from_port, r.bytes.data(), r.bytes.size(),
+                            on_send_failure_);
             }
             continue;
         }
@@ -251,13 +191,13 @@ void Server::send_due() {
             options_.capture->write(p.from_ip, port_, p.to_ip, p.to_port, p.bytes.data(),
                                     p.bytes.size());
         }
-        outgoing_.add(fd_, p.from_ip, p.to_ip, p.to_port, p.bytes.data(), p.bytes.size(),
-                      on_send_failure_);
+        socket_.add(p.from_ip, p.to_ip, p.to_port, p.bytes.data(), p.bytes.size(),
+                    on_send_failure_);
     }
 }
 
 void Server::flush_replies() {
-    const size_t sent = outgoing_.flush(fd_, on_send_failure_);
+    const size_t sent = socket_.flush(on_send_failure_);
     if (sent == 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
     stats_.sent += sent;

@@ -1,5 +1,5 @@
 // Serves a rack over UDP: one socket on the module port answers for every module, each reply
-// leaving from the answering module's own address.
+// leaving from the answering module's own address (rack_socket.h).
 #pragma once
 
 #include <atomic>
@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "rack.h"
+#include "rack_socket.h"
 #include "reply_queue.h"
-#include "udp_batch.h"
 
 namespace racksim {
 
@@ -44,7 +44,7 @@ class Server {
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Binds the socket. On failure returns false with a message such as
+    // Binds the module port. On failure returns false with a message such as
     // "port 28784 is already in use".
     bool open(std::string* error);
     // Opens if needed and serves on a background thread.
@@ -89,16 +89,13 @@ class Server {
     Rack rack_;
     ServerOptions options_;
     mutable std::mutex mutex_;
-    int fd_ = -1;
-    int wake_[2] = {-1, -1};  // self-pipe: request_stop writes, the loop polls
+    RackSocket socket_;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     ReplyQueue queue_;
     Replies replies_;  // the replies of the request being served, storage kept
-    ReceiveBatch incoming_;
-    SendBatch outgoing_;
-    SendBatch::Failure on_send_failure_;
+    RackSocket::Failure on_send_failure_;
     ServerStats stats_;
     LogSink tap_;
     bool logging_ = false;  // the options' log or the tap is set
