@@ -260,6 +260,11 @@ void RackSocket::add(uint32_t from_ip, uint32_t to_ip, uint16_t to_port, const u
         // IPv4 and UDP headers; the system fills in the IP checksum and identification, and a
         // UDP checksum of 0 means none.
         const size_t total = kIpHeader + kUdpHeader + len;
+        // Headers written by hand go to loopback only: nothing of the tests leaves the host.
+        if ((to_ip >> 24) != 127 || (from_ip >> 24) != 127) {
+            if (failed) failed(from_ip, to_ip, to_port, WSAEACCES);
+            return;
+        }
         if (total > 0xFFFF) {
             if (failed) failed(from_ip, to_ip, to_port, WSAEMSGSIZE);
             return;
