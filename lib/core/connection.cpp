@@ -33,6 +33,7 @@ uint32_t ZEBCloseTransport(ZEBTransport* transport) {
     uint32_t why = 0;
     const LinkOps* link = link_of(*transport, &why);
     if (!link) return why;
+    release_thread_state();
     link->stop();
     return 0;
 }

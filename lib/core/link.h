@@ -47,6 +47,11 @@ struct StackedLink {
 // (lib/links.cpp), so that this layer knows no link above it.
 const StackedLink* stacked_link_of(const ZEBDevice& device) noexcept;
 
+// Lets go of what the calling thread keeps between calls of the layers above (the parallel
+// I/O's readiness set), so that a closed transport leaves no descriptor behind on that thread.
+// Defined in lib/links.cpp too.
+void release_thread_state() noexcept;
+
 // The table for a transport record, or null for an unknown kind or Winsock protocol; `why`
 // then receives ZEBERR_BAD_TRANSPORT or ZEBERR_BAD_PROTOCOL.
 const LinkOps* link_of(const ZEBTransport& transport, uint32_t* why = nullptr) noexcept;

@@ -7,6 +7,8 @@
 // after every few starts rather than after each, since one look takes the replies of many
 // devices; a time-out that is due is always preceded by a look. Once every request is out,
 // the call sleeps until a reply arrives or the earliest time-out is due.
+#include "io_parallel.h"
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -79,6 +81,8 @@ class CallState {
     ReadySet& ready_set() const noexcept { return *set_; }
     // Whether the set may hold devices of an earlier call, to be armed again.
     bool kept() const noexcept { return borrowed_; }
+    // Closes the thread's kept set unless a call of the thread is using it.
+    static void release() noexcept;
 
   private:
     static thread_local std::unique_ptr<Entry[]> t_table;
@@ -92,6 +96,10 @@ class CallState {
     ReadySet* set_ = nullptr;
     bool borrowed_ = false;
 };
+
+void CallState::release() noexcept {
+    if (!t_busy) t_set.reset();
+}
 
 thread_local std::unique_ptr<Entry[]> CallState::t_table;
 thread_local size_t CallState::t_size = 0;
@@ -312,6 +320,10 @@ uint32_t start_write(const void* context, int32_t k, uint16_t* size) noexcept {
 
 }  // namespace
 }  // namespace zeb::io
+
+void zeb::io::release_kept_call_state() noexcept {
+    CallState::release();
+}
 
 using namespace zeb;
 using namespace zeb::io;
