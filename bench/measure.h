@@ -100,6 +100,9 @@ class CountingPlatform final : public zeb::plat::Platform {
     uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) override {
         return p_.ready_set_arm(set, h, tag);
     }
+    uint32_t ready_set_watch_lasting(Handle set, Handle h, uint32_t tag, bool again) override {
+        return p_.ready_set_watch_lasting(set, h, tag, again);
+    }
     size_t ready_set_wait(Handle set, uint32_t* tags, size_t cap, uint32_t ms) override {
         return p_.ready_set_wait(set, tags, cap, ms);
     }

@@ -69,6 +69,7 @@ uint32_t ZEBCloseDevice(ZEBDevice* device) {
     uint32_t result = 0;
     if (const LinkOps* link = link_of(d, &result)) {
         result = link->close(d);
+        count_device_closed();
         // Once closed, the record owns nothing, whatever the close reported.
         own::flags(d) = 0;
     }

@@ -1,6 +1,7 @@
 #include "link.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -313,6 +314,18 @@ constexpr LinkOps kSerial{start_serial, stop_serial,    open_serial,  close_seri
 
 }  // namespace
 
+namespace {
+std::atomic<uint32_t> g_devices_closed{0};
+}  // namespace
+
+uint32_t devices_closed() noexcept {
+    return g_devices_closed.load(std::memory_order_acquire);
+}
+
+void count_device_closed() noexcept {
+    g_devices_closed.fetch_add(1, std::memory_order_acq_rel);
+}
+
 const LinkOps* link_of(const ZEBTransport& t, uint32_t* why) noexcept {
     uint32_t error = ZEBERR_BAD_TRANSPORT;
     if (t.Kind == ZEB_TRANSPORT_SERIAL) return &kSerial;
@@ -373,15 +386,19 @@ bool ReadySet::current() const noexcept {
 bool ReadySet::watch(const ZEBDevice& device, uint32_t tag) noexcept {
     const plat::Handle h = wait_handle(device);
     if (set_ == plat::kNoHandle || h == plat::kNoHandle) return false;
-    if (platform().ready_set_add(set_, h, tag) != 0) return false;
-    ++added_;
-    return true;
+    return platform().ready_set_add(set_, h, tag) == 0;
 }
 
 bool ReadySet::watch_again(const ZEBDevice& device, uint32_t tag) noexcept {
     const plat::Handle h = wait_handle(device);
     if (set_ == plat::kNoHandle || h == plat::kNoHandle) return false;
     return platform().ready_set_arm(set_, h, tag) == 0 || watch(device, tag);
+}
+
+uint32_t ReadySet::watch_lasting(const ZEBDevice& device, uint32_t tag, bool again) noexcept {
+    const plat::Handle h = wait_handle(device);
+    if (set_ == plat::kNoHandle || h == plat::kNoHandle) return plat::kNotSupported;
+    return platform().ready_set_watch_lasting(set_, h, tag, again);
 }
 
 void ReadySet::arm(const ZEBDevice& device, uint32_t tag) noexcept {

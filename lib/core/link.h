@@ -52,6 +52,12 @@ const StackedLink* stacked_link_of(const ZEBDevice& device) noexcept;
 // Defined in lib/links.cpp too.
 void release_thread_state() noexcept;
 
+// How many devices have been closed in this process. A set of devices watched from one call
+// to the next is made anew after any close, since the system may give a closed socket's
+// number to the next one opened.
+uint32_t devices_closed() noexcept;
+void count_device_closed() noexcept;
+
 // The table for a transport record, or null for an unknown kind or Winsock protocol; `why`
 // then receives ZEBERR_BAD_TRANSPORT or ZEBERR_BAD_PROTOCOL.
 const LinkOps* link_of(const ZEBTransport& transport, uint32_t* why = nullptr) noexcept;
@@ -94,19 +100,20 @@ class ReadySet {
     // A device is reported once, then rests until armed again: after a receive that did not
     // take what the caller waits for.
     void arm(const ZEBDevice& device, uint32_t tag) noexcept;
+    // Watches the device lastingly under `tag`: reported each time something new arrives, with
+    // no arming between. With `again`, for a device watched so already: reported once more if
+    // something waits for it. Gives the platform's result: kNotSupported where it has no
+    // lasting watch.
+    uint32_t watch_lasting(const ZEBDevice& device, uint32_t tag, bool again) noexcept;
     // Waits at most `timeout_ms` (0: only looks) for a watched device to become readable;
     // writes at most `capacity` tags to `tags` and returns how many.
     size_t wait(uint32_t* tags, size_t capacity, uint32_t timeout_ms) noexcept;
-    // How many handles were ever added: a kept set that has seen too many is made anew, since
-    // a closed socket may stay in it on some platforms.
-    size_t added() const noexcept { return added_; }
     // Whether the set belongs to the platform in use (tests put in platforms of their own).
     bool current() const noexcept;
 
   private:
     plat::Handle set_ = plat::kNoHandle;
     uint32_t generation_ = 0;  // of the platform it was opened on
-    size_t added_ = 0;
 };
 
 // Sleeps until something arrives for any of `count` devices or `timeout_ms` has passed.

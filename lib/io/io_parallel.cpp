@@ -16,6 +16,7 @@
 
 #include "core/link.h"
 #include "core/platform/clock.h"
+#include "device_watch.h"
 #include "io_reply.h"
 
 namespace zeb::io {
@@ -25,8 +26,6 @@ constexpr uint32_t kNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 constexpr size_t kReadyBatch = 64;        // readable devices taken per look at the set
 // Entry tables up to this size are kept by the thread for its next call.
 constexpr size_t kKeptEntries = 4096;
-// A kept readiness set is made anew once this many handles have been added to it.
-constexpr size_t kKeptSetAdds = 4 * kKeptEntries;
 // Requests started between two looks at the readiness set while requests are going out.
 constexpr int32_t kStartsPerLook = 8;
 constexpr uint64_t kNever = UINT64_MAX;
@@ -41,11 +40,11 @@ struct Entry {
     bool resting;       // reported readable and not armed since
 };
 
-// What one call works with: the table of its entries and a readiness set. A thread keeps both
-// from one call to the next, so that only a call larger than any before it on that thread
-// allocates, and a device read again is armed in the set rather than added and taken out on
-// every call. A call made from inside another (by the asynchronous handler) or a very large
-// one gets its own.
+// What one call works with: the table of its entries and the devices' watch. A thread keeps
+// both from one call to the next, so that only a call larger than any before it on that thread
+// allocates, and a device read again is not added to a readiness set and taken out on every
+// call. A call made from inside another (by the asynchronous handler) or a very large one gets
+// its own.
 class CallState {
   public:
     explicit CallState(size_t count) noexcept {
@@ -54,22 +53,21 @@ class CallState {
                 t_table.reset(new (std::nothrow) Entry[count]);
                 t_size = t_table ? count : 0;
             }
-            if (!t_set || t_set->added() > kKeptSetAdds || !t_set->current()) {
-                t_set.reset(new (std::nothrow) ReadySet);
-            }
-            if (t_table && t_set) {
+            if (!t_watch || !t_watch->fresh()) t_watch.reset(new (std::nothrow) DeviceWatch);
+            if (t_table && t_watch) {
                 t_busy = true;
                 borrowed_ = true;
                 entries_ = t_table.get();
-                set_ = t_set.get();
+                watch_ = t_watch.get();
             }
         }
         if (!borrowed_) {
             owned_.reset(new (std::nothrow) Entry[count]);
             entries_ = owned_.get();
-            set_ = &own_set_.emplace();
+            watch_ = &own_watch_.emplace();
         }
         if (entries_) std::fill_n(entries_, count, Entry{});
+        watch_->begin_call();
     }
     ~CallState() {
         if (borrowed_) t_busy = false;
@@ -78,32 +76,30 @@ class CallState {
     CallState& operator=(const CallState&) = delete;
 
     Entry* entries() const noexcept { return entries_; }
-    ReadySet& ready_set() const noexcept { return *set_; }
-    // Whether the set may hold devices of an earlier call, to be armed again.
-    bool kept() const noexcept { return borrowed_; }
+    DeviceWatch& watch() const noexcept { return *watch_; }
     // Closes the thread's kept set unless a call of the thread is using it.
     static void release() noexcept;
 
   private:
     static thread_local std::unique_ptr<Entry[]> t_table;
     static thread_local size_t t_size;
-    static thread_local std::unique_ptr<ReadySet> t_set;
+    static thread_local std::unique_ptr<DeviceWatch> t_watch;
     static thread_local bool t_busy;
 
     std::unique_ptr<Entry[]> owned_;
-    std::optional<ReadySet> own_set_;
+    std::optional<DeviceWatch> own_watch_;
     Entry* entries_ = nullptr;
-    ReadySet* set_ = nullptr;
+    DeviceWatch* watch_ = nullptr;
     bool borrowed_ = false;
 };
 
 void CallState::release() noexcept {
-    if (!t_busy) t_set.reset();
+    if (!t_busy) t_watch.reset();
 }
 
 thread_local std::unique_ptr<Entry[]> CallState::t_table;
 thread_local size_t CallState::t_size = 0;
-thread_local std::unique_ptr<ReadySet> CallState::t_set;
+thread_local std::unique_ptr<DeviceWatch> CallState::t_watch;
 thread_local bool CallState::t_busy = false;
 
 // Sends one device's request in no-wait mode; returns its immediate result.
@@ -142,11 +138,7 @@ void poll_entry(const Batch& b, int32_t k) {
 class Scheduler {
   public:
     Scheduler(const Batch& b, const CallState& state)
-        : b_(b),
-          e_(state.entries()),
-          ready_(state.ready_set()),
-          kept_(state.kept()),
-          base_(ClockMs()) {
+        : b_(b), e_(state.entries()), watch_(state.watch()), base_(ClockMs()) {
         for (int32_t k = 0; k < b.count; ++k) {
             if (!b.devices[k]) continue;
             b.devices[k]->FromAddressSize = 0;  // counts this device's re-sends
@@ -199,8 +191,7 @@ class Scheduler {
         next_due_ = std::min<uint64_t>(next_due_, uint64_t(e.start_ms) + d.Timeout);
         if (!e.watch_tried) {
             e.watch_tried = true;
-            const auto tag = static_cast<uint32_t>(k);
-            e.watched = kept_ ? ready_.watch_again(d, tag) : ready_.watch(d, tag);
+            e.watched = watch_.watch(d, k);
             if (!e.watched) ++unwatched_;
         } else if (e.resting) {
             arm(k);
@@ -209,7 +200,7 @@ class Scheduler {
 
     void arm(int32_t k) {
         e_[k].resting = false;
-        ready_.arm(*b_.devices[k], static_cast<uint32_t>(k));
+        watch_.rearm(*b_.devices[k], k);
     }
 
     // How long the call may sleep once every request is out: until the earliest time-out,
@@ -224,18 +215,19 @@ class Scheduler {
 
     // Takes the replies waiting on readable sockets (and looks at the unwatched devices).
     void take_replies(uint32_t wait_ms) {
-        uint32_t tags[kReadyBatch];
+        int32_t ready[kReadyBatch];
         for (;;) {
-            const size_t n = ready_.wait(tags, kReadyBatch, wait_ms);
+            bool more = false;
+            const size_t n = watch_.wait(ready, kReadyBatch, wait_ms, &more);
             for (size_t i = 0; i < n; ++i) {
-                const auto k = static_cast<int32_t>(tags[i]);
+                const int32_t k = ready[i];
                 if (k < 0 || k >= prefix_) continue;
                 e_[k].resting = true;
                 take_reply(k);
                 // Still waiting (only strays came): watch it again.
                 if (pending(k)) arm(k);
             }
-            if (n < kReadyBatch) break;
+            if (!more) break;
             wait_ms = 0;
         }
         for (int32_t k = 0; unwatched_ > 0 && k < prefix_; ++k) {
@@ -267,6 +259,8 @@ class Scheduler {
                 ++d->FromAddressSize;
                 ++d->ResendCount;
                 e.started = false;
+                // Watched again with the re-send, in case the system lost the watch.
+                e.resting = e.watched;
                 ++to_send_;
                 scan_ = std::min(scan_, k);
             } else {
@@ -277,8 +271,7 @@ class Scheduler {
 
     const Batch& b_;
     Entry* e_;
-    ReadySet& ready_;
-    const bool kept_;
+    DeviceWatch& watch_;
     const uint32_t base_;
     int32_t scan_ = 0;    // where the next start looks first
     int32_t prefix_ = 0;  // entries below this have been passed by the scan

@@ -40,10 +40,12 @@ Kind kind_of(int i) {
     }
 }
 
-// A thousand modules behind one range peer; each request to a module is counted.
-class ManyDevices : public ::testing::Test {
+// A thousand modules behind one range peer; each request to a module is counted. Run with
+// lasting watches, as on Linux, and with watches armed after each report, as on Windows.
+class ManyDevices : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
+        net_->set_lasting_watches(GetParam());
         net_->set_spin_limit(20000);  // a scheduler that polls without sleeping trips this
         requests_.assign(kDevices, 0);
         net_->add_peer_range(kFirstIp, kFirstIp + kDevices - 1, kModulePort,
@@ -102,39 +104,57 @@ class ManyDevices : public ::testing::Test {
     std::vector<uint32_t> results_;
 };
 
-TEST_F(ManyDevices, EachEntryEndsAsItsDeviceBehavesWithRetriesPlusOneSendsAtMost) {
+TEST_P(ManyDevices, EachEntryEndsAsItsDeviceBehavesWithRetriesPlusOneSendsAtMost) {
     open_all(100, 2);
-    const uint64_t start = net_->now();
-    EXPECT_EQ(read_all(), 0u);
-    const uint64_t took = net_->now() - start;
-
-    for (int i = 0; i < kDevices; ++i) {
-        SCOPED_TRACE(i);
-        const ZEBDevice& d = *pointers_[size_t(i)];
-        EXPECT_EQ(+d.NoWait, 0);
-        if (kind_of(i) == Kind::silent) {
-            EXPECT_EQ(results_[size_t(i)], ZEBERR_TIMEOUT);
-            EXPECT_EQ(requests_[size_t(i)], 3);
-            EXPECT_EQ(+d.ResendCount, 2);
-            EXPECT_EQ(+d.FromAddressSize, 2u);
-            continue;
+    // The second call finds every device watched by the first, with copies the first left
+    // unread still waiting in some sockets.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        requests_.assign(kDevices, 0);
+        results_.assign(kDevices, 0xDEAD);
+        sizes_.assign(kDevices, 64);
+        std::vector<int> resends, late;
+        for (const ZEBDevice* d : pointers_) {
+            resends.push_back(d->ResendCount);
+            late.push_back(d->LateReplyCount);
         }
-        // A reply after a re-send ends with 0 here, not with the warning.
-        EXPECT_EQ(results_[size_t(i)], 0u);
-        EXPECT_EQ(sizes_[size_t(i)], kStream.size());
-        EXPECT_EQ(Bytes(buffers_[size_t(i)].begin(), buffers_[size_t(i)].begin() + 5), kStream);
-        const int sends = kind_of(i) == Kind::loses_first ? 2 : 1;
-        EXPECT_EQ(requests_[size_t(i)], sends);
-        EXPECT_EQ(+d.ResendCount, sends - 1);
-        // The stray copy went to the asynchronous handler's counter, the call went on.
-        EXPECT_EQ(+d.LateReplyCount, kind_of(i) == Kind::stray_first ? 1 : 0);
+        const uint64_t start = net_->now();
+        EXPECT_EQ(read_all(), 0u);
+        const uint64_t took = net_->now() - start;
+
+        for (int i = 0; i < kDevices; ++i) {
+            SCOPED_TRACE(i);
+            const ZEBDevice& d = *pointers_[size_t(i)];
+            const int resent = d.ResendCount - resends[size_t(i)];
+            EXPECT_EQ(+d.NoWait, 0);
+            if (kind_of(i) == Kind::silent) {
+                EXPECT_EQ(results_[size_t(i)], ZEBERR_TIMEOUT);
+                EXPECT_EQ(requests_[size_t(i)], 3);
+                EXPECT_EQ(resent, 2);
+                EXPECT_EQ(+d.FromAddressSize, 2u);
+                continue;
+            }
+            // A reply after a re-send ends with 0 here, not with the warning.
+            EXPECT_EQ(results_[size_t(i)], 0u);
+            EXPECT_EQ(sizes_[size_t(i)], kStream.size());
+            EXPECT_EQ(Bytes(buffers_[size_t(i)].begin(), buffers_[size_t(i)].begin() + 5), kStream);
+            const int sends = kind_of(i) == Kind::loses_first ? 2 : 1;
+            EXPECT_EQ(requests_[size_t(i)], sends);
+            EXPECT_EQ(resent, sends - 1);
+            // The stray copy went to the asynchronous handler's counter, the call went on; the
+            // second call may also count a copy the first left unread.
+            const int strays = d.LateReplyCount - late[size_t(i)];
+            const int expected = kind_of(i) == Kind::stray_first ? 1 : 0;
+            EXPECT_GE(strays, expected);
+            EXPECT_LE(strays, expected + round);
+        }
+        // Three waits of 100 ms for the silent ones, all started at once.
+        EXPECT_GE(took, 300u);
+        EXPECT_LE(took, 302u);
     }
-    // Three waits of 100 ms for the silent ones, all started at once.
-    EXPECT_GE(took, 300u);
-    EXPECT_LE(took, 302u);
 }
 
-TEST_F(ManyDevices, RequestsGoOutBeforeAnyTimePassesAndSilentDevicesCostNoReceive) {
+TEST_P(ManyDevices, RequestsGoOutBeforeAnyTimePassesAndSilentDevicesCostNoReceive) {
     open_all(200, 0);
     // Every module silent: nothing to read, ever.
     net_->remove_peer(1);
@@ -151,18 +171,21 @@ TEST_F(ManyDevices, RequestsGoOutBeforeAnyTimePassesAndSilentDevicesCostNoReceiv
     EXPECT_EQ(net_->now() - start, 200u);
     EXPECT_EQ(net_->receive_calls() - receives, 0u);
     EXPECT_LE(net_->ready_set_sleeps(), 2u);
-    // The thread keeps one set for its next call, which arms the devices again in it.
+    // The thread keeps one set for its next call, which adds nothing to it: where watches
+    // last it makes no call at all to watch the devices, else it arms each once.
     EXPECT_EQ(net_->ready_sets_open(), 1u);
     const uint64_t adds = net_->ready_set_adds();
+    const uint64_t watch_calls = net_->ready_set_watch_calls();
     read_all();
     EXPECT_EQ(net_->ready_set_adds(), adds);
+    EXPECT_EQ(net_->ready_set_watch_calls() - watch_calls, GetParam() ? 0u : uint64_t(kDevices));
     EXPECT_EQ(net_->ready_sets_open(), 1u);
     // Closing a transport lets go of it: nothing stays open behind a closed library.
     devices_.clear();
     EXPECT_EQ(net_->ready_sets_open(), 0u);
 }
 
-TEST_F(ManyDevices, ReceivesStayInProportionToTheDatagramsThatArrive) {
+TEST_P(ManyDevices, ReceivesStayInProportionToTheDatagramsThatArrive) {
     open_all(100, 2);
     const uint64_t receives = net_->receive_calls();
     read_all();
@@ -170,7 +193,7 @@ TEST_F(ManyDevices, ReceivesStayInProportionToTheDatagramsThatArrive) {
     EXPECT_LE(net_->receive_calls() - receives, uint64_t(3 * kDevices));
 }
 
-TEST_F(ManyDevices, ADeviceListedTwiceEndsBothEntriesWithoutSpinning) {
+TEST_P(ManyDevices, ADeviceListedTwiceEndsBothEntriesWithoutSpinning) {
     open_all(50, 0);
     pointers_[1] = pointers_[0];  // one socket, two entries: only one can be watched
     read_all();
@@ -182,6 +205,9 @@ TEST_F(ManyDevices, ADeviceListedTwiceEndsBothEntriesWithoutSpinning) {
     EXPECT_EQ(results_[2], ZEBERR_TIMEOUT);  // loses the first request, has no re-send
     EXPECT_EQ(results_[8], 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Watches, ManyDevices, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Lasting" : "Armed"; });
 
 }  // namespace
 }  // namespace zebtest

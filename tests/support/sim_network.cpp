@@ -284,7 +284,18 @@ SimNetwork::Socket* SimNetwork::destination(const Datagram& d) {
 void SimNetwork::deliver_due() {
     while (!flight_.empty() && flight_.begin()->first.first <= now_) {
         auto node = flight_.extract(flight_.begin());
-        if (Socket* s = destination(node.mapped())) s->queue.push_back(std::move(node.mapped()));
+        Socket* s = destination(node.mapped());
+        if (!s) continue;
+        s->queue.push_back(std::move(node.mapped()));
+        // A lasting watch reports every arrival.
+        for (auto& [h, sock] : sockets_) {
+            if (&sock != s) continue;
+            for (auto& [set, watches] : ready_sets_) {
+                auto w = watches.find(h);
+                if (w != watches.end() && w->second.lasting) w->second.armed = true;
+            }
+            break;
+        }
     }
 }
 
@@ -402,6 +413,7 @@ uint32_t SimNetwork::ready_set_add(Handle set, Handle h, uint32_t tag) {
     auto it = ready_sets_.find(set);
     if (it == ready_sets_.end()) return kNotASocket;
     if (!find(h) && !port_of(h)) return kNotASocket;
+    ++ready_set_watch_calls_;
     if (!it->second.emplace(h, Watch{tag, true}).second) return kInvalid;
     ++ready_set_adds_;
     return 0;
@@ -410,10 +422,23 @@ uint32_t SimNetwork::ready_set_add(Handle set, Handle h, uint32_t tag) {
 uint32_t SimNetwork::ready_set_arm(Handle set, Handle h, uint32_t tag) {
     auto it = ready_sets_.find(set);
     if (it == ready_sets_.end()) return kNotASocket;
+    ++ready_set_watch_calls_;
     auto w = it->second.find(h);
     if (w == it->second.end()) return kNotASocket;
     w->second = {tag, true};
     return 0;
+}
+
+uint32_t SimNetwork::ready_set_watch_lasting(Handle set, Handle h, uint32_t tag, bool again) {
+    if (!lasting_watches_) return zeb::plat::kNotSupported;
+    if (!again) {
+        const uint32_t err = ready_set_add(set, h, tag);
+        if (err == 0) ready_sets_[set][h].lasting = true;
+        return err;
+    }
+    const uint32_t err = ready_set_arm(set, h, tag);
+    if (err == 0) ready_sets_[set][h].lasting = true;
+    return err;
 }
 
 size_t SimNetwork::ready_set_wait(Handle set, uint32_t* tags, size_t capacity,

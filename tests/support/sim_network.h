@@ -148,6 +148,10 @@ class SimNetwork final : public zeb::plat::Platform {
     size_t ready_sets_open() const { return ready_sets_.size(); }
     uint64_t ready_set_sleeps() const { return ready_set_sleeps_; }
     uint64_t ready_set_adds() const { return ready_set_adds_; }
+    // Every call that adds, arms or renews a watch: what watching costs in system calls.
+    uint64_t ready_set_watch_calls() const { return ready_set_watch_calls_; }
+    // Whether lasting (edge-triggered) watches are offered, as on Linux; on by default.
+    void set_lasting_watches(bool on) { lasting_watches_ = on; }
 
     // State of one of the library's sockets (the socket must be open).
     Endpoint local_endpoint(Handle h) const;
@@ -204,6 +208,7 @@ class SimNetwork final : public zeb::plat::Platform {
     uint32_t ready_set_open(Handle* set) override;
     uint32_t ready_set_add(Handle set, Handle h, uint32_t tag) override;
     uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) override;
+    uint32_t ready_set_watch_lasting(Handle set, Handle h, uint32_t tag, bool again) override;
     size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
                           uint32_t timeout_ms) override;
     void ready_set_close(Handle set) override;
@@ -223,10 +228,12 @@ class SimNetwork final : public zeb::plat::Platform {
         uint32_t receive_buffer = 0;
         std::deque<Datagram> queue;
     };
-    // A readiness set: watched handles, their tags and whether they are armed.
+    // A readiness set: watched handles, their tags and whether they are armed. A lasting
+    // watch is armed again by every datagram that arrives.
     struct Watch {
         uint32_t tag;
         bool armed;
+        bool lasting = false;
     };
     using ReadySet = std::map<Handle, Watch>;
     struct Peer {
@@ -292,6 +299,8 @@ class SimNetwork final : public zeb::plat::Platform {
     uint32_t last_receive_buffer_ = 0;
     uint64_t ready_set_sleeps_ = 0;
     uint64_t ready_set_adds_ = 0;
+    uint64_t ready_set_watch_calls_ = 0;
+    bool lasting_watches_ = true;
     uint64_t receive_cost_ = 0;
     uint64_t spin_calls_ = 0;
     uint64_t spin_limit_ = 10'000'000;

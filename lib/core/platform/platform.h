@@ -17,6 +17,7 @@ inline constexpr Handle kNoHandle = -1;
 // Winsock numbers used by the layers above.
 inline constexpr uint32_t kWouldBlock = 10035;  // WSAEWOULDBLOCK: nothing waiting
 inline constexpr uint32_t kBrokenPipe = 109;    // ERROR_BROKEN_PIPE: serial reply cut short
+inline constexpr uint32_t kNotSupported = 50;   // ERROR_NOT_SUPPORTED
 
 // Socket address families in the library's (Windows) numbering.
 inline constexpr uint16_t kFamilyInet = 2;
@@ -84,6 +85,13 @@ class Platform {
     // many. Readable handles not reported stay armed for the next wait.
     virtual size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
                                   uint32_t timeout_ms) = 0;
+    // A lasting watch, where the system has one: the handle is reported each time something
+    // new arrives for it and needs no arming between, whatever is left unread. `again` is for a
+    // handle watched so already: it is reported once more if something waits now. Fails for a
+    // handle not in the set; kNotSupported where there is no such watch (the caller arms).
+    virtual uint32_t ready_set_watch_lasting(Handle, Handle, uint32_t, bool) {
+        return kNotSupported;
+    }
     virtual void ready_set_close(Handle set) = 0;
 
     // Serial port n (COMn). Its handle may be waited on with wait_readable.

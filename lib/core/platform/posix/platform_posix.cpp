@@ -117,9 +117,10 @@ std::mutex g_serial_prefix_mutex;
 std::string g_serial_prefix = "/dev/ttyS";
 
 // One-shot readiness: the system reports a handle once and then disables it until re-armed.
-uint32_t ready_set_control(Handle set, int op, Handle h, uint32_t tag) {
+uint32_t ready_set_control(Handle set, int op, Handle h, uint32_t tag,
+                           uint32_t mode = EPOLLONESHOT) {
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLONESHOT;
+    ev.events = EPOLLIN | mode;
     ev.data.u32 = tag;
     if (epoll_ctl(fd_of(set), op, fd_of(h), &ev) != 0) return last_socket_error();
     return 0;
@@ -286,6 +287,11 @@ class PosixPlatform final : public Platform {
 
     uint32_t ready_set_arm(Handle set, Handle h, uint32_t tag) override {
         return ready_set_control(set, EPOLL_CTL_MOD, h, tag);
+    }
+
+    // Edge-triggered: every datagram that arrives reports the socket again.
+    uint32_t ready_set_watch_lasting(Handle set, Handle h, uint32_t tag, bool again) override {
+        return ready_set_control(set, again ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, h, tag, EPOLLET);
     }
 
     size_t ready_set_wait(Handle set, uint32_t* tags, size_t capacity,
