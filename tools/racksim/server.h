@@ -74,6 +74,8 @@ class Server {
 
   private:
     // Reads and serves the datagrams waiting; false when there were none.
+    // Reads the next batch, looking a little while before it sleeps until one comes.
+    size_t read_soon();
     bool receive_batch();
     void serve(const Received& d, SteadyTime::time_point arrived);
     void send_due();
