@@ -27,7 +27,7 @@ constexpr size_t kReadyBatch = 64;        // readable devices taken per look at 
 // Entry tables up to this size are kept by the thread for its next call.
 constexpr size_t kKeptEntries = 4096;
 // Requests started between two looks at the readiness set while requests are going out.
-constexpr int32_t kStartsPerLook = 32;
+constexpr int32_t kStartsPerLook = 8;
 constexpr uint64_t kNever = UINT64_MAX;
 
 // One device's progress. Whether a request is out is kept apart from its start time, since

@@ -17,6 +17,7 @@ TEST(Options, Defaults) {
     const auto o = parse({});
     ASSERT_TRUE(o);
     EXPECT_EQ(o->port, 28784);
+    EXPECT_EQ(o->busy_poll_us, 0u);
     EXPECT_TRUE(o->rack_file.empty());
     EXPECT_FALSE(o->verbose || o->allow_remote || o->help);
 }
@@ -32,6 +33,8 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(parse({"--save", "kept.json"})->save_file, "kept.json");
     EXPECT_EQ(parse({"--save=r.json", "--rack=r.json"})->save_file, "r.json");
     EXPECT_TRUE(parse({"--help"})->help);
+    EXPECT_EQ(parse({"--busy-poll", "50"})->busy_poll_us, 50u);
+    EXPECT_EQ(parse({"--busy-poll=100000"})->busy_poll_us, 100000u);
     const auto http = parse({"--http", "0.0.0.0:0", "--http-token", "0123456789abcdef"});
     ASSERT_TRUE(http);
     EXPECT_TRUE(http->http);
@@ -65,6 +68,8 @@ TEST(Options, RefusesBadInput) {
          "--http-token: 16 to 256 visible ASCII characters (a short token guards little)"},
         {{"--http", "127.0.0.1:0", "--http-token", "with a space 0123456"},
          "--http-token: 16 to 256 visible ASCII characters (a short token guards little)"},
+        {{"--busy-poll", "100001"}, "--busy-poll: \"100001\" is not 0 to 100000 microseconds"},
+        {{"--busy-poll", "-1"}, "--busy-poll: \"-1\" is not 0 to 100000 microseconds"},
         {{"--frobnicate"}, "unknown option \"--frobnicate\""},
         {{"rack.json"}, "unknown option \"rack.json\""},
     };

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
     if (capture.is_open()) server_options.capture = &capture;
     server_options.port = options->port;
     server_options.allow_remote = options->allow_remote;
+    server_options.busy_poll = std::chrono::microseconds(options->busy_poll_us);
     if (options->verbose) {
         server_options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     }

@@ -25,6 +25,19 @@ bool parse_port(const std::string& text, uint16_t* port) {
     return true;
 }
 
+// A whole number of microseconds up to a tenth of a second.
+bool parse_busy_poll(const std::string& text, uint32_t* us) {
+    if (text.empty() || text.size() > 6) return false;
+    uint32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (v > 100000) return false;
+    *us = v;
+    return true;
+}
+
 // ADDRESS:PORT, the address dotted IPv4, the port 0 to 65535.
 bool parse_http_endpoint(const std::string& text, Options* o) {
     const size_t colon = text.rfind(':');
@@ -140,6 +153,12 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
                 *error = "--port: \"" + value + "\" is not a port number (1 to 65535)";
                 return std::nullopt;
             }
+        } else if (arg == "--busy-poll") {
+            if (!take_value()) return std::nullopt;
+            if (!parse_busy_poll(value, &o.busy_poll_us)) {
+                *error = "--busy-poll: \"" + value + "\" is not 0 to 100000 microseconds";
+                return std::nullopt;
+            }
         } else {
             *error = "unknown option \"" + args[i] + "\"";
             return std::nullopt;
@@ -184,6 +203,9 @@ std::string usage_text() {
            "  --verbose, -v    print a line for every request served\n"
            "  --rate           print how many requests were served, each second that had any\n"
            "  --allow-remote   also answer senders outside 127.0.0.0/8\n"
+           "  --busy-poll US   look for requests US microseconds (up to 100000) before\n"
+           "                   sleeping, as a module that never sleeps; on loopback the\n"
+           "                   sender pays for waking RackSim (default 0)\n"
            "  --http ADDRESS:PORT\n"
            "                   serve a web page and a JSON API of the rack there (such as\n"
            "                   127.0.0.1:8470): watch it, change inputs, set faults and manners\n"

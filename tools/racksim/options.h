@@ -23,6 +23,9 @@ struct Options {
     uint16_t http_port = 0;
     std::string http_token;  // every API request must carry it as a bearer token; empty: none
     uint16_t port = 28784;
+    // How long the server looks for requests before it sleeps, in microseconds (0: sleeps at
+    // once).
+    uint32_t busy_poll_us = 0;
     bool verbose = false;
     bool rate = false;  // print the requests served each second
     bool allow_remote = false;

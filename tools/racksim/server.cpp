@@ -12,11 +12,6 @@ namespace racksim {
 namespace {
 
 constexpr int kBurst = 4;  // batches read per wake-up before due replies are looked at
-// With nothing to read, the loop looks again for this long before it sleeps, as a module's own
-// stack never sleeps: waking a sleeping receiver costs the sender more than the request does,
-// so a client sending to many modules in a row would pay for RackSim's sleep with each one.
-// Not on one processor, where looking would only hold the sender off.
-constexpr auto kLookBeforeSleep = std::chrono::microseconds(50);
 
 bool is_loopback(uint32_t ip) {
     return (ip >> 24) == 127;
@@ -127,10 +122,14 @@ void Server::run() {
     }
 }
 
+// With nothing to read, the loop may look again for a while before it sleeps, as a module's own
+// stack never sleeps: on loopback, waking a sleeping receiver costs the sender more than the
+// request does, so a client sending to many modules in a row would pay for RackSim's sleep with
+// each one. Not on one processor, where looking would only hold the sender off.
 size_t Server::read_soon() {
     static const bool alone = std::thread::hardware_concurrency() <= 1;
-    if (!alone) {
-        const auto until = SteadyTime::now() + kLookBeforeSleep;
+    if (!alone && options_.busy_poll.count() > 0) {
+        const auto until = SteadyTime::now() + options_.busy_poll;
         do {
             if (const size_t n = socket_.read(false)) return n;
         } while (SteadyTime::now() < until && !stopping_.load(std::memory_order_relaxed));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -27,6 +28,8 @@ struct ServerOptions {
     std::function<void(uint64_t requests)> rate;
     // Where every datagram received and sent is written, when set (owned by the caller).
     PcapWriter* capture = nullptr;
+    // How long the loop looks for requests before it sleeps (0: it sleeps at once).
+    std::chrono::microseconds busy_poll{0};
 };
 
 struct ServerStats {
