@@ -3,6 +3,7 @@
 // on the virtual clock, and that the library receives only where a datagram waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -106,10 +107,11 @@ class ManyDevices : public ::testing::TestWithParam<bool> {
 
 TEST_P(ManyDevices, EachEntryEndsAsItsDeviceBehavesWithRetriesPlusOneSendsAtMost) {
     open_all(100, 2);
-    // The second call finds every device watched by the first, with copies the first left
-    // unread still waiting in some sockets.
+    // The second call lists the devices in the opposite order and finds every one watched by
+    // the first, with copies the first left unread still waiting in some sockets.
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
+        if (round == 1) std::reverse(pointers_.begin(), pointers_.end());
         requests_.assign(kDevices, 0);
         results_.assign(kDevices, 0xDEAD);
         sizes_.assign(kDevices, 64);
@@ -122,28 +124,30 @@ TEST_P(ManyDevices, EachEntryEndsAsItsDeviceBehavesWithRetriesPlusOneSendsAtMost
         EXPECT_EQ(read_all(), 0u);
         const uint64_t took = net_->now() - start;
 
-        for (int i = 0; i < kDevices; ++i) {
+        for (int at = 0; at < kDevices; ++at) {
+            const int i = round == 0 ? at : kDevices - 1 - at;  // the module listed there
             SCOPED_TRACE(i);
-            const ZEBDevice& d = *pointers_[size_t(i)];
-            const int resent = d.ResendCount - resends[size_t(i)];
+            const ZEBDevice& d = *pointers_[size_t(at)];
+            const int resent = d.ResendCount - resends[size_t(at)];
             EXPECT_EQ(+d.NoWait, 0);
             if (kind_of(i) == Kind::silent) {
-                EXPECT_EQ(results_[size_t(i)], ZEBERR_TIMEOUT);
+                EXPECT_EQ(results_[size_t(at)], ZEBERR_TIMEOUT);
                 EXPECT_EQ(requests_[size_t(i)], 3);
                 EXPECT_EQ(resent, 2);
                 EXPECT_EQ(+d.FromAddressSize, 2u);
                 continue;
             }
             // A reply after a re-send ends with 0 here, not with the warning.
-            EXPECT_EQ(results_[size_t(i)], 0u);
-            EXPECT_EQ(sizes_[size_t(i)], kStream.size());
-            EXPECT_EQ(Bytes(buffers_[size_t(i)].begin(), buffers_[size_t(i)].begin() + 5), kStream);
+            EXPECT_EQ(results_[size_t(at)], 0u);
+            EXPECT_EQ(sizes_[size_t(at)], kStream.size());
+            EXPECT_EQ(Bytes(buffers_[size_t(at)].begin(), buffers_[size_t(at)].begin() + 5),
+                      kStream);
             const int sends = kind_of(i) == Kind::loses_first ? 2 : 1;
             EXPECT_EQ(requests_[size_t(i)], sends);
             EXPECT_EQ(resent, sends - 1);
             // The stray copy went to the asynchronous handler's counter, the call went on; the
             // second call may also count a copy the first left unread.
-            const int strays = d.LateReplyCount - late[size_t(i)];
+            const int strays = d.LateReplyCount - late[size_t(at)];
             const int expected = kind_of(i) == Kind::stray_first ? 1 : 0;
             EXPECT_GE(strays, expected);
             EXPECT_LE(strays, expected + round);
@@ -180,9 +184,31 @@ TEST_P(ManyDevices, RequestsGoOutBeforeAnyTimePassesAndSilentDevicesCostNoReceiv
     EXPECT_EQ(net_->ready_set_adds(), adds);
     EXPECT_EQ(net_->ready_set_watch_calls() - watch_calls, GetParam() ? 0u : uint64_t(kDevices));
     EXPECT_EQ(net_->ready_sets_open(), 1u);
+    // Any device closed makes the set anew, since the system may give its socket's number to
+    // the next socket opened.
+    ZEBDevice other = devices_[0]->device;  // a second device on the first one's transport
+    ASSERT_EQ(ZEBOpenDevice(other.Transport, &other, ZEB_API_VERSION, 50, 0, 0), 0u);
+    ASSERT_EQ(ZEBCloseDevice(&other), 0u);
+    read_all();
+    EXPECT_EQ(net_->ready_set_adds(), adds + kDevices);
+    EXPECT_EQ(net_->ready_sets_open(), 1u);
     // Closing a transport lets go of it: nothing stays open behind a closed library.
     devices_.clear();
     EXPECT_EQ(net_->ready_sets_open(), 0u);
+}
+
+TEST_P(ManyDevices, AWatchTheSystemLostIsMadeAgainWithTheResend) {
+    open_all(50, 1);
+    read_all();
+    net_->forget_watches(devices_[0]->socket());
+    results_.assign(kDevices, 0xDEAD);
+    const uint16_t resends = devices_[0]->device.ResendCount;
+    read_all();
+    // A lasting watch is not renewed by a call: the reply to the first request is never
+    // reported, the re-send's is. An armed one is found missing when armed, and added again.
+    EXPECT_EQ(results_[0], 0u);
+    EXPECT_EQ(devices_[0]->device.ResendCount, resends + (GetParam() ? 1 : 0));
+    EXPECT_EQ(results_[8], 0u);
 }
 
 TEST_P(ManyDevices, ReceivesStayInProportionToTheDatagramsThatArrive) {

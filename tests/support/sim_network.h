@@ -152,6 +152,11 @@ class SimNetwork final : public zeb::plat::Platform {
     uint64_t ready_set_watch_calls() const { return ready_set_watch_calls_; }
     // Whether lasting (edge-triggered) watches are offered, as on Linux; on by default.
     void set_lasting_watches(bool on) { lasting_watches_ = on; }
+    // Takes the handle out of every readiness set, as the system does when a socket is closed
+    // behind the library's back.
+    void forget_watches(Handle h) {
+        for (auto& [set, watches] : ready_sets_) watches.erase(h);
+    }
 
     // State of one of the library's sockets (the socket must be open).
     Endpoint local_endpoint(Handle h) const;
