@@ -13,28 +13,23 @@ namespace racksim {
 
 namespace {
 
-bool parse_port(const std::string& text, uint16_t* port) {
-    if (text.empty() || text.size() > 5) return false;
-    unsigned v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (v == 0 || v > 65535) return false;
-    *port = static_cast<uint16_t>(v);
-    return true;
-}
-
-// A whole number of microseconds up to a tenth of a second.
-bool parse_busy_poll(const std::string& text, uint32_t* us) {
+// A whole number from `lo` to `hi` (at most 999,999), written in decimal digits only.
+bool parse_number(const std::string& text, uint32_t lo, uint32_t hi, uint32_t* out) {
     if (text.empty() || text.size() > 6) return false;
     uint32_t v = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
         v = v * 10 + static_cast<uint32_t>(c - '0');
     }
-    if (v > 100000) return false;
-    *us = v;
+    if (v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+bool parse_port(const std::string& text, uint16_t* port) {
+    uint32_t v = 0;
+    if (!parse_number(text, 1, 65535, &v)) return false;
+    *port = static_cast<uint16_t>(v);
     return true;
 }
 
@@ -155,7 +150,7 @@ std::optional<Options> parse_options(const std::vector<std::string>& args, std::
             }
         } else if (arg == "--busy-poll") {
             if (!take_value()) return std::nullopt;
-            if (!parse_busy_poll(value, &o.busy_poll_us)) {
+            if (!parse_number(value, 0, 100000, &o.busy_poll_us)) {
                 *error = "--busy-poll: \"" + value + "\" is not 0 to 100000 microseconds";
                 return std::nullopt;
             }
