@@ -55,7 +55,7 @@ bool DeviceWatch::insert(plat::Handle h, uint32_t* tag) noexcept {
             }
             index_.swap(grown);
         }
-        slots_.push_back({h, -1, 0});
+        slots_.push_back({h, -1, 0, false});
     } catch (...) {
         return false;
     }
@@ -86,21 +86,18 @@ bool DeviceWatch::watch(const ZEBDevice& device, int32_t k) noexcept {
     if (find(h, &tag)) {
         Slot& s = slots_[tag];
         if (s.call == call_) return false;  // listed twice: one entry is watched
-        // Watched by an earlier call: a lasting watch holds; an armed one is armed again.
-        if (mode_ == Mode::armed && !set_.watch_again(device, tag)) return false;
-        s.entry = k;
         s.call = call_;
-        return true;
-    }
-    if (!insert(h, &tag)) return false;
-    if (!add(device, tag)) {
-        // Left in the table, watched by no one: the next call tries the add again.
-        slots_[tag].call = 0;
-        return false;
+        // Watched by an earlier call: a lasting watch holds; an armed one is armed again. A
+        // device the set could not take before is offered again.
+        s.in_set =
+            s.in_set ? mode_ != Mode::armed || set_.watch_again(device, tag) : add(device, tag);
+    } else {
+        if (!insert(h, &tag)) return false;
+        slots_[tag].call = call_;
+        slots_[tag].in_set = add(device, tag);
     }
     slots_[tag].entry = k;
-    slots_[tag].call = call_;
-    return true;
+    return slots_[tag].in_set;
 }
 
 void DeviceWatch::rearm(const ZEBDevice& device, int32_t k) noexcept {

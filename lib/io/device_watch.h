@@ -46,6 +46,7 @@ class DeviceWatch {
         plat::Handle handle;
         int32_t entry;  // in the call `call`
         uint32_t call;
+        bool in_set;  // the set took it
     };
 
     bool find(plat::Handle h, uint32_t* tag) const noexcept;

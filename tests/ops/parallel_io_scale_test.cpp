@@ -211,6 +211,18 @@ TEST_P(ManyDevices, AWatchTheSystemLostIsMadeAgainWithTheResend) {
     EXPECT_EQ(results_[8], 0u);
 }
 
+TEST_P(ManyDevices, ADeviceTheSetCouldNotTakeIsServedAndOfferedAgain) {
+    open_all(50, 0);
+    net_->fail_next(SimNetwork::Op::watch, 10055);  // WSAENOBUFS
+    read_all();
+    // Looked at on every pass instead, and served.
+    EXPECT_EQ(results_[0], 0u);
+    const uint64_t adds = net_->ready_set_adds();
+    read_all();
+    EXPECT_EQ(results_[0], 0u);
+    EXPECT_EQ(net_->ready_set_adds(), adds + 1);
+}
+
 TEST_P(ManyDevices, ReceivesStayInProportionToTheDatagramsThatArrive) {
     open_all(100, 2);
     const uint64_t receives = net_->receive_calls();

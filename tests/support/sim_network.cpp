@@ -414,6 +414,7 @@ uint32_t SimNetwork::ready_set_add(Handle set, Handle h, uint32_t tag) {
     if (it == ready_sets_.end()) return kNotASocket;
     if (!find(h) && !port_of(h)) return kNotASocket;
     ++ready_set_watch_calls_;
+    if (uint32_t err = take_fault(Op::watch)) return err;
     if (!it->second.emplace(h, Watch{tag, true}).second) return kInvalid;
     ++ready_set_adds_;
     return 0;

@@ -179,6 +179,7 @@ class SimNetwork final : public zeb::plat::Platform {
         serial_configure,
         serial_read,
         serial_write,
+        watch,  // adding a handle to a readiness set
     };
     // The next `times` calls of `op` fail with `error` (a Winsock number for sockets, a system
     // error number for serial ports).
