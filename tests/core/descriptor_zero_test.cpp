@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include "core/link.h"
-#include "endpoint.h"
-#include "zeb.h"
+#include "sim_device.h"
 
 namespace zebtest {
 namespace {
@@ -20,11 +19,9 @@ TEST(RealPlatform, FailedIpxOpenNeverClosesDescriptorZero) {
         ASSERT_EQ(fd, 0);
         ASSERT_EQ(fstat(0, &before), 0);
     }
-    SocketAddress source = socket_address({kHostIp, 0});
+    SocketAddress source;
     ZEBTransport t{};
-    t.Kind = ZEB_TRANSPORT_WINSOCK;
-    t.Protocol = ZEB_PROTOCOL_IPX;
-    ASSERT_EQ(ZEBOpenTransport(&t, ZEB_API_VERSION, source.data()), 0u);
+    ASSERT_EQ(open_loopback_transport(&t, ZEB_PROTOCOL_IPX, &source), 0u);
     ZEBDevice d{};
     EXPECT_EQ(ZEBOpenDevice(&t, &d, ZEB_API_VERSION, 100, 0, 0), 10047u);  // WSAEAFNOSUPPORT
     EXPECT_EQ(+d.Socket, 0u);

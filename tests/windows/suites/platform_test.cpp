@@ -240,11 +240,9 @@ TEST(Clock, RunsAtTheSteadyClocksRate) {
 // Modern Windows has no IPX either, but where it is installed the device opens; elsewhere the
 // open fails with the system's error and the record holds no socket of anybody else's.
 TEST(Ipx, DeviceOpensOrFailsWithTheSystemsError) {
-    SocketAddress source = socket_address({kHostIp, 0});
+    SocketAddress source;
     ZEBTransport t{};
-    t.Kind = ZEB_TRANSPORT_WINSOCK;
-    t.Protocol = ZEB_PROTOCOL_IPX;
-    ASSERT_EQ(ZEBOpenTransport(&t, ZEB_API_VERSION, source.data()), 0u);
+    ASSERT_EQ(open_loopback_transport(&t, ZEB_PROTOCOL_IPX, &source), 0u);
     ZEBDevice d{};
     const uint32_t opened = ZEBOpenDevice(&t, &d, ZEB_API_VERSION, 100, 0, 0);
     EXPECT_EQ(ZEBCloseDevice(&d), 0u);
