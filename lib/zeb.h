@@ -2827,8 +2827,9 @@ ZEB_API uint32_t ZEB_CALL ZEBResultText(uint32_t result, char* buffer, uint32_t 
  * A refused port or an unreachable network comes back from the socket as a Winsock number,
  * which carries the 0x2000 bit and so passes the classic failure test: the operation then
  * sees an empty reply and reports ZEBERR_NO_DATA. This tells a tool what lay behind it.
- * Every send on the device clears it; a failed send or receive sets it. Kept per thread for
- * the 16 devices the thread used last. Sends nothing.
+ * Every send on the device clears it; a failed send or receive sets it; ZEBOpenDevice() and
+ * ZEBCloseDevice() clear it for the thread that calls them. Kept per thread for the 16 devices
+ * the thread used last. Sends nothing.
  *
  * @param[in] device The device.
  * @return The Winsock or system error number (10061 connection refused, 10054 reset by the

@@ -4,6 +4,7 @@
 #include "frame.h"
 #include "link.h"
 #include "ownership.h"
+#include "watch.h"
 #include "zeb.h"
 
 using namespace zeb;
@@ -44,6 +45,7 @@ uint32_t ZEBOpenDevice(ZEBTransport* transport, ZEBDevice* device, uint16_t vers
     if (!transport) return ZEBERR_NULL_TRANSPORT;
     if (!device) return ZEBERR_BAD_DEVICE;
     ZEBDevice& d = *device;
+    watch::forget(d);
     d.Socket = 0;
     own::flags(d) = 0;
     d.Timeout = timeout;
@@ -65,6 +67,7 @@ uint32_t ZEBOpenDevice(ZEBTransport* transport, ZEBDevice* device, uint16_t vers
 uint32_t ZEBCloseDevice(ZEBDevice* device) {
     if (!device) return ZEBERR_BAD_DEVICE;
     ZEBDevice& d = *device;
+    watch::forget(d);
     if (!d.Transport) return 0;
     uint32_t result = 0;
     if (const LinkOps* link = link_of(d, &result)) {

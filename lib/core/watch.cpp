@@ -98,6 +98,10 @@ void received(const ZEBDevice& device, const uint8_t* frame, int32_t length,
     }
 }
 
+void forget(const ZEBDevice& device) noexcept {
+    if (Remembered* e = entry_of(device, false)) *e = {};
+}
+
 }  // namespace zeb::watch
 
 using namespace zeb;

@@ -11,39 +11,57 @@
 namespace zebtest {
 namespace {
 
-class Watch : public SimTest {};
+// The module answers every request with the same inputs.
+class Watch : public SimTest {
+  protected:
+    void SetUp() override {
+        net().add_peer(kModule, [](const Datagram& d, PeerReply& out) {
+            out.send(make_reply(sequence_of(d.bytes), {0x00, 0x00, 0xFF}));
+        });
+    }
+    static uint32_t read_inputs(ZEBDevice& device) {
+        uint8_t inputs[16] = {};
+        uint16_t size = sizeof inputs;
+        return ZEBReadIO(&device, inputs, &size);
+    }
+};
 
 // A refused port passes the classic failure test as a Winsock number, so the operation reports
 // no data; the error behind it is kept for the device, and the next exchange clears it.
 TEST_F(Watch, TheTransportErrorBehindAFailureIsKeptUntilTheNextExchange) {
-    net().add_peer(kModule, [](const Datagram& d, PeerReply& out) {
-        out.send(make_reply(sequence_of(d.bytes), {0x00, 0x00, 0xFF}));
-    });
     IpDevice dev(kModule, {.timeout = 100});
     IpDevice other(kModule, {.timeout = 100});
-    uint8_t inputs[16] = {};
-    uint16_t size = sizeof inputs;
     net().fail_next(SimNetwork::Op::receive, 10061);
-    EXPECT_EQ(ZEBReadIO(&dev.device, inputs, &size), ZEBERR_NO_DATA);
+    EXPECT_EQ(read_inputs(dev.device), ZEBERR_NO_DATA);
     EXPECT_EQ(ZEBGetTransportError(&dev.device), 10061u);
     EXPECT_EQ(ZEBGetTransportError(&other.device), 0u);
     EXPECT_EQ(ZEBGetTransportError(nullptr), 0u);
 
-    size = sizeof inputs;
-    EXPECT_EQ(ZEBReadIO(&dev.device, inputs, &size), 0u);
+    EXPECT_EQ(read_inputs(dev.device), 0u);
+    EXPECT_EQ(ZEBGetTransportError(&dev.device), 0u);
+}
+
+// The error is the device's, not its record's: a record closed, and then opened again for
+// another device, keeps none of it.
+TEST_F(Watch, TheTransportErrorEndsWithTheDevice) {
+    IpDevice dev(kModule, {.timeout = 100});
+    net().fail_next(SimNetwork::Op::receive, 10061);
+    EXPECT_EQ(read_inputs(dev.device), ZEBERR_NO_DATA);
+    ASSERT_EQ(ZEBGetTransportError(&dev.device), 10061u);
+    EXPECT_EQ(ZEBCloseDevice(&dev.device), 0u);
+    EXPECT_EQ(ZEBGetTransportError(&dev.device), 0u);
+
+    ASSERT_EQ(ZEBOpenDevice(&dev.transport, &dev.device, ZEB_API_VERSION, 100, 0, 0), 0u);
+    EXPECT_EQ(ZEBGetTransportError(&dev.device), 0u);
+    EXPECT_EQ(read_inputs(dev.device), 0u);
     EXPECT_EQ(ZEBGetTransportError(&dev.device), 0u);
 }
 
 TEST_F(Watch, TheTraceShowsEveryFrameOnOneLine) {
-    net().add_peer(kModule, [](const Datagram& d, PeerReply& out) {
-        out.send(make_reply(sequence_of(d.bytes), {0x00, 0x00, 0xFF}));
-    });
     IpDevice dev(kModule, {.timeout = 100});
     EXPECT_EQ(ZEBSetTrace(1), 0);
     testing::internal::CaptureStderr();
-    uint8_t inputs[16] = {};
-    uint16_t size = sizeof inputs;
-    ZEBReadIO(&dev.device, inputs, &size);
+    read_inputs(dev.device);
     const std::string trace = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ZEBSetTrace(0), 1);
     const std::string seq = std::to_string(+dev->LastSequence);
@@ -53,8 +71,7 @@ TEST_F(Watch, TheTraceShowsEveryFrameOnOneLine) {
     EXPECT_NE(trace.find(": 00 00 FF\n"), std::string::npos) << trace;
 
     testing::internal::CaptureStderr();
-    size = sizeof inputs;
-    ZEBReadIO(&dev.device, inputs, &size);
+    read_inputs(dev.device);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 

@@ -8,12 +8,13 @@
 #include <mutex>
 
 #include "test_util.h"
-#include "udp_client.h"
+#include "udp_peer.h"
 
 namespace racksim {
 namespace {
 
-using Client = test::UdpClient;
+using Client = zebtest::UdpPeer;
+using zebtest::Endpoint;
 
 ServerOptions any_port() {
     ServerOptions o;
@@ -29,20 +30,21 @@ TEST(Server, AnswersFromTheAddressedModule) {
     ASSERT_NE(server.port(), kModulePort);
 
     Client client;
+    ASSERT_TRUE(client.ok());
     for (uint32_t ip : {test::kModuleA, test::kModuleB}) {
-        client.send(ip, server.port(), make_request(21, {0x04}, true));
+        ASSERT_TRUE(client.send_to(make_request(21, {0x04}, true), {ip, server.port()}));
         Bytes reply;
-        uint32_t from = 0;
-        ASSERT_TRUE(client.receive(&reply, &from));
-        EXPECT_EQ(from, ip);
-        const test::Reply r = test::decode({from, reply, 0});
+        Endpoint from;
+        ASSERT_TRUE(client.receive(&reply, &from, 2000));
+        EXPECT_EQ(from.ip, ip);
+        const test::Reply r = test::decode({from.ip, reply, 0});
         EXPECT_EQ(r.sequence, 21);
         EXPECT_TRUE(r.crc_right);
     }
     // An address that no module holds is not a broadcast: nobody answers.
-    client.send(0x7F000009, server.port(), make_request(22, {0x04}, true));
+    ASSERT_TRUE(client.send_to(make_request(22, {0x04}, true), {0x7F000009, server.port()}));
     Bytes reply;
-    uint32_t from = 0;
+    Endpoint from;
     EXPECT_FALSE(client.receive(&reply, &from, 200));
     server.stop();
     EXPECT_EQ(server.stats().sent, 2u);
@@ -53,13 +55,15 @@ TEST(Server, LoopbackBroadcastReachesEveryModule) {
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
     Client client;
-    client.allow_broadcast();
-    client.send(0x7FFFFFFF, server.port(), make_request(3, {0x05}, true));  // 127.255.255.255
+    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client.allow_broadcast());
+    // To 127.255.255.255.
+    ASSERT_TRUE(client.send_to(make_request(3, {0x05}, true), {0x7FFFFFFF, server.port()}));
     std::vector<uint32_t> senders;
     Bytes reply;
-    uint32_t from = 0;
-    while (senders.size() < 3 && client.receive(&reply, &from)) {
-        senders.push_back(from);
+    Endpoint from;
+    while (senders.size() < 3 && client.receive(&reply, &from, 2000)) {
+        senders.push_back(from.ip);
         EXPECT_EQ(reply.at(9), 0x55);
     }
     std::sort(senders.begin(), senders.end());
@@ -73,15 +77,16 @@ TEST(Server, DelayedReplyWaitsItsTurn) {
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
     Client client;
+    ASSERT_TRUE(client.ok());
     const auto start = std::chrono::steady_clock::now();
-    client.send(test::kModuleA, server.port(), make_request(5, {0x01}, true));
-    client.send(test::kModuleB, server.port(), make_request(6, {0x01}, true));
+    ASSERT_TRUE(client.send_to(make_request(5, {0x01}, true), {test::kModuleA, server.port()}));
+    ASSERT_TRUE(client.send_to(make_request(6, {0x01}, true), {test::kModuleB, server.port()}));
     Bytes reply;
-    uint32_t from = 0;
-    ASSERT_TRUE(client.receive(&reply, &from));
-    EXPECT_EQ(from, test::kModuleB);  // the prompt module overtakes the late one
-    ASSERT_TRUE(client.receive(&reply, &from));
-    EXPECT_EQ(from, test::kModuleA);
+    Endpoint from;
+    ASSERT_TRUE(client.receive(&reply, &from, 2000));
+    EXPECT_EQ(from.ip, test::kModuleB);  // the prompt module overtakes the late one
+    ASSERT_TRUE(client.receive(&reply, &from, 2000));
+    EXPECT_EQ(from.ip, test::kModuleA);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(140));
 }
@@ -91,15 +96,16 @@ TEST(Server, RackCanBeChangedWhileServing) {
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
     Client client;
-    client.send(test::kModuleA, server.port(),
-                make_request(5, {0x30, 0x03, 0x41, 0x09, 0xFF}, true));
+    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client.send_to(make_request(5, {0x30, 0x03, 0x41, 0x09, 0xFF}, true),
+                               {test::kModuleA, server.port()}));
     Bytes reply;
-    uint32_t from = 0;
-    ASSERT_TRUE(client.receive(&reply, &from));
+    Endpoint from;
+    ASSERT_TRUE(client.receive(&reply, &from, 2000));
     EXPECT_EQ(server.with_rack([](Rack& r) { return r.module(0).slot(3).io.bit_out; }),
               Bytes{0x09});
     server.with_rack([](Rack& r) { r.module(0).faults.drop_first = 1; });
-    client.send(test::kModuleA, server.port(), make_request(6, {0x01}, true));
+    ASSERT_TRUE(client.send_to(make_request(6, {0x01}, true), {test::kModuleA, server.port()}));
     EXPECT_FALSE(client.receive(&reply, &from, 200));
     EXPECT_EQ(server.with_rack([](Rack& r) { return r.module(0).counters.dropped; }), 1u);
 }
@@ -127,10 +133,11 @@ TEST(Server, StopsPromptlyAndLogsWithTheSender) {
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
     Client client;
-    client.send(test::kModuleA, server.port(), make_request(5, {0x07}, true));
+    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client.send_to(make_request(5, {0x07}, true), {test::kModuleA, server.port()}));
     Bytes reply;
-    uint32_t from = 0;
-    ASSERT_TRUE(client.receive(&reply, &from));
+    Endpoint from;
+    ASSERT_TRUE(client.receive(&reply, &from, 2000));
     const auto start = std::chrono::steady_clock::now();
     server.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));

@@ -4,10 +4,16 @@
 
 namespace zebtest {
 
-IpDevice::IpDevice(Endpoint module, DeviceOptions options) : source(socket_address({kHostIp, 0})) {
-    transport.Kind = ZEB_TRANSPORT_WINSOCK;
-    transport.Protocol = ZEB_PROTOCOL_IP;
-    transport_result = ZEBOpenTransport(&transport, ZEB_API_VERSION, source.data());
+uint32_t open_loopback_transport(ZEBTransport* transport, uint16_t protocol,
+                                 SocketAddress* source) {
+    *source = socket_address({kHostIp, 0});
+    transport->Kind = ZEB_TRANSPORT_WINSOCK;
+    transport->Protocol = protocol;
+    return ZEBOpenTransport(transport, ZEB_API_VERSION, source->data());
+}
+
+IpDevice::IpDevice(Endpoint module, DeviceOptions options) {
+    transport_result = open_loopback_transport(&transport, ZEB_PROTOCOL_IP, &source);
     const SocketAddress remote = socket_address(module);
     std::memcpy(device.Address.Ip.SocketAddress, remote.data(), remote.size());
     device_result = ZEBOpenDevice(&transport, &device, ZEB_API_VERSION, options.timeout,

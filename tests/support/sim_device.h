@@ -35,4 +35,8 @@ class IpDevice {
     uint32_t device_result;
 };
 
+// Opens a Winsock transport of `protocol` from 127.0.0.1 (any port); the address is kept in
+// `source`, which must outlive the transport.
+uint32_t open_loopback_transport(ZEBTransport* transport, uint16_t protocol, SocketAddress* source);
+
 }  // namespace zebtest
