@@ -11,16 +11,6 @@
 
 namespace racksim {
 
-Fd& Fd::operator=(Fd&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-}
-
-void Fd::reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
-
 namespace {
 
 bool separator(char c) {

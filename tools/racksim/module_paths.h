@@ -8,6 +8,8 @@
 // someone places or swaps in can lead outside the root.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -24,7 +26,10 @@ class Fd {
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(Fd&& o) noexcept : fd_(o.release()) {}
-    Fd& operator=(Fd&& o) noexcept;
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
@@ -36,7 +41,10 @@ class Fd {
         fd_ = -1;
         return fd;
     }
-    void reset(int fd = -1);
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
 
   private:
     int fd_ = -1;

@@ -10,16 +10,6 @@
 
 namespace racksim {
 
-Fd& Fd::operator=(Fd&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-}
-
-void Fd::reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
-
 uint32_t winerr::from_errno(int err, uint32_t) {
     return err == 0 ? kSuccess : kGenFailure;
 }
